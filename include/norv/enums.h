@@ -347,22 +347,8 @@ enum Result : int32_t {
 /// (count rows and negative rows included), or "Invalid value" for any value
 /// that is not an enumerator. The result is a static string; the functions
 /// never fail, allocate nothing and are safe from any thread.
-template <class E> NORV_API const char* EnumName(int32_t value);
-
-template <> NORV_API const char* EnumName<NorvProfile>(int32_t value);
-template <> NORV_API const char* EnumName<VideoCodec>(int32_t value);
-template <> NORV_API const char* EnumName<AudioCodec>(int32_t value);
-template <> NORV_API const char* EnumName<SubtitleCodec>(int32_t value);
-template <> NORV_API const char* EnumName<SubtitleType>(int32_t value);
-template <> NORV_API const char* EnumName<AudioType>(int32_t value);
-template <> NORV_API const char* EnumName<HWAcceleration>(int32_t value);
-template <> NORV_API const char* EnumName<TranscodePriority>(int32_t value);
-template <> NORV_API const char* EnumName<TranscodeState>(int32_t value);
-template <> NORV_API const char* EnumName<ProgressOption>(int32_t value);
-template <> NORV_API const char* EnumName<SettingPriority>(int32_t value);
-template <> NORV_API const char* EnumName<LogLevel>(int32_t value);
-template <> NORV_API const char* EnumName<FlipMode>(int32_t value);
-template <> NORV_API const char* EnumName<HevcQualityLevel>(int32_t value);
-template <> NORV_API const char* EnumName<Result>(int32_t value);
+template <class E> const char* EnumName(int32_t value);
 
 } // namespace nvt
+
+#include "norv/enum_names.h"

@@ -14,8 +14,8 @@ namespace nvt {
 /// Logging parameters passed on to the engine.
 struct SLoggerParam {
     bool enableLogs = false;
-    int logLevel = 0;     ///< a LogLevel value (or a mask of them)
-    std::string logPath;  ///< log file path, UTF-8
+    int logLevel = 0;    ///< a LogLevel value (or a mask of them)
+    std::string logPath; ///< log file path, UTF-8
 };
 
 /// Crop margins in pixels.
@@ -56,7 +56,7 @@ struct CustomPresetData {
     int externalSubtitleIndex = -1;
     CropRect rect;
     SettingPriority prio = prioUnknown;
-    int64_t creationTime = 0; ///< set by the caller; 0 marks a record without data
+    int64_t creationTime = 0;            ///< set by the caller; 0 marks a record without data
     std::vector<AudioCodec> trackCodecs; ///< output codec per audio track
     HevcQualityLevel hevcQualityLevel = hevc_ql_fastest;
     bool wppEnabled = true;

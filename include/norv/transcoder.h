@@ -36,16 +36,17 @@ NORV_API nvt::Result InitTranscodeEngine(const nvt::WideString& engineLocation,
 /// NotAvailable before InitTranscodeEngine, ENG_ERR when the engine could not
 /// be reached, or the engine's analysis result. An allocation failure during
 /// analysis is thrown as std::bad_alloc.
-NORV_API nvt::Result CreateMediaSource(const nvt::WideString& inputFile,
-                                       std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>>& sources);
+NORV_API nvt::Result
+CreateMediaSource(const nvt::WideString& inputFile,
+                  std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>>& sources);
 
 /// As CreateMediaSource, and asks the engine for a thumbnail no larger than
 /// the two sizes, written to screenshotFile; on return the sizes hold the
 /// thumbnail size the engine reports.
-NORV_API nvt::Result CreateMediaSourceEx(const nvt::WideString& inputFile,
-                                         int32_t* thumbnailWidth, int32_t* thumbnailHeight,
-                                         const nvt::WideString& screenshotFile,
-                                         std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>>& sources);
+NORV_API nvt::Result
+CreateMediaSourceEx(const nvt::WideString& inputFile, int32_t* thumbnailWidth,
+                    int32_t* thumbnailHeight, const nvt::WideString& screenshotFile,
+                    std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>>& sources);
 
 /// Creates output settings with a profile's defaults. Returns SUCCESS,
 /// InvalidArgument for a null out-pointer or a profile outside 0..11, or

@@ -13,8 +13,8 @@ namespace nvt {
 /// depth first when recursive. Without recursion a directory is matched like
 /// a file. Entries whose name ends in '.' and entries whose name is not valid
 /// UTF-8 are skipped. A folder that cannot be listed gives an empty list.
-std::vector<WideString> FindFilesByExtension(const WideString& folder,
-                                             const WideString& extensions, bool recursive);
+std::vector<WideString> FindFilesByExtension(const WideString& folder, const WideString& extensions,
+                                             bool recursive);
 
 /// Removes the file at path. Returns true when it was removed.
 bool DeleteFileAt(const WideString& path);

@@ -62,6 +62,8 @@ WideString Utf8ToWide(const std::string& utf8);
 std::string WideToUtf8(const WideString& wide);
 
 /// Convenience for literals and tests: ASCII/UTF-8 text to a wide string.
-inline WideString W(const char* utf8) { return Utf8ToWide(utf8 ? std::string(utf8) : std::string()); }
+inline WideString W(const char* utf8) {
+    return Utf8ToWide(utf8 ? std::string(utf8) : std::string());
+}
 
 } // namespace nvt

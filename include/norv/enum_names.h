@@ -1,17 +1,21 @@
-// Name tables of the enumerations. Consecutive enumerations use a dense
+// Name tables of the enumerations, inline so that an application can use
+// them without any exported symbol beyond the entry points. Consecutive enumerations use a dense
 // table; sparse ones compare explicitly.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
 #include "norv/enums.h"
 
-#include <iterator>
-
 namespace nvt {
-namespace {
+namespace enum_names_detail {
 
-const char kInvalid[] = "Invalid value";
+inline constexpr char kInvalid[] = "Invalid value";
 
 // Looks value up in a dense table whose first entry stands for first.
 template <size_t N>
-const char* Dense(const char* const (&table)[N], int32_t first, int32_t value) {
+inline const char* Dense(const char* const (&table)[N], int32_t first, int32_t value) {
     const int64_t index = static_cast<int64_t>(value) - first;
     if (index < 0 || index >= static_cast<int64_t>(N) || table[index] == nullptr) {
         return kInvalid;
@@ -24,7 +28,7 @@ struct Entry {
     const char* name;
 };
 
-template <size_t N> const char* Sparse(const Entry (&table)[N], int32_t value) {
+template <size_t N> inline const char* Sparse(const Entry (&table)[N], int32_t value) {
     for (const Entry& e : table) {
         if (e.value == value) {
             return e.name;
@@ -33,175 +37,98 @@ template <size_t N> const char* Sparse(const Entry (&table)[N], int32_t value) {
     return kInvalid;
 }
 
-const char* const kNorvProfile[] = {
-    "NP_Mobile",
-    "NP_HD1080",
-    "NP_HD720",
-    "NP_HomeTheater",
-    "NP_NorvPlusHD",
-    "NP_iPhoneMP4H264",
-    "NP_iPadMP4H264",
-    "NP_NorvPlus4K_MP4",
-    "NP_NorvPlus4K_MKV",
-    "NP_HEVC720",
-    "NP_HEVC1080",
-    "NP_HEVC4K",
-    "_NP_count_",
+inline constexpr const char* kNorvProfile[] = {
+    "NP_Mobile",        "NP_HD1080",      "NP_HD720",          "NP_HomeTheater",    "NP_NorvPlusHD",
+    "NP_iPhoneMP4H264", "NP_iPadMP4H264", "NP_NorvPlus4K_MP4", "NP_NorvPlus4K_MKV", "NP_HEVC720",
+    "NP_HEVC1080",      "NP_HEVC4K",      "_NP_count_",
 };
 
-const char* const kVideoCodec[] = {
-    "VC_UNKNOWN",
-    "VC_ASP",
-    "VC_H264",
-    "VC_H263",
-    "VC_VC1",
-    "VC_NORV",
-    "VC_WMV",
-    "VC_MPEG1",
-    "VC_MPEG2",
-    "VC_HEVC",
-    "VC_MPEG4",
-    "VC_RM_VR",
-    "VC_JPEG",
-    "VC_DV",
-    "VC_DVCPRO",
-    "VC_Compressed",
-    "VC_Uncompressed",
-    "VC_Empty",
-    "_VC_count_",
+inline constexpr const char* kVideoCodec[] = {
+    "VC_UNKNOWN", "VC_ASP",        "VC_H264",         "VC_H263",  "VC_VC1",     "VC_NORV", "VC_WMV",
+    "VC_MPEG1",   "VC_MPEG2",      "VC_HEVC",         "VC_MPEG4", "VC_RM_VR",   "VC_JPEG", "VC_DV",
+    "VC_DVCPRO",  "VC_Compressed", "VC_Uncompressed", "VC_Empty", "_VC_count_",
 };
 
-const char* const kAudioCodec[] = {
-    "AC_UNKNOWN",
-    "AC_WAV",
-    "AC_MP3",
-    "AC_AAC",
-    "AC_AC3",
-    "AC_DTS",
-    "AC_REALAUDIO",
-    "AC_WMA",
-    "AC_VORBIS",
-    "AC_ADPCM",
-    "AC_LPCM",
-    "AC_AES3",
-    "AC_MULAW",
-    "AC_GSM",
-    "AC_MPEG1",
-    "AC_MPEG2",
-    "AC_MPEG4",
-    "AC_AMR",
-    "AC_AIFF",
-    "AC_DS_UNKNOWN",
-    "_AC_count_",
+inline constexpr const char* kAudioCodec[] = {
+    "AC_UNKNOWN", "AC_WAV",    "AC_MP3",   "AC_AAC",  "AC_AC3",  "AC_DTS",        "AC_REALAUDIO",
+    "AC_WMA",     "AC_VORBIS", "AC_ADPCM", "AC_LPCM", "AC_AES3", "AC_MULAW",      "AC_GSM",
+    "AC_MPEG1",   "AC_MPEG2",  "AC_MPEG4", "AC_AMR",  "AC_AIFF", "AC_DS_UNKNOWN", "_AC_count_",
 };
 
-const char* const kSubtitleCodec[] = {
-    "SC_UNKNOWN",
-    "SC_XSUB",
-    "SC_SSA",
-    "SC_TEXT",
-    "_SC_count_",
+inline constexpr const char* kSubtitleCodec[] = {
+    "SC_UNKNOWN", "SC_XSUB", "SC_SSA", "SC_TEXT", "_SC_count_",
 };
 
-const char* const kSubtitleType[] = {
-    "ST_SSA_ASS_INTERNAL",
-    "ST_SSA_ASS_EXTERNAL",
-    "ST_SRT_INTERNAL",
-    "ST_SRT_EXTERNAL",
-    "ST_XSUB",
-    "ST_XSUBPLUS",
-    "ST_VOBSUB",
-    "SC_SMI_EXTERNAL",
-    "ST_INVALID",
+inline constexpr const char* kSubtitleType[] = {
+    "ST_SSA_ASS_INTERNAL", "ST_SSA_ASS_EXTERNAL", "ST_SRT_INTERNAL", "ST_SRT_EXTERNAL", "ST_XSUB",
+    "ST_XSUBPLUS",         "ST_VOBSUB",           "SC_SMI_EXTERNAL", "ST_INVALID",
 };
 
-const char* const kAudioType[] = {
+inline constexpr const char* kAudioType[] = {
     "AT_INVALID",
     "AT_MP3",
     "AT_AAC",
 };
 
-const char* const kHWAcceleration[] = {
+inline constexpr const char* kHWAcceleration[] = {
     "NO_ACCELERATION",
     "OPENCL",
     "IQSV",
     "CUDA",
 };
 
-const char* const kTranscodePriority[] = {
+inline constexpr const char* kTranscodePriority[] = {
     "TP_Idle",
     "TP_Low",
     "TP_Normal",
     "TP_High",
 };
 
-const char* const kTranscodeState[] = {
+inline constexpr const char* kTranscodeState[] = {
     "TS_Pending",
     "TS_Running",
     "TS_Done",
     "TS_Failed",
 };
 
-const char* const kProgressOption[] = {
-    "opProgress",
-    "opPassStepNum",
-    "opCurrentVideoFrame",
-    "opCurrentAudioSample",
-    "opVideoRenderingRate",
-    "opElapsedTime",
-    "opRemainingTime",
-    "opDetails",
+inline constexpr const char* kProgressOption[] = {
+    "opProgress",           "opPassStepNum", "opCurrentVideoFrame", "opCurrentAudioSample",
+    "opVideoRenderingRate", "opElapsedTime", "opRemainingTime",     "opDetails",
 };
 
-const char* const kSettingPriority[] = {
-    "prioUnknown",
-    "prioResolutionWidth",
-    "prioResolutionHeight",
-    "prioFilesize",
-    "prioVideoBitrate",
-    "prioAudioBitrate",
-    "prioAudioPassThrough",
-    "prioTrickPlayTrack",
-    "prioAspectRatio",
-    "prioCOUNT",
+inline constexpr const char* kSettingPriority[] = {
+    "prioUnknown",      "prioResolutionWidth", "prioResolutionHeight", "prioFilesize",
+    "prioVideoBitrate", "prioAudioBitrate",    "prioAudioPassThrough", "prioTrickPlayTrack",
+    "prioAspectRatio",  "prioCOUNT",
 };
 
-const Entry kLogLevel[] = {
-    {0, "NORV_NO_MSG"},
-    {1, "NORV_ALL_MSG"},
-    {2, "NORV_CRITICAL_MSG"},
-    {4, "NORV_ERROR_MSG"},
-    {8, "NORV_WARNING_MSG"},
-    {16, "NORV_INFO_MSG"},
-    {32, "NORV_HEADER_MSG"},
-    {64, "NORV_DEBUG_MSG"},
-    {128, "NORV_PROGRESS_MSG"},
+inline constexpr Entry kLogLevel[] = {
+    {0, "NORV_NO_MSG"},      {1, "NORV_ALL_MSG"},     {2, "NORV_CRITICAL_MSG"},
+    {4, "NORV_ERROR_MSG"},   {8, "NORV_WARNING_MSG"}, {16, "NORV_INFO_MSG"},
+    {32, "NORV_HEADER_MSG"}, {64, "NORV_DEBUG_MSG"},  {128, "NORV_PROGRESS_MSG"},
     {256, "NORV_MSG_LAST"},
 };
 
-const char* const kFlipMode[] = {
+inline constexpr const char* kFlipMode[] = {
     "flipNone",
     "flipHorizontal",
     "flipVertical",
 };
 
-const Entry kHevcQualityLevel[] = {
-    {1, "hevc_ql_fastest"},
-    {8, "hevc_ql_fast"},
-    {15, "hevc_ql_balanced"},
-    {20, "hevc_ql_better"},
-    {30, "hevc_ql_best"},
+inline constexpr Entry kHevcQualityLevel[] = {
+    {1, "hevc_ql_fastest"}, {8, "hevc_ql_fast"},  {15, "hevc_ql_balanced"},
+    {20, "hevc_ql_better"}, {30, "hevc_ql_best"},
 };
 
-const char* const kLibraryResults[] = {
-    "NotAvailable", // -1000
-    "Working", // -999
-    "Aborted", // -998
+inline constexpr const char* kLibraryResults[] = {
+    "NotAvailable",    // -1000
+    "Working",         // -999
+    "Aborted",         // -998
     "InvalidArgument", // -997
 };
 
 // Engine results 0..160; the numbers the list omits are not result codes.
-const char* const kEngineResults[] = {
+inline constexpr const char* kEngineResults[] = {
     "SUCCESS",
     "PENDING",
     "ENG_ERR",
@@ -365,65 +292,80 @@ const char* const kEngineResults[] = {
     "Combine_impossible_different_VideoAngle",
 };
 
-} // namespace
+} // namespace enum_names_detail
 
-template <> const char* EnumName<NorvProfile>(int32_t value) {
+template <> inline const char* EnumName<NorvProfile>(int32_t value) {
+    using namespace enum_names_detail;
     return Dense(kNorvProfile, 0, value);
 }
 
-template <> const char* EnumName<VideoCodec>(int32_t value) {
+template <> inline const char* EnumName<VideoCodec>(int32_t value) {
+    using namespace enum_names_detail;
     return Dense(kVideoCodec, -1, value);
 }
 
-template <> const char* EnumName<AudioCodec>(int32_t value) {
+template <> inline const char* EnumName<AudioCodec>(int32_t value) {
+    using namespace enum_names_detail;
     return Dense(kAudioCodec, -1, value);
 }
 
-template <> const char* EnumName<SubtitleCodec>(int32_t value) {
+template <> inline const char* EnumName<SubtitleCodec>(int32_t value) {
+    using namespace enum_names_detail;
     return Dense(kSubtitleCodec, -1, value);
 }
 
-template <> const char* EnumName<SubtitleType>(int32_t value) {
+template <> inline const char* EnumName<SubtitleType>(int32_t value) {
+    using namespace enum_names_detail;
     return Dense(kSubtitleType, 0, value);
 }
 
-template <> const char* EnumName<AudioType>(int32_t value) {
+template <> inline const char* EnumName<AudioType>(int32_t value) {
+    using namespace enum_names_detail;
     return Dense(kAudioType, -1, value);
 }
 
-template <> const char* EnumName<HWAcceleration>(int32_t value) {
+template <> inline const char* EnumName<HWAcceleration>(int32_t value) {
+    using namespace enum_names_detail;
     return Dense(kHWAcceleration, 0, value);
 }
 
-template <> const char* EnumName<TranscodePriority>(int32_t value) {
+template <> inline const char* EnumName<TranscodePriority>(int32_t value) {
+    using namespace enum_names_detail;
     return Dense(kTranscodePriority, 0, value);
 }
 
-template <> const char* EnumName<TranscodeState>(int32_t value) {
+template <> inline const char* EnumName<TranscodeState>(int32_t value) {
+    using namespace enum_names_detail;
     return Dense(kTranscodeState, 0, value);
 }
 
-template <> const char* EnumName<ProgressOption>(int32_t value) {
+template <> inline const char* EnumName<ProgressOption>(int32_t value) {
+    using namespace enum_names_detail;
     return Dense(kProgressOption, 0, value);
 }
 
-template <> const char* EnumName<SettingPriority>(int32_t value) {
+template <> inline const char* EnumName<SettingPriority>(int32_t value) {
+    using namespace enum_names_detail;
     return Dense(kSettingPriority, 0, value);
 }
 
-template <> const char* EnumName<LogLevel>(int32_t value) {
+template <> inline const char* EnumName<LogLevel>(int32_t value) {
+    using namespace enum_names_detail;
     return Sparse(kLogLevel, value);
 }
 
-template <> const char* EnumName<FlipMode>(int32_t value) {
+template <> inline const char* EnumName<FlipMode>(int32_t value) {
+    using namespace enum_names_detail;
     return Dense(kFlipMode, 0, value);
 }
 
-template <> const char* EnumName<HevcQualityLevel>(int32_t value) {
+template <> inline const char* EnumName<HevcQualityLevel>(int32_t value) {
+    using namespace enum_names_detail;
     return Sparse(kHevcQualityLevel, value);
 }
 
-template <> const char* EnumName<Result>(int32_t value) {
+template <> inline const char* EnumName<Result>(int32_t value) {
+    using namespace enum_names_detail;
     if (value < -1) {
         return Dense(kLibraryResults, -1000, value);
     }
