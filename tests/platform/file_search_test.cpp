@@ -1,0 +1,94 @@
+#include "platform/file_search.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "platform/text.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using nvt::FindFilesByExtension;
+using nvt::Utf8ToWide;
+using nvt::WideString;
+using norv_test::TempDir;
+using norv_test::WriteFile;
+
+std::vector<std::string> Sorted(const std::vector<WideString>& found) {
+    std::vector<std::string> names;
+    for (const WideString& w : found) {
+        names.push_back(nvt::WideToUtf8(w));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(FindFilesByExtension, MatchesExtensionCaseInsensitively) {
+    TempDir dir;
+    for (const char* name : {"a.preset", "b.PRESET", "c.txt", "d", "e.Preset.bak"}) {
+        WriteFile(dir.file(name), "x");
+    }
+    const auto found = FindFilesByExtension(Utf8ToWide(dir.path()), u"preset", false);
+    EXPECT_EQ(Sorted(found),
+              (std::vector<std::string>{dir.file("a.preset"), dir.file("b.PRESET")}));
+}
+
+TEST(FindFilesByExtension, NonRecursiveTreatsFoldersLikeFiles) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("x.preset"));
+    std::filesystem::create_directory(dir.file("sub"));
+    WriteFile(dir.file("sub/inner.preset"), "x");
+    WriteFile(dir.file("top.preset"), "x");
+
+    EXPECT_EQ(Sorted(FindFilesByExtension(Utf8ToWide(dir.path()), u"preset", false)),
+              (std::vector<std::string>{dir.file("top.preset"), dir.file("x.preset")}));
+    EXPECT_EQ(Sorted(FindFilesByExtension(Utf8ToWide(dir.path()), u"preset", true)),
+              (std::vector<std::string>{dir.file("sub/inner.preset"), dir.file("top.preset")}));
+}
+
+TEST(FindFilesByExtension, BackslashesAndMissingSeparatorAreNormalised) {
+    TempDir dir;
+    WriteFile(dir.file("one.preset"), "x");
+    std::string backslashed = dir.path();
+    std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
+    const auto found = FindFilesByExtension(Utf8ToWide(backslashed), u"preset", false);
+    EXPECT_EQ(Sorted(found), (std::vector<std::string>{dir.file("one.preset")}));
+    const auto withSlash = FindFilesByExtension(Utf8ToWide(dir.path() + "/"), u"preset", false);
+    EXPECT_EQ(Sorted(withSlash), (std::vector<std::string>{dir.file("one.preset")}));
+}
+
+TEST(FindFilesByExtension, ExtensionListSplitting) {
+    TempDir dir;
+    for (const char* name : {"a.x", "b.y", "c.z", "d."}) {
+        WriteFile(dir.file(name), "x");
+    }
+    const WideString folder = Utf8ToWide(dir.path());
+    EXPECT_EQ(Sorted(FindFilesByExtension(folder, u"x,,y", false)),
+              (std::vector<std::string>{dir.file("a.x"), dir.file("b.y")}));
+    // An empty item matches nothing: names ending in a dot are skipped.
+    EXPECT_EQ(Sorted(FindFilesByExtension(folder, u"z,", false)),
+              (std::vector<std::string>{dir.file("c.z")}));
+    EXPECT_TRUE(FindFilesByExtension(folder, u"", false).empty());
+}
+
+TEST(FindFilesByExtension, SkipsNamesThatAreNotUtf8AndMissingFolders) {
+    TempDir dir;
+    WriteFile(dir.file("bad\xff.preset"), "x");
+    WriteFile(dir.file("good.preset"), "x");
+    EXPECT_EQ(Sorted(FindFilesByExtension(Utf8ToWide(dir.path()), u"preset", false)),
+              (std::vector<std::string>{dir.file("good.preset")}));
+    EXPECT_TRUE(FindFilesByExtension(Utf8ToWide(dir.file("missing")), u"preset", false).empty());
+}
+
+TEST(DeleteFileAt, RemovesFilesOnly) {
+    TempDir dir;
+    WriteFile(dir.file("gone.preset"), "x");
+    EXPECT_TRUE(nvt::DeleteFileAt(Utf8ToWide(dir.file("gone.preset"))));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("gone.preset")));
+    EXPECT_FALSE(nvt::DeleteFileAt(Utf8ToWide(dir.file("gone.preset"))));
+    EXPECT_FALSE(nvt::DeleteFileAt(u""));
+}
+
+} // namespace
