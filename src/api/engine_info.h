@@ -2,45 +2,32 @@
 #pragma once
 
 #include "api/ref_counted_impl.h"
+#include "messages/records.h"
 #include "norv/engine_info.h"
 
 namespace nvt {
 
-// Placeholder until the object holds the engine's technical information.
+/// Holds the engine's answer to a technical-information request. Filled once
+/// by the session that runs the exchange, read-only afterwards; no lock.
 class TranscodeEngineInfo final : public nvtl::RefCountedImpl<ITranscodeEngineInfo> {
 public:
-    Result GetVersion(std::string& out) override {
-        out.clear();
-        return SUCCESS;
-    }
-    Result GetSupportedProfiles(std::vector<bool>& out) override {
-        out.clear();
-        return SUCCESS;
-    }
-    Result GetSupportedFormats(std::vector<std::string>& out) override {
-        out.clear();
-        return SUCCESS;
-    }
-    Result GetSupportedAudio(std::vector<std::string>& out) override {
-        out.clear();
-        return SUCCESS;
-    }
-    Result GetSupportedSubtitles(std::vector<std::string>& out) override {
-        out.clear();
-        return SUCCESS;
-    }
-    Result GetAcceleration(std::vector<HWAcceleration>& out) override {
-        out.clear();
-        return SUCCESS;
-    }
-    Result GetSupportedOutputCodecs(NorvProfile, std::vector<AudioCodec>& out) override {
-        out.clear();
-        return SUCCESS;
-    }
-    const std::map<std::string, uint32_t>& GetLocalSystemCodePages() override { return pages_; }
+    TranscodeEngineInfo() = default;
+
+    /// The engine's answer, for the session to parse the response into.
+    TBS::TechnicalInfoResponse& Response() { return response_; }
+    const TBS::TechnicalInfoResponse& Response() const { return response_; }
+
+    Result GetVersion(std::string& out) override;
+    Result GetSupportedProfiles(std::vector<bool>& out) override;
+    Result GetSupportedFormats(std::vector<std::string>& out) override;
+    Result GetSupportedAudio(std::vector<std::string>& out) override;
+    Result GetSupportedSubtitles(std::vector<std::string>& out) override;
+    Result GetAcceleration(std::vector<HWAcceleration>& out) override;
+    Result GetSupportedOutputCodecs(NorvProfile profile, std::vector<AudioCodec>& out) override;
+    const std::map<std::string, uint32_t>& GetLocalSystemCodePages() override;
 
 private:
-    std::map<std::string, uint32_t> pages_;
+    TBS::TechnicalInfoResponse response_;
 };
 
 } // namespace nvt

@@ -1,0 +1,143 @@
+// Whole-file reading and crash-safe replacement on POSIX file systems.
+#include "platform/file_io.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+
+#include "platform/text.h"
+
+namespace nvt {
+namespace {
+
+// Closes a descriptor when it goes out of scope.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() { Close(); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    /// Closes now; false when the close reported an error.
+    bool Close() {
+        if (fd_ < 0) {
+            return true;
+        }
+        const int rc = ::close(fd_);
+        fd_ = -1;
+        return rc == 0;
+    }
+
+private:
+    int fd_;
+};
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    if (slash == 0) {
+        return "/";
+    }
+    return path.substr(0, slash);
+}
+
+std::string TemporaryNameFor(const std::string& target) {
+    static std::atomic<unsigned long> counter{0};
+    const unsigned long n = counter.fetch_add(1, std::memory_order_relaxed);
+    return target + "." + std::to_string(static_cast<long>(::getpid())) + "." + std::to_string(n) +
+           ".tmp";
+}
+
+// Makes a completed rename durable. Not every file system lets a folder be
+// flushed; the rename itself has already taken effect, so this is best effort.
+void FlushFolder(const std::string& folder) {
+    FileDescriptor dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.valid()) {
+        (void)::fsync(dir.get());
+    }
+}
+
+} // namespace
+
+FileReadStatus ReadWholeFile(const WideString& path, std::string& out, std::size_t maxBytes) {
+    const std::string native = WideToUtf8(path);
+    if (native.empty()) {
+        return FileReadStatus::CannotOpen;
+    }
+    // Non-blocking open, so that a FIFO without a writer cannot hang us.
+    FileDescriptor fd(::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid()) {
+        return FileReadStatus::CannotOpen;
+    }
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return FileReadStatus::CannotOpen;
+    }
+    std::string text;
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return FileReadStatus::ReadFailed;
+        }
+        if (n == 0) {
+            break;
+        }
+        if (text.size() + static_cast<std::size_t>(n) > maxBytes) {
+            return FileReadStatus::TooLarge;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    out.swap(text);
+    return FileReadStatus::Ok;
+}
+
+bool ReplaceFileContents(const WideString& path, const std::string& bytes) {
+    const std::string target = WideToUtf8(path);
+    if (target.empty() || target.back() == '/') {
+        return false;
+    }
+    const std::string temporary = TemporaryNameFor(target);
+    FileDescriptor fd(
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+    if (!fd.valid()) {
+        return false;
+    }
+    const bool written =
+        WriteAll(fd.get(), bytes.data(), bytes.size()) && ::fsync(fd.get()) == 0 && fd.Close();
+    if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
+        fd.Close();
+        (void)::unlink(temporary.c_str());
+        return false;
+    }
+    FlushFolder(FolderOf(target));
+    return true;
+}
+
+} // namespace nvt
