@@ -1,0 +1,132 @@
+#include "ipc/pipe_launcher.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+#include "platform/guid.h"
+#include "platform/named_event.h"
+
+namespace nvds {
+
+namespace {
+const char kBaseNamePrefix[] = "BCCB6B6A-EAD4-401A-AF91-DDACDCF3185B";
+const char kStartupEventPrefix[] = "{83AB5D5B-695E-4879-8049-63EB7C0F542A}";
+// The launcher checks this often whether an engine that has not signalled
+// is still alive.
+constexpr uint32_t kExitCheckMs = 50;
+} // namespace
+
+uint32_t PriorityClassForLevel(int32_t level) {
+    switch (level) {
+    case 0:
+        return NorvOS::kIdlePriorityClass;
+    case 1:
+        return NorvOS::kBelowNormalPriorityClass;
+    case 3:
+        return NorvOS::kAboveNormalPriorityClass;
+    default:
+        return NorvOS::kNormalPriorityClass;
+    }
+}
+
+std::string MakePipeBaseName() {
+    return std::string(kBaseNamePrefix) + "->" + NorvOS::NewGuidText();
+}
+
+std::string StartupEventName(uint32_t processId) {
+    char name[260];
+    std::snprintf(name, sizeof(name), "%s%x", kStartupEventPrefix, processId);
+    return name;
+}
+
+bool SignalStartupEvent() {
+    return NorvOS::CNamedEvent::Signal(StartupEventName(NorvOS::CurrentProcessId()));
+}
+
+CPipeLauncher::CPipeLauncher(const std::string& command, uint32_t startupTimeoutMs)
+    : command_(command), startupTimeoutMs_(startupTimeoutMs) {}
+
+CPipeLauncher::~CPipeLauncher() = default;
+
+bool CPipeLauncher::SetPriority(int32_t level) {
+    std::lock_guard<std::mutex> guard(lock_);
+    priorityClass_ = PriorityClassForLevel(level);
+    return process_.IsValid() && process_.SetPriorityClass(priorityClass_);
+}
+
+bool CPipeLauncher::Launch(const char* arguments) {
+    std::string commandLine = command_;
+    if (arguments != nullptr) {
+        commandLine += ' ';
+        commandLine += arguments;
+    }
+    std::unique_ptr<NorvOS::CNamedEvent> startupEvent;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        process_.Forget();
+        const bool started = process_.Start(commandLine, [&](uint32_t processId) {
+            // The engine is still held: its priority and the event it will
+            // signal are in place before its first instruction runs.
+            process_.SetPriorityClass(priorityClass_);
+            startupEvent = NorvOS::CNamedEvent::Create(StartupEventName(processId));
+        });
+        if (!started) {
+            return false;
+        }
+    }
+    if (!startupEvent) {
+        return false;
+    }
+    // Waits for the signal; an engine that ends without signalling is not
+    // waited for any longer.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(startupTimeoutMs_);
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        const auto left =
+            now >= deadline
+                ? 0
+                : std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+        if (startupEvent->WaitFor(static_cast<uint32_t>(std::min<long long>(left, kExitCheckMs)))) {
+            return true;
+        }
+        if (left == 0) {
+            return false;
+        }
+        bool exited = false;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            exited = process_.HasExited();
+        }
+        if (exited) {
+            return startupEvent->WaitFor(0);
+        }
+    }
+}
+
+bool CPipeLauncher::Terminate() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return process_.Terminate();
+}
+
+uint32_t CPipeLauncher::ProcessId() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return process_.Id();
+}
+
+bool CreatePipeLauncher(const std::string& command, nvtl::RefCountedPtr<IPipeLauncher>* out,
+                        uint32_t startupTimeoutMs) {
+    if (out == nullptr) {
+        return false;
+    }
+    try {
+        *out = new CPipeLauncher(command, startupTimeoutMs);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace nvds

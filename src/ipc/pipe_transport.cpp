@@ -1,0 +1,157 @@
+#include "ipc/pipe_transport.h"
+
+#include "platform/last_error.h"
+
+namespace nvds {
+
+namespace {
+const char kPipePrefix[] = "\\\\.\\Pipe\\";
+} // namespace
+
+std::string ClientToServerPipeName(const std::string& baseName) {
+    return kPipePrefix + baseName + "_Client2Server";
+}
+
+std::string ServerToClientPipeName(const std::string& baseName) {
+    return kPipePrefix + baseName + "_Server2Client";
+}
+
+CPipeTransport::CPipeTransport(const std::string& baseName, bool isServer, IPipeLauncher* launcher)
+    : NorvOS::CNorvThread(&CPipeTransport::ReaderLoop, this, 0, 2), isServer_(isServer),
+      readPipeName_(ClientToServerPipeName(baseName)),
+      writePipeName_(ServerToClientPipeName(baseName)), launcher_(launcher), baseName_(baseName) {
+    if (!isServer_) {
+        readPipeName_.swap(writePipeName_);
+    }
+}
+
+CPipeTransport::~CPipeTransport() {
+    // The channel closes a transport that has a launcher before releasing
+    // it. Whatever the owner did, the reader must be stopped before the
+    // descriptors it reads from are released.
+    if (!launcher_ || IsConnected()) {
+        Close();
+    } else {
+        Stop();
+    }
+    readPipe_.Close();
+    writePipe_.Close();
+}
+
+bool CPipeTransport::Open() {
+    if (!isServer_ && launcher_) {
+        return false;
+    }
+    if (IsConnected()) {
+        return false;
+    }
+    if (isServer_) {
+        if (readPipe_.Create(readPipeName_)) {
+            writePipe_.Create(writePipeName_);
+        }
+    } else {
+        if (readPipe_.Open(readPipeName_)) {
+            writePipe_.Open(writePipeName_);
+        }
+    }
+    if (!IsConnected()) {
+        Close();
+        return false;
+    }
+    Start();
+    if (launcher_) {
+        if (!launcher_->Launch(baseName_.c_str())) {
+            return false;
+        }
+    } else if (!isServer_) {
+        SignalStartupEvent();
+    }
+    return IsConnected();
+}
+
+void CPipeTransport::Close() {
+    // Disconnecting the read pipe first wakes a reader blocked in a receive;
+    // it reports the broken pipe and ends. Both ends disconnect, so that a
+    // client end is woken too. The descriptors are released only once the
+    // reader has stopped.
+    for (NorvOS::CLocalPipe* pipe : {&readPipe_, &writePipe_}) {
+        if (pipe->IsValid()) {
+            if (isServer_) {
+                pipe->Flush();
+            }
+            pipe->Disconnect();
+        }
+    }
+    NorvOS::SleepMs(100);
+    Stop();
+    readPipe_.Close();
+    writePipe_.Close();
+    SetCallback(nullptr);
+}
+
+bool CPipeTransport::IsConnected() {
+    return readPipe_.IsValid() && writePipe_.IsValid();
+}
+
+bool CPipeTransport::Write(const void* buffer, uint32_t count) {
+    if (!IsConnected()) {
+        NorvOS::SetLastSystemError(NorvOS::kErrorPipeNotConnected);
+        return false;
+    }
+    if (buffer == nullptr || count == 0) {
+        const bool nothingToDo = buffer == nullptr && count == 0;
+        NorvOS::SetLastSystemError(nothingToDo ? NorvOS::kErrorSuccess
+                                               : NorvOS::kErrorInvalidParameter);
+        return nothingToDo;
+    }
+    return writePipe_.Write(buffer, count);
+}
+
+bool CPipeTransport::Read(void* buffer, uint32_t count) {
+    if (!IsConnected()) {
+        NorvOS::SetLastSystemError(NorvOS::kErrorPipeNotConnected);
+        return false;
+    }
+    if (buffer == nullptr && count != 0) {
+        NorvOS::SetLastSystemError(NorvOS::kErrorInvalidParameter);
+        return false;
+    }
+    return readPipe_.Read(buffer, count);
+}
+
+bool CPipeTransport::SetCallback(ITransportIPCCallback* callback) {
+    NorvOS::CAutoMutex guard(&callbackLock_);
+    callback_ = callback;
+    return true;
+}
+
+void CPipeTransport::ReaderLoop(std::atomic<bool>* stopFlag, void* userData, int32_t /*value*/) {
+    auto* self = static_cast<CPipeTransport*>(userData);
+    bool keepGoing = true;
+    while (!stopFlag->load() && keepGoing) {
+        NorvOS::SleepMs(10);
+        ITransportIPCCallback* callback = nullptr;
+        {
+            NorvOS::CAutoMutex guard(&self->callbackLock_);
+            callback = self->callback_;
+        }
+        if (callback != nullptr) {
+            keepGoing = callback->ProcessIncoming();
+        }
+    }
+}
+
+bool CreatePipeTransport(const std::string& baseName, bool isServer, IPipeLauncher* launcher,
+                         nvtl::RefCountedPtr<ITransportIPC>* out) {
+    if (baseName.empty() || out == nullptr || (!isServer && launcher != nullptr)) {
+        return false;
+    }
+    try {
+        *out = new CPipeTransport(baseName, isServer, launcher);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace nvds

@@ -1,0 +1,48 @@
+// The named-pipe transport: both ends of the engine pipes and their reader.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "api/ref_counted_impl.h"
+#include "ipc/launcher.h"
+#include "ipc/transport.h"
+#include "platform/local_pipe.h"
+#include "platform/mutex.h"
+#include "platform/thread.h"
+
+namespace nvds {
+
+/// A server end reads the client-to-server pipe and writes the
+/// server-to-client pipe; a client end the other way round. The reader
+/// thread sleeps 10 ms between calls of its callback.
+class CPipeTransport : public nvtl::RefCountedImpl<ITransportIPC>, public NorvOS::CNorvThread {
+public:
+    CPipeTransport(const std::string& baseName, bool isServer, IPipeLauncher* launcher);
+    ~CPipeTransport() override;
+
+    bool Open() override;
+    void Close() override;
+    bool IsConnected() override;
+    bool Write(const void* buffer, uint32_t count) override;
+    bool Read(void* buffer, uint32_t count) override;
+    bool SetCallback(ITransportIPCCallback* callback) override;
+
+    const std::string& ReadPipeName() const { return readPipeName_; }
+    const std::string& WritePipeName() const { return writePipeName_; }
+
+private:
+    static void ReaderLoop(std::atomic<bool>* stopFlag, void* userData, int32_t value);
+
+    const bool isServer_;
+    std::string readPipeName_;
+    std::string writePipeName_;
+    NorvOS::CLocalPipe readPipe_;
+    NorvOS::CLocalPipe writePipe_;
+    nvtl::RefCountedPtr<IPipeLauncher> launcher_;
+    ITransportIPCCallback* callback_ = nullptr;
+    NorvOS::CNorvMutex callbackLock_;
+    const std::string baseName_;
+};
+
+} // namespace nvds

@@ -1,0 +1,73 @@
+// One end of a one-way local pipe between two processes of the same user.
+//
+// A server end creates the pipe under its name and takes its single client
+// lazily: the first Read or Write after the client has arrived accepts it.
+// A client end opens a pipe that a server has created. Every operation
+// records the calling thread's last error (platform/last_error.h):
+// kErrorPipeListening while a server still waits for its client,
+// kErrorBrokenPipe when the peer has gone, kErrorPipeNotConnected after this
+// end was disconnected or closed, kErrorFileNotFound when nothing listens
+// under the name, kErrorPipeBusy when the listener's queue stays full.
+//
+// Threads: one thread may read while another writes and a third disconnects.
+// Close releases the descriptors and must only run once no other thread can
+// be inside Read, Write or Flush.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace NorvOS {
+
+class CLocalPipe {
+public:
+    /// Longest pipe name the system can carry.
+    static constexpr uint32_t kMaxNameLength = 107;
+    /// How long Open waits for a busy pipe before it gives up.
+    static constexpr uint32_t kBusyWaitMs = 5000;
+
+    CLocalPipe();
+    /// Closes whatever is still open.
+    ~CLocalPipe();
+    CLocalPipe(const CLocalPipe&) = delete;
+    CLocalPipe& operator=(const CLocalPipe&) = delete;
+
+    /// Server end: creates the pipe and starts listening for one client.
+    /// Fails when the end is already in use, the name is empty, too long, or
+    /// already taken.
+    bool Create(const std::string& name);
+
+    /// Client end: connects to the pipe a server created under name. Fails at
+    /// once when nothing listens; waits up to kBusyWaitMs while the pipe is
+    /// busy.
+    bool Open(const std::string& name);
+
+    /// True from a successful Create or Open until Disconnect or Close.
+    bool IsValid() const;
+
+    /// Receives exactly count bytes, blocking until they have arrived.
+    bool Read(void* buffer, uint32_t count);
+
+    /// Sends all count bytes, blocking while the peer does not read.
+    bool Write(const void* buffer, uint32_t count);
+
+    /// Waits until the peer has read everything written on this end, or has
+    /// gone. Returns at once when no peer is connected.
+    void Flush();
+
+    /// Ends the connection in both directions and stops listening. A thread
+    /// blocked in Read or Write on this end wakes up with kErrorBrokenPipe;
+    /// later calls fail with kErrorPipeNotConnected. The descriptors stay
+    /// reserved until Close.
+    void Disconnect();
+
+    /// Disconnects, then releases the descriptors.
+    void Close();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace NorvOS

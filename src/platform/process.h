@@ -1,0 +1,83 @@
+// Child processes started from a command line: held before their first
+// instruction until the starter has prepared what the child will look for,
+// then released. The process handle can never reach a recycled process id,
+// and every child is reaped by the library itself once it has ended.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace NorvOS {
+
+/// Process priority classes, by their Win32 values.
+constexpr uint32_t kIdlePriorityClass = 0x40;
+constexpr uint32_t kBelowNormalPriorityClass = 0x4000;
+constexpr uint32_t kNormalPriorityClass = 0x20;
+constexpr uint32_t kAboveNormalPriorityClass = 0x8000;
+
+/// Splits a command line into arguments by the Windows rules: the program
+/// name ends at the first blank unless it starts with a double quote, in
+/// which case it runs to the next one; the other arguments are separated by
+/// unquoted blanks, double quotes group, and backslashes before a double
+/// quote follow the 2n / 2n+1 rule.
+std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+
+/// Finds the program to execute for name: a name containing '/' is used as
+/// given, any other is searched in PATH. Empty when no executable file is
+/// found.
+std::string FindProgram(const std::string& name);
+
+/// The calling process's id.
+uint32_t CurrentProcessId();
+
+class CChildProcess {
+public:
+    CChildProcess();
+    /// Forgets the process; it keeps running and is still reaped when it ends.
+    ~CChildProcess();
+    CChildProcess(const CChildProcess&) = delete;
+    CChildProcess& operator=(const CChildProcess&) = delete;
+
+    /// Starts the program of commandLine (split by SplitCommandLine) with
+    /// the caller's environment and current folder. The child is held
+    /// before it runs the program while beforeResume(processId) runs (the
+    /// process is already held by this object then, so SetPriorityClass
+    /// works), then released. Returns false, with nothing left running, when the program
+    /// cannot be found or executed. A process started earlier is forgotten.
+    bool Start(const std::string& commandLine,
+               const std::function<void(uint32_t processId)>& beforeResume);
+
+    /// True while a process is held (from Start until Forget/Terminate).
+    bool IsValid() const;
+    /// The process id, 0 when none is held.
+    uint32_t Id() const;
+
+    /// Applies a priority class (one of the k*PriorityClass values) to every
+    /// thread of the process. False when there is no process, the class is
+    /// unknown, or the system refused a change.
+    bool SetPriorityClass(uint32_t priorityClass);
+
+    /// Kills the process. False when none is held. The process is forgotten.
+    bool Terminate();
+
+    /// True once the process has ended (or when none is held).
+    bool HasExited();
+
+    /// Waits at most timeoutMs for the process to end. True when it has.
+    bool WaitForExit(uint32_t timeoutMs);
+
+    /// Closes the handle to the process without ending it.
+    void Forget();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+/// The nice value a priority class stands for; false for an unknown class.
+bool PriorityClassToNice(uint32_t priorityClass, int& nice);
+
+} // namespace NorvOS
