@@ -15,7 +15,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -87,6 +87,14 @@ void WaitForChild(const std::shared_ptr<ChildState>& state) {
     ssize_t ignored = ::write(errorFd, &err, sizeof(err));
     (void)ignored;
     ::_exit(127);
+}
+
+// Called through syscall(): the C library's own wrappers are not usable
+// from C++ with every C library version.
+int PidfdOpen(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0U)); }
+
+int PidfdKill(int pidfd) {
+    return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0U));
 }
 
 void CloseFd(int& fd) {
@@ -275,7 +283,7 @@ bool CChildProcess::Start(const std::string& commandLine,
     }
 
     // The child is ours and not reaped yet, so its id is still its own.
-    int pidfd = ::pidfd_open(pid, 0);
+    int pidfd = PidfdOpen(pid);
     auto state = std::make_shared<ChildState>(pid);
     bool waiterStarted = false;
     if (pidfd >= 0) {
@@ -317,7 +325,7 @@ bool CChildProcess::Start(const std::string& commandLine,
     } while (got < 0 && errno == EINTR);
     CloseFd(errorPipe[0]);
     if (written != 1 || got != 0) {
-        ::pidfd_send_signal(impl_->pidfd, SIGKILL, nullptr, 0);
+        PidfdKill(impl_->pidfd);
         Forget();
         return false;
     }
@@ -370,7 +378,7 @@ bool CChildProcess::Terminate() {
     if (impl_->pidfd < 0) {
         return false;
     }
-    ::pidfd_send_signal(impl_->pidfd, SIGKILL, nullptr, 0);
+    PidfdKill(impl_->pidfd);
     Forget();
     return true;
 }

@@ -1,0 +1,211 @@
+// Launching the engine: names, command lines, start-up, priority, ending,
+// and that launches leave nothing behind.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "ipc/launcher.h"
+#include "ipc/norv_ipc.h"
+#include "ipc/pipe_launcher.h"
+#include "ipc/transport.h"
+#include "ipc_test_util.h"
+#include "platform/process.h"
+#include "support/raw_pipe_peer.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+nvds::CPipeLauncher* Concrete(const nvtl::RefCountedPtr<nvds::IPipeLauncher>& launcher) {
+    return dynamic_cast<nvds::CPipeLauncher*>(launcher.get());
+}
+
+TEST(PipeNames, BaseNameAndEventNameHaveTheirFixedShapes) {
+    const std::string base = nvds::MakePipeBaseName();
+    ASSERT_EQ(base.size(), 76u);
+    EXPECT_EQ(base.substr(0, 38), "BCCB6B6A-EAD4-401A-AF91-DDACDCF3185B->");
+    const std::string guid = base.substr(38);
+    EXPECT_EQ(guid.front(), '{');
+    EXPECT_EQ(guid.back(), '}');
+    for (size_t i = 1; i < 37; ++i) {
+        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        EXPECT_TRUE(dash ? guid[i] == '-' : std::isxdigit(guid[i]) && !std::islower(guid[i]))
+            << guid;
+    }
+    EXPECT_EQ(guid[15], '4'); // version 4
+    EXPECT_NE(std::string("89AB").find(guid[20]), std::string::npos);
+    EXPECT_NE(nvds::MakePipeBaseName(), base);
+    EXPECT_EQ(nvds::StartupEventName(0x1A2B), "{83AB5D5B-695E-4879-8049-63EB7C0F542A}1a2b");
+    EXPECT_EQ(nvds::ServerToClientPipeName("B"), "\\\\.\\Pipe\\B_Server2Client");
+    EXPECT_EQ(nvds::ClientToServerPipeName("B"), "\\\\.\\Pipe\\B_Client2Server");
+}
+
+TEST(CommandLine, SplitsByTheWindowsRules) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(NorvOS::SplitCommandLine("prog a b"), (V{"prog", "a", "b"}));
+    EXPECT_EQ(NorvOS::SplitCommandLine("  prog   a\t b  "), (V{"prog", "a", "b"}));
+    EXPECT_EQ(NorvOS::SplitCommandLine("\"my prog\" \"a b\" c"), (V{"my prog", "a b", "c"}));
+    EXPECT_EQ(NorvOS::SplitCommandLine("p a\\\\\\\"b"), (V{"p", "a\\\"b"}));    // 3 + quote
+    EXPECT_EQ(NorvOS::SplitCommandLine("p \"a\\\\\" b"), (V{"p", "a\\", "b"})); // 2 + quote
+    EXPECT_EQ(NorvOS::SplitCommandLine("p a\\b\\\\c"), (V{"p", "a\\b\\\\c"}));
+    EXPECT_EQ(NorvOS::SplitCommandLine("p \"\" x"), (V{"p", "", "x"}));
+    EXPECT_EQ(NorvOS::SplitCommandLine("p \"a\"\"b\""), (V{"p", "a\"b"}));
+    EXPECT_EQ(NorvOS::SplitCommandLine("c:\\dir\\prog.exe x"), (V{"c:\\dir\\prog.exe", "x"}));
+    EXPECT_EQ(NorvOS::SplitCommandLine("/path with/space x"), (V{"/path", "with/space", "x"}));
+    EXPECT_TRUE(NorvOS::SplitCommandLine("   ").empty());
+}
+
+TEST(CommandLine, ProgramIsSearchedInPath) {
+    EXPECT_FALSE(NorvOS::FindProgram("sh").empty());
+    EXPECT_EQ(NorvOS::FindProgram("no-such-program-anywhere"), "");
+    EXPECT_EQ(NorvOS::FindProgram("/no/such/program"), "");
+    EXPECT_EQ(NorvOS::FindProgram("/bin/sh"), "/bin/sh");
+}
+
+class LauncherTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (ipc_test::EnginePath().empty()) {
+            GTEST_SKIP() << "the scripted engine is not built";
+        }
+    }
+    void TearDown() override {
+        if (launcher_) {
+            launcher_->Terminate();
+        }
+    }
+
+    nvtl::RefCountedPtr<nvds::IPipeLauncher> launcher_;
+};
+
+TEST_F(LauncherTest, MissingOrUnrunnableProgramFailsAtOnce) {
+    norv_test::TempDir dir;
+    const std::string notExecutable = dir.file("engine.txt");
+    norv_test::WriteFile(notExecutable, "#!/no/such/interpreter\n");
+    const std::string badInterpreter = dir.file("engine.sh");
+    norv_test::WriteFile(badInterpreter, "#!/no/such/interpreter\n");
+    ASSERT_EQ(NorvOS::SplitCommandLine("chmod +x " + badInterpreter).size(), 3u);
+    NorvOS::CChildProcess chmod;
+    ASSERT_TRUE(chmod.Start("chmod +x " + badInterpreter, nullptr));
+    ASSERT_TRUE(chmod.WaitForExit(ipc_test::kWaitMs));
+
+    for (const std::string& command :
+         {dir.file("missing-engine"), std::string("no-such-engine-in-path"), notExecutable,
+          badInterpreter}) {
+        ASSERT_TRUE(nvds::CreatePipeLauncher(command, &launcher_)); // default 60 s wait
+        const auto start = Clock::now();
+        EXPECT_FALSE(launcher_->Launch("base")) << command;
+        EXPECT_LT(SecondsSince(start), 30.0) << command << " waited for the start-up time-out";
+        EXPECT_EQ(Concrete(launcher_)->ProcessId(), 0u);
+    }
+}
+
+TEST_F(LauncherTest, EngineEndingWithoutSignalIsNotWaitedFor) {
+    ASSERT_TRUE(nvds::CreatePipeLauncher(ipc_test::EnginePath() + " --exit-now", &launcher_));
+    const auto start = Clock::now();
+    EXPECT_FALSE(launcher_->Launch("base"));
+    EXPECT_LT(SecondsSince(start), 30.0);
+}
+
+TEST_F(LauncherTest, SilentEngineTimesOutAndIsLeftRunning) {
+    ASSERT_TRUE(nvds::CreatePipeLauncher(ipc_test::EnginePath() + " --no-startup --linger=60000",
+                                         &launcher_, 300));
+    EXPECT_FALSE(launcher_->Launch("base"));
+    const uint32_t pid = Concrete(launcher_)->ProcessId();
+    ASSERT_NE(pid, 0u);
+    EXPECT_TRUE(norv_test::ProcessExists(pid));
+    EXPECT_TRUE(launcher_->Terminate());
+    EXPECT_EQ(Concrete(launcher_)->ProcessId(), 0u);
+    bool gone = false;
+    for (int i = 0; i < 3000 && !gone; ++i) {
+        gone = !norv_test::ProcessExists(pid);
+        ipc_test::SleepMs(10);
+    }
+    EXPECT_TRUE(gone);
+    EXPECT_FALSE(launcher_->Terminate());
+}
+
+TEST_F(LauncherTest, LateSignalWithinTheTimeOutSucceeds) {
+    ASSERT_TRUE(nvds::CreatePipeLauncher(ipc_test::EnginePath() + " --startup-delay=300",
+                                         &launcher_, ipc_test::kWaitMs));
+    nvtl::RefCountedPtr<nvds::INorvIPC> channel;
+    EXPECT_TRUE(nvds::CreatePipeIPC(nvds::MakePipeBaseName(), true, launcher_.get(), &channel));
+}
+
+TEST_F(LauncherTest, NullArgumentsUseTheCommandAlone) {
+    const std::string base = ipc_test::UniqueBaseName("null");
+    nvtl::RefCountedPtr<nvds::ITransportIPC> server;
+    ASSERT_TRUE(nvds::CreatePipeTransport(base, true, nullptr, &server));
+    ASSERT_TRUE(server->Open());
+    ASSERT_TRUE(nvds::CreatePipeLauncher(ipc_test::EnginePath() + " " + base, &launcher_));
+    EXPECT_TRUE(launcher_->Launch(nullptr));
+    server->Close();
+}
+
+TEST_F(LauncherTest, PriorityClassReachesEveryThreadOfTheEngine) {
+    ASSERT_TRUE(nvds::CreatePipeLauncher(ipc_test::EnginePath(), &launcher_));
+    EXPECT_FALSE(launcher_->SetPriority(0)); // nothing launched yet; stored
+    nvtl::RefCountedPtr<nvds::INorvIPC> channel;
+    ASSERT_TRUE(nvds::CreatePipeIPC(nvds::MakePipeBaseName(), true, launcher_.get(), &channel));
+    const uint32_t pid = Concrete(launcher_)->ProcessId();
+    // The engine runs its main thread and its pipe reader.
+    EXPECT_EQ(norv_test::NiceValuesOfThreads(pid), "19 19");
+    EXPECT_TRUE(launcher_->SetPriority(1));
+    EXPECT_EQ(norv_test::NiceValuesOfThreads(pid), "10 10");
+    EXPECT_TRUE(launcher_->SetPriority(3));
+    EXPECT_EQ(norv_test::NiceValuesOfThreads(pid), "-5 -5");
+    EXPECT_TRUE(launcher_->SetPriority(7));
+    EXPECT_EQ(norv_test::NiceValuesOfThreads(pid), "0 0");
+    EXPECT_EQ(nvds::PriorityClassForLevel(7), 0x20u);
+    EXPECT_EQ(nvds::PriorityClassForLevel(0), 0x40u);
+    EXPECT_EQ(nvds::PriorityClassForLevel(1), 0x4000u);
+    EXPECT_EQ(nvds::PriorityClassForLevel(3), 0x8000u);
+}
+
+TEST_F(LauncherTest, TerminateWithoutProcessChangesNothing) {
+    ASSERT_TRUE(nvds::CreatePipeLauncher(ipc_test::EnginePath(), &launcher_));
+    EXPECT_FALSE(launcher_->Terminate());
+    EXPECT_FALSE(launcher_->SetPriority(2));
+    EXPECT_FALSE(nvds::CreatePipeLauncher("x", nullptr));
+}
+
+TEST_F(LauncherTest, ManyLaunchesLeaveNoZombieAndNoDescriptor) {
+    const int descriptorsBefore = norv_test::CountOpenDescriptors();
+    for (int i = 0; i < 200; ++i) {
+        nvtl::RefCountedPtr<nvds::IPipeLauncher> launcher;
+        const char* options = i % 4 == 3 ? " --no-startup --linger=60000" : " --signal-only";
+        ASSERT_TRUE(nvds::CreatePipeLauncher(ipc_test::EnginePath() + options, &launcher,
+                                             i % 4 == 3 ? 1 : ipc_test::kWaitMs));
+        const bool started = launcher->Launch("base");
+        EXPECT_EQ(started, i % 4 != 3) << i;
+        if (i % 8 == 3) {
+            EXPECT_TRUE(launcher->Terminate());
+        }
+        // Every other silent engine is forgotten while it runs, and killed
+        // here, so that its waiter reaps it after the launcher is gone.
+        if (i % 8 == 7) {
+            const uint32_t pid = Concrete(launcher)->ProcessId();
+            launcher.reset();
+            norv_test::KillProcess(pid);
+        }
+    }
+    int zombies = -1;
+    int descriptors = -1;
+    for (int i = 0; i < 3000; ++i) {
+        zombies = norv_test::CountZombieChildren();
+        descriptors = norv_test::CountOpenDescriptors();
+        if (zombies == 0 && descriptors == descriptorsBefore) {
+            break;
+        }
+        ipc_test::SleepMs(10);
+    }
+    EXPECT_EQ(zombies, 0);
+    EXPECT_EQ(descriptors, descriptorsBefore);
+}
+
+} // namespace
