@@ -1,0 +1,81 @@
+#include "api/logic_callback.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+/// Sizes buffer to length and copies length bytes from data into it.
+void CopyPayload(nvtl::MemoryBuffer<char>& buffer, uint32_t length, const char* data) {
+    buffer.Resize(length);
+    if (buffer.Count() != length) {
+        throw std::bad_alloc();
+    }
+    if (length != 0) {
+        std::memcpy(buffer.Data(), data, length);
+    }
+}
+
+} // namespace
+
+void CNorvIPCCallback::OnMessage(const std::string& sender, const std::string& topicRest,
+                                 uint32_t payloadLength, const char* payload) {
+    if (target_ != nullptr) {
+        target_->OnMessage(sender, topicRest, payloadLength, payload);
+    }
+}
+
+std::string InboundMessage::PayloadText() const {
+    return payload.Count() == 0 ? std::string() : std::string(payload.Data(), payload.Count());
+}
+
+CLogicCallback::CLogicCallback() : subscriber_(new CNorvIPCCallback(this)) {}
+
+CLogicCallback::~CLogicCallback() {
+    subscriber_.reset();
+}
+
+void CLogicCallback::OnMessage(const std::string& sender, const std::string& topic,
+                               uint32_t payloadLength, const char* payload) {
+    if (payload == nullptr) {
+        payloadLength = 0;
+    }
+    NorvOS::CAutoMutex guard(&lock_);
+    queue_.emplace_back();
+    InboundMessage& message = queue_.back();
+    try {
+        message.sender = sender;
+        message.topic = topic;
+        message.payloadLength = payloadLength;
+        CopyPayload(message.payload, payloadLength, payload);
+    } catch (...) {
+        queue_.pop_back(); // no half-filled message stays queued
+        throw;
+    }
+}
+
+bool CLogicCallback::PopMessage(InboundMessage& out) {
+    NorvOS::CAutoMutex guard(&lock_);
+    if (queue_.empty()) {
+        return false;
+    }
+    InboundMessage& front = queue_.front();
+    out.sender = front.sender;
+    out.topic = front.topic;
+    out.payloadLength = front.payloadLength;
+    CopyPayload(out.payload, front.payloadLength, front.payload.Data());
+    queue_.pop_front();
+    return true;
+}
+
+bool CLogicCallback::HasMessage(const std::string& topic) {
+    NorvOS::CAutoMutex guard(&lock_);
+    return std::any_of(queue_.begin(), queue_.end(),
+                       [&topic](const InboundMessage& m) { return m.topic == topic; });
+}
+
+void CLogicCallback::DiscardMessages() {
+    NorvOS::CAutoMutex guard(&lock_);
+    queue_.clear();
+}
