@@ -70,9 +70,11 @@ TEST(CNorvThread, RestartRunsTheRoutineAgainWithStopCleared) {
     LoopState state;
     CNorvThread thread(&LoopUntilStopped, &state, 5, 2);
     thread.Start();
+    ASSERT_TRUE(Eventually([&] { return state.passes > 0; }));
     thread.Stop();
+    const int passes = state.passes;
     thread.Start();
-    ASSERT_TRUE(Eventually([&] { return state.runs == 10; }));
+    ASSERT_TRUE(Eventually([&] { return state.runs == 10 && state.passes > passes; }));
     thread.Stop();
     EXPECT_TRUE(state.sawStopClearedAtStart);
     EXPECT_EQ(state.runs, 10);
