@@ -183,7 +183,7 @@ void Build(const TranscodeOutputSettings& settings, const SourceList& sources,
            TBS::TranscodeRequest& request) {
     const TBS::TranscodeRequest& tmpl = settings.Request();
     const CustomPresetData& preset = tmpl.CustomPresetData;
-    ISourceMedia* first = sources.empty() ? nullptr : sources.front().get();
+    ISourceMedia& first = *sources.front();
 
     request = tmpl;
     request.outputFile = WideToUtf8(outputFile);
@@ -212,9 +212,7 @@ void Build(const TranscodeOutputSettings& settings, const SourceList& sources,
         request.inputFiles.push_back(PathOf(*source));
     }
 
-    if (first != nullptr) {
-        AppendFirstSourceAudio(*first, request);
-    }
+    AppendFirstSourceAudio(first, request);
     for (const auto& extra : extraSources) {
         if (extra) {
             AppendAllAudioCodecs(*extra, request);
@@ -242,10 +240,7 @@ void Build(const TranscodeOutputSettings& settings, const SourceList& sources,
     } else {
         request.subtitleTracks = subtitleSelection;
     }
-    if (first != nullptr) {
-        ResolveSubtitles(*first, sources.size(), extraSources, settings.SubtitleCodePages(),
-                         request);
-    }
+    ResolveSubtitles(first, sources.size(), extraSources, settings.SubtitleCodePages(), request);
 
     for (const auto& extra : extraSources) {
         if (extra && extra->IsAudioContainer()) {
@@ -263,12 +258,6 @@ void Build(const TranscodeOutputSettings& settings, const SourceList& sources,
 }
 
 } // namespace
-
-void BuildTranscodeRequest(const TranscodeRequestInputs& in, TBS::TranscodeRequest& request) {
-    TBS::TranscodeRequest built;
-    Build(in.settings, in.sources, in.extraSources, in.outputFile, in.loggerParam, built);
-    request = std::move(built);
-}
 
 bool BuildTranscodeRequest(const TranscodeOutputSettings& settings, const SourceList& sources,
                            const SourceList& extraSources, const WideString& outputFile,

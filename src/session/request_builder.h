@@ -2,42 +2,25 @@
 // transcode.
 #pragma once
 
-#include <vector>
-
 #include "messages/records.h"
-#include "norv/media.h"
 #include "norv/records.h"
 #include "output/output_settings.h"
 #include "session/source_refs.h"
 
 namespace nvt {
 
-/// What a session hands to the request builder.
-struct TranscodeRequestInputs {
-    TranscodeOutputSettings& settings;
-    const std::vector<nvtl::RefCountedPtr_STLSafe<ISourceMedia>>& sources;
-    const std::vector<nvtl::RefCountedPtr_STLSafe<ISourceMedia>>& extraSources;
-    const WideString& outputFile;
-    const SLoggerParam& loggerParam;
-};
-
-/// Builds the request from the settings' template, the sources, the extra
-/// sources, the output file and the logger parameters: a copy of the
-/// template with the input files, per-source lists, the first source's
-/// audio facts, the audio and subtitle selections resolved against the
-/// sources and the extra sources, and the extra audio files. Bitrates, kept
-/// in bits per second by the settings, are sent in units of 1024 bits per
-/// second.
+/// Builds the transcode request into out: a copy of the settings' request
+/// template with the input files, per-source lists, the first source's audio
+/// facts, the audio and subtitle selections resolved against the sources and
+/// the extra sources, and the extra audio files. Bitrates, kept in bits per
+/// second by the settings, are sent in units of 1024 bits per second.
 ///
 /// A subtitle selection value that names nothing (a missing track or file)
 /// adds nothing, so the four subtitle lists stay parallel; a position
-/// without a code page in the settings sends code page 0. Without sources
-/// only the template, the output file and the logger parameters are used.
-/// Allocation failures propagate.
-void BuildTranscodeRequest(const TranscodeRequestInputs& in, TBS::TranscodeRequest& request);
-
-/// The same, catching every failure: false, out unchanged, when there is no
-/// first source or the request cannot be made.
+/// without a code page in the settings sends code page 0.
+///
+/// Returns false, out unchanged, when there is no first source or the
+/// request cannot be made.
 bool BuildTranscodeRequest(const TranscodeOutputSettings& settings, const SourceList& sources,
                            const SourceList& extraSources, const WideString& outputFile,
                            const SLoggerParam& logger, TBS::TranscodeRequest& out);
