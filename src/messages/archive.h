@@ -82,6 +82,11 @@ bool RootElementIs(const std::string& text, const char* root);
 /// archive's own end tag and white space follow.
 bool ArchiveEndsAfterRoot(std::istream& is, const std::string& text, const char* root);
 
+/// Parses the decimal text of a double as the archive writes it, the
+/// non-finite values ("nan", "inf", "-inf") included; surrounding white
+/// space is allowed. Throws std::invalid_argument for anything else.
+double ParseDouble(const std::string& text);
+
 /// Prepares a string stream for an archive: classic number formatting,
 /// whatever the process's global locale.
 void UseClassicLocale(std::ios& stream);

@@ -5,6 +5,8 @@
 // Only the messages sources include this header.
 #pragma once
 
+#include <string>
+
 #include <boost/serialization/base_object.hpp>
 #include <boost/serialization/map.hpp>
 #include <boost/serialization/string.hpp>
@@ -17,6 +19,24 @@
 #include "norv/records.h"
 
 #define NVMSG_FIELD(ar, rec, name) ar& boost::serialization::make_nvp(#name, rec.name)
+#define NVMSG_DOUBLE(ar, rec, name) nvmsg::SerializeDouble(ar, #name, rec.name)
+
+namespace nvmsg {
+
+// A double is written by the archive itself; it is read back as text and
+// parsed here, so that the non-finite values the archive writes ("nan",
+// "inf") read back too.
+template <class Archive> void SerializeDouble(Archive& ar, const char* name, double& value) {
+    if constexpr (Archive::is_saving::value) {
+        ar << boost::serialization::make_nvp(name, value);
+    } else {
+        std::string text;
+        ar >> boost::serialization::make_nvp(name, text);
+        value = ParseDouble(text);
+    }
+}
+
+} // namespace nvmsg
 
 namespace nvt {
 
@@ -71,7 +91,7 @@ namespace TBS {
 
 template <class Archive> void serialize(Archive& ar, SMediaTrack& t, const unsigned int) {
     NVMSG_FIELD(ar, t, trackName);
-    NVMSG_FIELD(ar, t, bitsPerSecond);
+    NVMSG_DOUBLE(ar, t, bitsPerSecond);
     NVMSG_FIELD(ar, t, ID);
 }
 
@@ -88,7 +108,7 @@ template <class Archive> void serialize(Archive& ar, SVideoTrack& t, const unsig
     NVMSG_FIELD(ar, t, videoBitrate);
     NVMSG_FIELD(ar, t, videoCodecName);
     NVMSG_FIELD(ar, t, videoCodec);
-    NVMSG_FIELD(ar, t, DAR);
+    NVMSG_DOUBLE(ar, t, DAR);
 }
 
 template <class Archive>
@@ -207,7 +227,7 @@ template <class Archive> void serialize(Archive& ar, ProgressResponse& r, const 
     NVMSG_FIELD(ar, r, countOfStages);
     NVMSG_FIELD(ar, r, stage);
     NVMSG_FIELD(ar, r, stageID);
-    NVMSG_FIELD(ar, r, progress);
+    NVMSG_DOUBLE(ar, r, progress);
     NVMSG_FIELD(ar, r, timeElapsed);
     NVMSG_FIELD(ar, r, timeRemaining);
     NVMSG_FIELD(ar, r, passStepNum);
@@ -260,6 +280,7 @@ template <class Archive> void serialize(Archive& ar, CmdLineParams& p, const uns
 } // namespace TBS
 
 #undef NVMSG_FIELD
+#undef NVMSG_DOUBLE
 
 // Class versions: only these three records have moved past version 0.
 BOOST_CLASS_VERSION(nvt::CustomPresetData, 1)

@@ -1,8 +1,11 @@
 // Text-level parts of the message archives: the header's library number,
 // the root element's name and the end of the document.
 #include <cctype>
+#include <charconv>
 #include <cstring>
 #include <locale>
+#include <stdexcept>
+#include <system_error>
 
 #include "messages/archive.h"
 
@@ -129,6 +132,26 @@ bool ArchiveEndsAfterRoot(std::istream& is, const std::string& text, const char*
         ++pos;
     }
     return pos == text.size();
+}
+
+double ParseDouble(const std::string& text) {
+    const char* first = text.data();
+    const char* last = first + text.size();
+    while (first < last && IsSpace(*first)) {
+        ++first;
+    }
+    while (last > first && IsSpace(last[-1])) {
+        --last;
+    }
+    if (last - first > 1 && *first == '+' && first[1] != '-') {
+        ++first;
+    }
+    double value = 0.0;
+    const std::from_chars_result result = std::from_chars(first, last, value);
+    if (first == last || result.ec != std::errc() || result.ptr != last) {
+        throw std::invalid_argument("not a number");
+    }
+    return value;
 }
 
 void UseClassicLocale(std::ios& stream) {

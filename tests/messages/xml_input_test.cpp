@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <locale>
 #include <new>
 #include <string>
@@ -200,6 +202,43 @@ TEST(XmlText, NumbersIgnoreTheGlobalLocale) {
     EXPECT_NE(text.find("<progress>5.0"), std::string::npos);
     ASSERT_TRUE(read);
     EXPECT_EQ(out.currentVideoFrame, 1234567u);
+    EXPECT_EQ(out.progress, 0.5);
+}
+
+// Non-finite numbers are written as the archive spells them and read back.
+TEST(XmlText, NonFiniteNumbersReadBack) {
+    TBS::AnalyzeResponse in;
+    in.videoTracks.resize(1);
+    in.videoTracks[0].DAR = std::numeric_limits<double>::quiet_NaN();
+    in.videoTracks[0].bitsPerSecond = std::numeric_limits<double>::infinity();
+    TBS::AnalyzeResponse out;
+    ASSERT_TRUE(FromXml(Xml(in), out));
+    ASSERT_EQ(out.videoTracks.size(), 1u);
+    EXPECT_TRUE(std::isnan(out.videoTracks[0].DAR));
+    EXPECT_EQ(out.videoTracks[0].bitsPerSecond, std::numeric_limits<double>::infinity());
+
+    TBS::ProgressResponse progress;
+    progress.progress = -std::numeric_limits<double>::infinity();
+    TBS::ProgressResponse back;
+    ASSERT_TRUE(FromXml(Xml(progress), back));
+    EXPECT_EQ(back.progress, -std::numeric_limits<double>::infinity());
+}
+
+TEST(XmlText, BadNumbersFail) {
+    TBS::ProgressResponse in;
+    in.progress = 0.25;
+    const std::string good = Xml(in);
+    TBS::ProgressResponse out;
+    ASSERT_TRUE(FromXml(good, out));
+    for (const char* number : {"", "x", "0.25x", "1e999", "0,25", "--1", "+-1"}) {
+        std::string bad = good;
+        Replace(bad, "<progress>2.50000000000000000e-01</progress>",
+                std::string("<progress>") + number + "</progress>");
+        EXPECT_FALSE(FromXml(bad, out)) << number;
+    }
+    std::string spaced = good;
+    Replace(spaced, "<progress>2.50000000000000000e-01</progress>", "<progress> +0.5 </progress>");
+    ASSERT_TRUE(FromXml(spaced, out));
     EXPECT_EQ(out.progress, 0.5);
 }
 
