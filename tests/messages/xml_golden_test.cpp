@@ -193,6 +193,13 @@ TEST(XmlGolden, TechnicalInfoResponseCollections) {
     EXPECT_EQ(back.mapSupportedOutputCodecs.at(nvt::NP_HD720),
               std::vector<nvt::AudioCodec>{nvt::AC_AAC});
     EXPECT_EQ(back.mapLocalSystemCodePages.at("UTF-8"), 65001u);
+
+    // Empty, a vector of bool is still only its count.
+    ASSERT_TRUE(ToXml(TBS::TechnicalInfoResponse(), text));
+    EXPECT_NE(
+        text.find("\t<vecSupportedProfiles>\n\t\t<count>0</count>\n\t</vecSupportedProfiles>\n"),
+        std::string::npos)
+        << text;
 }
 
 size_t CountOf(const std::string& text, const std::string& what) {
