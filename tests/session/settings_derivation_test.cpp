@@ -290,44 +290,34 @@ TEST(SettingsDerivation, FullHdToHd720KeepsAspectOrClamps) {
 }
 
 TEST(SettingsDerivation, WhichSideLeadsTheAspect) {
-    // 1280 x 600 asked of a 16:9 source under NP_HD1080: nothing is clamped.
-    SettingsRequest r = Request(nvt::NP_HD1080);
-    r.width = 1280;
-    r.height = 600;
-
-    // Width first: H = 1280 * 9 / 16 = 720.
-    r.widthFirst = true;
-    SettingsResult width = Derived(Source1080p(), r);
-    EXPECT_EQ(width.width, 1280u);
-    EXPECT_EQ(width.height, 720u);
-
-    // Height first: W = 600 * 16 / 9 = 1066, aligned to 4: 1068.
-    r.widthFirst = false;
-    r.heightFirst = true;
-    SettingsResult height = Derived(Source1080p(), r);
-    EXPECT_EQ(height.width, 1068u);
-    EXPECT_EQ(height.height, 600u);
-
-    // Neither flag and 1280 * 9 != 600 * 16: the height leads.
-    r.heightFirst = false;
-    SettingsResult neither = Derived(Source1080p(), r);
-    EXPECT_EQ(neither.width, 1068u);
-    EXPECT_EQ(neither.height, 600u);
-
-    // A request of the source's aspect is kept as it is.
-    r.width = 1024;
-    r.height = 576;
-    SettingsResult same = Derived(Source1080p(), r);
-    EXPECT_EQ(same.width, 1024u);
-    EXPECT_EQ(same.height, 576u);
-
-    // Without keepAspect the request is only clamped: 1280 x 600.
-    r.width = 1280;
-    r.height = 600;
-    r.keepAspect = false;
-    SettingsResult free = Derived(Source1080p(), r);
-    EXPECT_EQ(free.width, 1280u);
-    EXPECT_EQ(free.height, 600u);
+    // Requests of a 16:9 source under NP_HD1080 that nothing clamps.
+    struct Case {
+        const char* name;
+        uint32_t width, height;
+        bool keepAspect, widthFirst, heightFirst;
+        uint32_t wantWidth, wantHeight;
+    };
+    const Case cases[] = {
+        // H = 1280 * 9 / 16 = 720.
+        {"width first", 1280, 600, true, true, false, 1280, 720},
+        // W = 600 * 16 / 9 = 1066, aligned to 4: 1068.
+        {"height first", 1280, 600, true, false, true, 1068, 600},
+        // 1280 * 9 != 600 * 16: the height leads.
+        {"neither flag", 1280, 600, true, false, false, 1068, 600},
+        {"the source's aspect", 1024, 576, true, false, false, 1024, 576},
+        {"aspect not kept", 1280, 600, false, false, false, 1280, 600},
+    };
+    for (const Case& c : cases) {
+        SettingsRequest r = Request(nvt::NP_HD1080);
+        r.width = c.width;
+        r.height = c.height;
+        r.keepAspect = c.keepAspect;
+        r.widthFirst = c.widthFirst;
+        r.heightFirst = c.heightFirst;
+        const SettingsResult result = Derived(Source1080p(), r);
+        EXPECT_EQ(result.width, c.wantWidth) << c.name;
+        EXPECT_EQ(result.height, c.wantHeight) << c.name;
+    }
 }
 
 TEST(SettingsDerivation, WidthFirstIsCappedAtTheMaximumHeight) {
