@@ -14,6 +14,8 @@
 namespace nvt {
 namespace {
 
+constexpr int kTemporaryNameAttempts = 16;
+
 // Closes a descriptor when it goes out of scope.
 class FileDescriptor {
 public:
@@ -123,9 +125,17 @@ bool ReplaceFileContents(const WideString& path, const std::string& bytes) {
     if (target.empty() || target.back() == '/') {
         return false;
     }
-    const std::string temporary = TemporaryNameFor(target);
-    FileDescriptor fd(
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+    // A name left behind by an earlier process with the same id is skipped.
+    std::string temporary;
+    int raw = -1;
+    for (int attempt = 0; attempt < kTemporaryNameAttempts && raw < 0; ++attempt) {
+        temporary = TemporaryNameFor(target);
+        raw = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (raw < 0 && errno != EEXIST) {
+            return false;
+        }
+    }
+    FileDescriptor fd(raw);
     if (!fd.valid()) {
         return false;
     }
