@@ -54,20 +54,7 @@ TranscodeOutputSettings::FromInterface(ITranscodeOutputSettings* settings) {
 }
 
 bool TranscodeOutputSettings::DefaultAudioPassthrough(int32_t profile) {
-    switch (profile) {
-    case NP_HD1080:
-    case NP_HD720:
-    case NP_HomeTheater:
-    case NP_NorvPlusHD:
-    case NP_NorvPlus4K_MP4:
-    case NP_NorvPlus4K_MKV:
-    case NP_HEVC720:
-    case NP_HEVC1080:
-    case NP_HEVC4K:
-        return true;
-    default:
-        return false;
-    }
+    return IsKnownProfile(profile) && !IsHandheldProfile(profile);
 }
 
 int32_t TranscodeOutputSettings::GetProfile() {

@@ -183,6 +183,10 @@ bool IsKnownProfile(int32_t profile) {
     return FindProfileLimits(profile, 0.0) != nullptr;
 }
 
+bool IsHandheldProfile(int32_t profile) {
+    return profile == NP_Mobile || profile == NP_iPhoneMP4H264 || profile == NP_iPadMP4H264;
+}
+
 void ClampToProfile(const ProfileLimits& row, uint32_t& width, uint32_t& height,
                     double& frameRate) {
     frameRate = std::min(frameRate, row.frameRate);
@@ -226,14 +230,7 @@ uint32_t DefaultAudioBitrateKbps(const ProfileLimits* row) {
     if (row == nullptr) {
         return 0;
     }
-    switch (row->profile) {
-    case NP_Mobile:
-    case NP_iPhoneMP4H264:
-    case NP_iPadMP4H264:
-        return 128;
-    default:
-        return 192;
-    }
+    return IsHandheldProfile(row->profile) ? 128 : 192;
 }
 
 const std::array<uint32_t, 9>& SelectableAudioBitratesKbps() {

@@ -35,6 +35,10 @@ const ProfileLimits* FindProfileLimits(int32_t profile, double frameRate);
 /// True when the profile has a row.
 bool IsKnownProfile(int32_t profile);
 
+/// True for the small-device profiles (NP_Mobile, NP_iPhoneMP4H264,
+/// NP_iPadMP4H264): 128 kbps default audio, no audio passthrough by default.
+bool IsHandheldProfile(int32_t profile);
+
 /// Clamps a picture and frame rate to a row's limits: the frame rate to at
 /// most the row's, each dimension into [min, max].
 void ClampToProfile(const ProfileLimits& row, uint32_t& width, uint32_t& height, double& frameRate);
