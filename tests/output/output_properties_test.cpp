@@ -92,21 +92,5 @@ TEST(OutputProperties, ReportsWhatTheSessionFilledIn) {
     EXPECT_TRUE(unreachable);
 }
 
-TEST(OutputProperties, NullOutPointersAreRefused) {
-    nvtl::RefCountedPtr<TranscodeOutputProperties> p(new TranscodeOutputProperties());
-    uint32_t a = 0;
-    std::vector<uint32_t> audio;
-    EXPECT_EQ(p->GetEstimatedSize(nullptr), InvalidArgument);
-    EXPECT_EQ(p->GetResolution(&a, nullptr), InvalidArgument);
-    EXPECT_EQ(p->GetTrickResolution(nullptr, &a), InvalidArgument);
-    EXPECT_EQ(p->GetEstimatedTime(nullptr), InvalidArgument);
-    EXPECT_EQ(p->GetBitrates(nullptr, audio), InvalidArgument);
-    EXPECT_EQ(p->GetVideoBitrateRange(nullptr, nullptr), InvalidArgument);
-    EXPECT_EQ(p->GetMinimumSize(nullptr), InvalidArgument);
-    EXPECT_EQ(p->GetTrickVideoBitrate(nullptr), InvalidArgument);
-    EXPECT_EQ(p->GetAspectRatio(&a, nullptr), InvalidArgument);
-    EXPECT_EQ(p->IsSizeLimitUnreachable(nullptr), InvalidArgument);
-}
-
 } // namespace
 } // namespace nvt

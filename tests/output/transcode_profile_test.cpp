@@ -5,6 +5,8 @@
 
 #include "api/engine_info.h"
 #include "norv/transcoder.h"
+#include "output/profile_limits.h"
+#include "platform/text.h"
 
 namespace nvt {
 namespace {
@@ -67,27 +69,20 @@ TEST(TranscodeProfile, HomeTheaterLimitsFollowTheCreationRate) {
     }
 }
 
-TEST(TranscodeProfile, LimitsAndAudioDefaultsPerProfile) {
-    const Limits mobile = Read(*MakeProfile(NP_Mobile, 30));
-    EXPECT_EQ(mobile.maxVideoKbps, 600u);
-    EXPECT_EQ(mobile.minAudio, 16u);
-    EXPECT_EQ(mobile.maxAudio, 128u);
-    EXPECT_EQ(mobile.defAudio, 128u);
-    EXPECT_EQ(mobile.minW, 64u);
-    EXPECT_EQ(mobile.maxW, 320u);
-    EXPECT_EQ(mobile.maxH, 240u);
-
-    const Limits ipad = Read(*MakeProfile(NP_iPadMP4H264, 30));
-    EXPECT_EQ(ipad.maxAudio, 160u);
-    EXPECT_EQ(ipad.defAudio, 128u);
-
-    const Limits hevc4k = Read(*MakeProfile(NP_HEVC4K, 30));
-    EXPECT_EQ(hevc4k.maxVideoKbps, 40000u);
-    EXPECT_EQ(hevc4k.defAudio, 192u);
-    EXPECT_EQ(hevc4k.minW, 320u);
-    EXPECT_EQ(hevc4k.minH, 240u);
-    EXPECT_EQ(hevc4k.maxW, 3840u);
-    EXPECT_EQ(hevc4k.maxH, 2160u);
+TEST(TranscodeProfile, LimitsAreCopiedFromTheProfilesRow) {
+    for (int32_t p = 0; p < _NP_count_; ++p) {
+        SCOPED_TRACE(p);
+        const ProfileLimits& row = *FindProfileLimits(p, 30);
+        const Limits l = Read(*MakeProfile(static_cast<NorvProfile>(p), 30));
+        EXPECT_EQ(l.maxVideoKbps, static_cast<uint32_t>(row.maxVideoKbps));
+        EXPECT_EQ(l.minAudio, 16u);
+        EXPECT_EQ(l.maxAudio, static_cast<uint32_t>(row.maxAudioKbps));
+        EXPECT_EQ(l.defAudio, DefaultAudioBitrateKbps(&row));
+        EXPECT_EQ(l.minW, static_cast<uint32_t>(row.minWidth));
+        EXPECT_EQ(l.minH, static_cast<uint32_t>(row.minHeight));
+        EXPECT_EQ(l.maxW, static_cast<uint32_t>(row.maxWidth));
+        EXPECT_EQ(l.maxH, static_cast<uint32_t>(row.maxHeight));
+    }
 }
 
 TEST(TranscodeProfile, VideoBitratesUseTheRateOfTheCall) {
@@ -146,22 +141,10 @@ TEST(TranscodeProfile, SelectableAudioBitratesReplaceTheVector) {
 }
 
 TEST(TranscodeProfile, DisplayNames) {
-    const char16_t* names[] = {u"Norv",
-                               u"Norv",
-                               u"Norv",
-                               u"Norv",
-                               u"Norv Plus",
-                               u"iPhone H.264",
-                               u"iPad H.264",
-                               u"Norv Plus 4K MP4",
-                               u"Norv Plus 4K MKV",
-                               u"Norv HEVC",
-                               u"Norv HEVC",
-                               u"Norv HEVC 4K"};
     for (int32_t p = 0; p < _NP_count_; ++p) {
         WideString name = u"old";
         EXPECT_EQ(MakeProfile(static_cast<NorvProfile>(p), 30)->GetDisplayName(name), SUCCESS);
-        EXPECT_EQ(name, WideString(names[p]));
+        EXPECT_EQ(name, W(ProfileDisplayName(p)));
     }
 }
 
