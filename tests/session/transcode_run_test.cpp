@@ -2,6 +2,7 @@
 // the callbacks, the states, engine failures, cancellation and release.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "messages/xml.h"
@@ -305,6 +306,37 @@ TEST_F(TranscodeRunTest, RunWithoutCallbackStillEnds) {
     auto session = Prepared({"--progress=2"}, sources);
     ASSERT_EQ(session->Start(output, nullptr), SUCCESS);
     EXPECT_TRUE(StateBecomes(*session, TS_Done));
+}
+
+size_t OpenDescriptors() {
+    size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        (void)entry;
+        ++count;
+    }
+    return count;
+}
+
+TEST(SessionResources, ExchangesLeaveNoDescriptorsBehind) {
+    const size_t before = OpenDescriptors();
+    {
+        const MediaList sources = Analyse({"--analysis-files=2"});
+        ASSERT_EQ(sources.size(), 2u);
+        auto session = NewSession(ScriptedEngine({"--progress=2", "--files=2"}));
+        nvtl::RefCountedPtr<ITranscodeOutputSettings> settings(
+            new TranscodeOutputSettings(NP_HD1080));
+        ASSERT_EQ(session->AddSource(sources[0].get()), SUCCESS);
+        ASSERT_EQ(session->AddSource(sources[1].get()), SUCCESS);
+        ASSERT_EQ(session->SetOutputSettings(settings.get()), SUCCESS);
+        nvtl::RefCountedPtr<RecordingCallback> callback(new RecordingCallback());
+        ASSERT_EQ(session->Start(W("/out/x.mkv"), callback.get()), SUCCESS);
+        ASSERT_TRUE(callback->WaitFor(CallbackEvent::Complete));
+        ASSERT_TRUE(StateBecomes(*session, TS_Done));
+        EXPECT_EQ(session->Cancel(), NotAvailable);
+        EXPECT_EQ(session->Cancel(), NotAvailable); // harmless when repeated
+    }
+    EXPECT_TRUE(norv_test::WaitUntil([&] { return OpenDescriptors() <= before; }))
+        << OpenDescriptors() << " open, " << before << " before";
 }
 
 TEST(SessionPriority, AnalysisRunsTheEngineAtTheSessionsPriority) {
