@@ -42,6 +42,18 @@ protected:
                              payload.data(), nullptr);
     }
 
+    nvtl::RefCountedPtr<nvds::INorvIPCCallback> NewTagged(const std::string& tag) {
+        return nvtl::RefCountedPtr<nvds::INorvIPCCallback>(new Tagged(tag, logLock_, log_));
+    }
+
+    std::vector<std::string> Log() {
+        std::lock_guard<std::mutex> guard(logLock_);
+        return log_;
+    }
+
+    // The log outlives the channels, whose subscribers write into it.
+    std::mutex logLock_;
+    std::vector<std::string> log_;
     nvtl::RefCountedPtr<nvds::INorvIPC> server_;
     nvtl::RefCountedPtr<nvds::INorvIPC> client_;
     nvtl::RefCountedPtr<Collector> received_;
@@ -81,11 +93,9 @@ TEST_F(ChannelPairTest, SendRefusesBadArgumentsWithoutWriting) {
 }
 
 TEST_F(ChannelPairTest, SubscribeReplacesOrAppendsInOrder) {
-    std::mutex lock;
-    std::vector<std::string> log;
-    nvtl::RefCountedPtr<nvds::INorvIPCCallback> a(new Tagged("a", lock, log));
-    nvtl::RefCountedPtr<nvds::INorvIPCCallback> b(new Tagged("b", lock, log));
-    nvtl::RefCountedPtr<nvds::INorvIPCCallback> c(new Tagged("c", lock, log));
+    const auto a = NewTagged("a");
+    const auto b = NewTagged("b");
+    const auto c = NewTagged("c");
 
     EXPECT_FALSE(client_->Subscribe(std::string(), a, false));
     EXPECT_FALSE(
@@ -98,16 +108,13 @@ TEST_F(ChannelPairTest, SubscribeReplacesOrAppendsInOrder) {
     ASSERT_TRUE(SendToClient("K1"));
     ASSERT_TRUE(SendToClient("Zend")); // delivered after K1: arrival order
     ASSERT_TRUE(received_->WaitCount(1));
-    std::lock_guard<std::mutex> guard(lock);
-    EXPECT_EQ(log, (std::vector<std::string>{"b:1", "c:1"}));
+    EXPECT_EQ(Log(), (std::vector<std::string>{"b:1", "c:1"}));
     EXPECT_EQ(a->GetRefCount(), 1); // the channel let go of it
 }
 
 TEST_F(ChannelPairTest, TopicReachesEveryMatchingKeyWithItsRest) {
-    std::mutex lock;
-    std::vector<std::string> log;
-    nvtl::RefCountedPtr<nvds::INorvIPCCallback> longKey(new Tagged("long", lock, log));
-    nvtl::RefCountedPtr<nvds::INorvIPCCallback> shortKey(new Tagged("short", lock, log));
+    const auto longKey = NewTagged("long");
+    const auto shortKey = NewTagged("short");
     ASSERT_TRUE(client_->Subscribe(std::string("TRANS->CONV"), longKey, false));
     ASSERT_TRUE(client_->Subscribe(std::string("TRANS->"), shortKey, false));
     ASSERT_TRUE(client_->Subscribe(std::string("Z"), received_.get(), false));
@@ -117,10 +124,10 @@ TEST_F(ChannelPairTest, TopicReachesEveryMatchingKeyWithItsRest) {
     ASSERT_TRUE(SendToClient("nobody listens"));
     ASSERT_TRUE(SendToClient("Zend"));
     ASSERT_TRUE(received_->WaitCount(1));
-    std::lock_guard<std::mutex> guard(lock);
     // Keys in ascending order: "TRANS->" before "TRANS->CONV".
-    EXPECT_EQ(log, (std::vector<std::string>{"short:CONVstruct TBS::ProgressResponse",
-                                             "long:struct TBS::ProgressResponse", "short:other"}));
+    EXPECT_EQ(Log(),
+              (std::vector<std::string>{"short:CONVstruct TBS::ProgressResponse",
+                                        "long:struct TBS::ProgressResponse", "short:other"}));
 }
 
 TEST_F(ChannelPairTest, FrameSentBeforeTheFirstSubscriptionIsDeliveredAfterIt) {

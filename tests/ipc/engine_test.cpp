@@ -208,7 +208,7 @@ TEST_F(EngineTest, EngineIgnoringTheCloseKeepsRunningUntilTerminated) {
     const uint32_t pid = EnginePid();
     channel_.reset();
     ipc_test::SleepMs(300);
-    EXPECT_TRUE(norv_test::ProcessExists(pid));
+    EXPECT_TRUE(norv_test::ProcessAlive(pid));
     EXPECT_TRUE(launcher_->Terminate());
     EXPECT_FALSE(launcher_->Terminate()); // nothing left to end
 }

@@ -210,7 +210,7 @@ std::string NiceValuesOfThreads(uint32_t processId) {
     return text;
 }
 
-bool ProcessExists(uint32_t processId) {
+bool ProcessAlive(uint32_t processId) {
     const auto fields = StatFields("/proc/" + std::to_string(processId) + "/stat");
     return !fields.empty() && fields[0] != "Z" && fields[0] != "X";
 }

@@ -44,7 +44,7 @@ int CountOpenDescriptors();
 int CountZombieChildren();
 /// Nice value of every thread of the process; empty when it is gone.
 std::string NiceValuesOfThreads(uint32_t processId);
-bool ProcessExists(uint32_t processId);
+bool ProcessAlive(uint32_t processId);
 /// Sends SIGKILL to the process.
 void KillProcess(uint32_t processId);
 
