@@ -1,0 +1,122 @@
+// The system wrappers under the IPC: local pipes with their last-error codes,
+// and named start-up events.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "ipc_test_util.h"
+#include "platform/last_error.h"
+#include "platform/local_pipe.h"
+#include "platform/named_event.h"
+#include "platform/process.h"
+
+namespace {
+
+using NorvOS::CLocalPipe;
+using NorvOS::GetLastSystemError;
+
+std::string PipeName(const std::string& tag) {
+    return ipc_test::UniqueBaseName(tag);
+}
+
+TEST(LocalPipe, ReportsWin32ErrorsThroughItsLife) {
+    const std::string name = PipeName("life");
+    CLocalPipe client;
+    EXPECT_FALSE(client.Open(name));
+    EXPECT_EQ(GetLastSystemError(), NorvOS::kErrorFileNotFound);
+
+    CLocalPipe server;
+    ASSERT_TRUE(server.Create(name));
+    EXPECT_FALSE(CLocalPipe().Create(name)); // one instance per name
+    char byte = 'x';
+    EXPECT_FALSE(server.Write(&byte, 1));
+    EXPECT_EQ(GetLastSystemError(), NorvOS::kErrorPipeListening);
+
+    ASSERT_TRUE(client.Open(name));
+    ASSERT_TRUE(server.Write("hello", 5)); // accepts the waiting client
+    EXPECT_EQ(GetLastSystemError(), NorvOS::kErrorSuccess);
+    char text[5];
+    ASSERT_TRUE(client.Read(text, 5));
+    EXPECT_EQ(std::string(text, 5), "hello");
+
+    // The peer goes: reads and writes see a broken pipe, and no signal
+    // ends this process.
+    client.Close();
+    EXPECT_FALSE(server.Read(&byte, 1));
+    EXPECT_EQ(GetLastSystemError(), NorvOS::kErrorBrokenPipe);
+    bool writeFailed = false;
+    for (int i = 0; i < 100 && !writeFailed; ++i) {
+        writeFailed = !server.Write("more", 4);
+    }
+    EXPECT_TRUE(writeFailed);
+    EXPECT_EQ(GetLastSystemError(), NorvOS::kErrorBrokenPipe);
+
+    server.Disconnect();
+    EXPECT_FALSE(server.IsValid());
+    EXPECT_FALSE(server.Read(&byte, 1));
+    EXPECT_EQ(GetLastSystemError(), NorvOS::kErrorPipeNotConnected);
+}
+
+TEST(LocalPipe, NamesUpTo107BytesFit) {
+    CLocalPipe fits;
+    CLocalPipe tooLong;
+    const std::string base = PipeName("len");
+    EXPECT_TRUE(fits.Create(base + std::string(107 - base.size(), 'n')));
+    EXPECT_FALSE(tooLong.Create(base + std::string(108 - base.size(), 'n')));
+    EXPECT_FALSE(CLocalPipe().Create(std::string()));
+}
+
+TEST(LocalPipe, DisconnectWakesABlockedReader) {
+    const std::string name = PipeName("wake");
+    CLocalPipe server;
+    ASSERT_TRUE(server.Create(name));
+    CLocalPipe client;
+    ASSERT_TRUE(client.Open(name));
+    uint32_t error = 0;
+    std::thread reader([&] {
+        char byte;
+        client.Read(&byte, 1);
+        error = GetLastSystemError();
+    });
+    ipc_test::SleepMs(50);
+    client.Disconnect();
+    reader.join();
+    EXPECT_EQ(error, NorvOS::kErrorBrokenPipe);
+}
+
+TEST(LocalPipe, FlushEndsWhenThePeerGoesWithoutReading) {
+    const std::string name = PipeName("flush");
+    CLocalPipe server;
+    ASSERT_TRUE(server.Create(name));
+    CLocalPipe client;
+    ASSERT_TRUE(client.Open(name));
+    const std::string data(4096, 'd');
+    ASSERT_TRUE(server.Write(data.data(), static_cast<uint32_t>(data.size())));
+    std::thread closer([&] {
+        ipc_test::SleepMs(100);
+        client.Close();
+    });
+    server.Flush(); // returns once the peer has gone
+    closer.join();
+    server.Flush(); // nothing left to wait for
+}
+
+TEST(NamedEvent, SignalReachesTheCreatorOnce) {
+    const std::string name = "{norv-test-event}" + std::to_string(NorvOS::CurrentProcessId());
+    EXPECT_FALSE(NorvOS::CNamedEvent::Signal(name)); // nothing created yet
+    auto leftover = NorvOS::CNamedEvent::Create(name);
+    ASSERT_TRUE(leftover);
+    // A second creation removes the leftover name and starts afresh.
+    auto event = NorvOS::CNamedEvent::Create(name);
+    ASSERT_TRUE(event);
+    EXPECT_FALSE(event->WaitFor(0));
+    EXPECT_TRUE(NorvOS::CNamedEvent::Signal(name));
+    EXPECT_TRUE(event->WaitFor(ipc_test::kWaitMs));
+    EXPECT_FALSE(event->WaitFor(10));
+    leftover.reset();
+    event.reset();
+    EXPECT_FALSE(NorvOS::CNamedEvent::Signal(name)); // removed with the event
+    EXPECT_FALSE(NorvOS::CNamedEvent::Create("bad/name"));
+}
+
+} // namespace
