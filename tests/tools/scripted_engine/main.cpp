@@ -204,17 +204,20 @@ private:
     }
 
     void Transcode(const TBS::TranscodeRequest& request) {
-        for (uint32_t i = 0; i < o_.progressCount; ++i) {
+        const auto records = o_.progressScript.empty()
+                                 ? o_.progressCount
+                                 : static_cast<uint32_t>(o_.progressScript.size());
+        for (uint32_t i = 0; i < records; ++i) {
             if (o_.dieAfterProgress == static_cast<int64_t>(i)) {
                 Die(4);
             }
             if (CancelArrived()) {
                 return;
             }
-            SendRecord(MakeProgress(o_, request, i));
+            SendProgress(request, i);
             SleepMs(o_.progressIntervalMs);
         }
-        if (o_.dieAfterProgress == static_cast<int64_t>(o_.progressCount)) {
+        if (o_.dieAfterProgress == static_cast<int64_t>(records)) {
             Die(4);
         }
         if (o_.waitCancel) {
@@ -234,6 +237,16 @@ private:
             }
         }
         SendRecord(MakeTranscodeResult(o_.result, o_.resultDescription));
+    }
+
+    void SendProgress(const TBS::TranscodeRequest& request, uint32_t index) {
+        if (o_.progressScript.empty()) {
+            SendRecord(MakeProgress(o_, request, index));
+        } else if (o_.progressScript[index].unreadable) {
+            SendText(TypeName(TBS::ProgressResponse()), "not a progress record");
+        } else {
+            SendRecord(MakeScriptedProgress(o_.progressScript, request, index));
+        }
     }
 
     // Handles whatever arrived during a run; true when the run was cancelled.

@@ -102,6 +102,7 @@ const char* Usage() {
            "  --video-tracks=N (1)  --audio-tracks=N (1)  --high-level-audio-tracks=N (0)\n"
            "  --subtitle-tracks=N (0)  --duration=N (60)  --file-size=BYTES (1000000)\n"
            "  --width=N (1920)  --height=N (1080)  --angle=N (0)  --container=NAME (mp4)\n"
+           "  --frame-rate=N           videoFrameRate as sent, in thousandths of fps (25)\n"
            "Transcode:\n"
            "  --progress=N             progress records before the final response (3)\n"
            "  --files=M                the progress records run over M files (1)\n"
@@ -110,6 +111,10 @@ const char* Usage() {
            "  --result=CODE            the final response's resultID (0)\n"
            "  --result-description=T   the final response's resultDescription\n"
            "  --wait-cancel            after the progress, wait for a cancel request\n"
+           "  --progress-script=LIST   the progress records one by one, instead of\n"
+           "                           --progress and --files: ENTRY,ENTRY,... with ENTRY\n"
+           "                           \"bad\" (unreadable) or [-]FILE[:STAGE[:REMAINING]]\n"
+           "                           (fileNum, stageID, timeRemaining; '-': no sFilename)\n"
            "Cancel:\n"
            "  --cancel=MODE            response|exit|none (response)\n"
            "  --cancel-result=CODE     resultID of the response to a cancel (-998)\n";
@@ -118,6 +123,7 @@ const char* Usage() {
 bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string& error) {
     std::string reply;
     std::string cancel;
+    std::string progressScript;
     const std::map<std::string, std::function<bool(const std::string&)>> handlers = {
         {"--help", Flag(o.help)},
         {"--exit-now", Flag(o.exitAtOnce)},
@@ -145,6 +151,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
         {"--file-size", Number(o.fileSize)},
         {"--width", Number(o.width)},
         {"--height", Number(o.height)},
+        {"--frame-rate", Number(o.frameRate)},
         {"--angle", Number(o.angle)},
         {"--container", Text(o.container)},
         {"--progress", Number(o.progressCount)},
@@ -154,6 +161,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
         {"--result", Number(o.result)},
         {"--result-description", Text(o.resultDescription)},
         {"--wait-cancel", Flag(o.waitCancel)},
+        {"--progress-script", Text(progressScript)},
         {"--cancel", Text(cancel)},
         {"--cancel-result", Number(o.cancelResult)},
     };
@@ -182,6 +190,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
     }
     if (!cancel.empty() && !ParseCancel(cancel, o.cancel)) {
         error = "bad --cancel: " + cancel;
+        return false;
+    }
+    if (!progressScript.empty() && !ParseProgressScript(progressScript, o.progressScript, error)) {
         return false;
     }
     if (o.fileCount == 0) {

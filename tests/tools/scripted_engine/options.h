@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "progress_script.h"
+
 namespace scripted {
 
 /// How a request is answered.
@@ -59,6 +61,7 @@ struct Options {
     uint64_t fileSize = 1000000;
     uint32_t width = 1920;
     uint32_t height = 1080;
+    uint32_t frameRate = 25; // videoFrameRate as sent: thousandths of a frame per second
     int angle = 0;
     std::string container = "mp4";
 
@@ -70,6 +73,8 @@ struct Options {
     int64_t result = 0;
     std::string resultDescription;
     bool waitCancel = false; // after the progress, wait for a cancel request
+    // When set, replaces --progress and --files.
+    std::vector<ScriptedProgress> progressScript;
 
     // Cancel.
     CancelMode cancel = CancelMode::Response;

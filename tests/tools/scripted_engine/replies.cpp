@@ -68,7 +68,7 @@ TBS::AnalyzeResponse MakeAnalysis(const Options& o, const TBS::AnalyzeRequest& r
         track.ID = id++;
         track.videoWidth = o.width;
         track.videoHeight = o.height;
-        track.videoFrameRate = 25;
+        track.videoFrameRate = o.frameRate;
         track.videoBitrate = 8000000;
         track.videoCodecName = "H.264";
         track.videoCodec = nvt::VC_H264;
