@@ -3,8 +3,11 @@
 // built-in profiles, and prints each call's result by name.
 #include <norv/transcoder.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -79,6 +82,124 @@ void PrintProfiles(nvt::ITranscodeEngineInfo* info) {
     std::printf("\n");
 }
 
+// Prints a transcode's events as they arrive on the session's worker thread.
+class PrintingCallback : public nvt::ITranscodeProgressCB {
+public:
+    int32_t AddRef() override { return ++count_; }
+    int32_t Release() override {
+        const int32_t now = --count_;
+        if (now <= 0) {
+            delete this;
+            return 0;
+        }
+        return now;
+    }
+    int32_t GetRefCount() override { return count_; }
+
+    nvt::Result OnProgress(nvt::ISourceMedia* source, uint32_t stages, uint32_t stage, int32_t kind,
+                           double progress) override {
+        std::printf("  progress  %-20s stage %u/%u kind %d  %5.1f %%\n", Title(source).c_str(),
+                    stage, stages, kind, progress);
+        return nvt::SUCCESS;
+    }
+    nvt::Result OnComplete(nvt::ISourceMedia* source, const nvt::WideString& output) override {
+        std::printf("  complete  %-20s -> %s\n", Title(source).c_str(), Narrow(output).c_str());
+        return nvt::SUCCESS;
+    }
+    nvt::Result OnCancel() override {
+        std::printf("  cancelled\n");
+        return nvt::SUCCESS;
+    }
+    nvt::Result OnError(nvt::ISourceMedia* source, nvt::Result code) override {
+        std::printf("  error     %-20s %s\n", Title(source).c_str(),
+                    nvt::EnumName<nvt::Result>(code));
+        return nvt::SUCCESS;
+    }
+
+private:
+    static std::string Title(nvt::ISourceMedia* source) {
+        nvt::WideString title;
+        if (source != nullptr) {
+            source->GetTitle(title);
+        }
+        return Narrow(title);
+    }
+    std::atomic<int32_t> count_{0};
+};
+
+// Analyses a file, previews the output and runs a transcode with progress.
+void RunTranscode(nvt::ITranscodeEngineInfo* info) {
+    std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>> sources;
+    Report("CreateMediaSource(\"/media/holiday.mp4\")",
+           CreateMediaSource(u"/media/holiday.mp4", sources));
+    if (sources.empty()) {
+        return;
+    }
+    nvt::ISourceMedia* source = sources.front().get();
+    nvt::WideString container;
+    uint64_t durationMs = 0;
+    int32_t audioTracks = 0;
+    source->GetContainerFormatName(container);
+    source->GetDuration(&durationMs);
+    source->GetAudioTrackCount(&audioTracks);
+    nvt::ISourceMediaVideoTrack* video = nullptr;
+    int32_t width = 0, height = 0;
+    double fps = 0;
+    if (source->GetVideoTrack(0, &video) == nvt::SUCCESS) {
+        video->GetWidth(&width);
+        video->GetHeight(&height);
+        video->GetFrameRate(&fps);
+        video->Release();
+    }
+    std::printf("  source: %s, %llu ms, %dx%d at %.2f fps, %d audio track(s)\n",
+                Narrow(container).c_str(), static_cast<unsigned long long>(durationMs), width,
+                height, fps, audioTracks);
+
+    Held<nvt::ITranscodeSession> session;
+    Held<nvt::ITranscodeOutputSettings> settings;
+    if (CreateTranscodeSession(&session.p) != nvt::SUCCESS ||
+        CreateDefaultTranscodeOutputSettings(nvt::NP_HD720, &settings.p) != nvt::SUCCESS) {
+        return;
+    }
+    settings.p->SetAudioTracks({0}); // keep the first audio track
+    Report("ITranscodeSession::AddSource", session.p->AddSource(source));
+    Report("ITranscodeSession::SetOutputSettings", session.p->SetOutputSettings(settings.p));
+    if (info != nullptr) {
+        Report("ITranscodeSession::SetEngineInfo", session.p->SetEngineInfo(info));
+    }
+
+    Held<nvt::ITranscodeOutputProperties> properties;
+    Report("ITranscodeSession::GetOutputProperties", session.p->GetOutputProperties(&properties.p));
+    if (properties.p != nullptr) {
+        uint32_t outW = 0, outH = 0, aspectNum = 0, aspectDen = 0;
+        uint64_t videoKbps = 0, size = 0;
+        int32_t seconds = 0;
+        std::vector<uint32_t> audioKbps;
+        properties.p->GetResolution(&outW, &outH);
+        properties.p->GetBitrates(&videoKbps, audioKbps);
+        properties.p->GetEstimatedSize(&size);
+        properties.p->GetEstimatedTime(&seconds);
+        properties.p->GetAspectRatio(&aspectNum, &aspectDen);
+        std::printf("  output: %ux%u (%u:%u), video %llu kbps, %zu audio track(s), about %llu "
+                    "bytes, about %d s\n",
+                    outW, outH, aspectNum, aspectDen, static_cast<unsigned long long>(videoKbps),
+                    audioKbps.size(), static_cast<unsigned long long>(size), seconds);
+    }
+
+    auto* callback = new PrintingCallback();
+    callback->AddRef();
+    Report("ITranscodeSession::Start(\"/media/holiday-720p.avi\")",
+           session.p->Start(u"/media/holiday-720p.avi", callback));
+    nvt::TranscodeState state = nvt::TS_Running;
+    for (int i = 0; i < 6000 && state == nvt::TS_Running; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        session.p->GetState(&state);
+    }
+    std::printf("%-48s %5d  %s\n", "  final state", static_cast<int>(state),
+                nvt::EnumName<nvt::TranscodeState>(state));
+    callback->Release();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -122,5 +243,8 @@ int main(int argc, char** argv) {
 
     std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>> sources;
     Report("CreateMediaSource(\"\")", CreateMediaSource(nvt::WideString(), sources));
+
+    std::printf("\nA transcode:\n");
+    RunTranscode(info.p);
     return 0;
 }
