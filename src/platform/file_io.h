@@ -23,9 +23,12 @@ FileReadStatus ReadWholeFile(const WideString& path, std::string& out, std::size
 
 /// Replaces the file at path with bytes so that the old contents survive
 /// any failure or crash: the bytes go to a new temporary file in the same
-/// folder (its name is path followed by a process- and call-unique suffix
-/// ending in ".tmp"), which is flushed to disk and then renamed over path;
-/// finally the folder itself is flushed. On failure the temporary file is
+/// folder (its name is path's name, shortened if need be, followed by a
+/// process- and call-unique suffix ending in ".tmp"), which is flushed to
+/// disk and then renamed over path; finally the folder itself is flushed.
+/// As for a write in place, an existing file must be a regular file this
+/// process may open for writing; it keeps its permission bits, and a
+/// symbolic link to it stays a link. On failure the temporary file is
 /// removed and path is left as it was. Returns true on success.
 bool ReplaceFileContents(const WideString& path, const std::string& bytes);
 

@@ -2,6 +2,8 @@
 #include "platform/file_io.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,11 +68,55 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+// The temporary file's name: the target's name with a process- and
+// call-unique suffix ending in ".tmp", shortened where needed so that a
+// target whose name is near the system's limit can still be saved.
 std::string TemporaryNameFor(const std::string& target) {
     static std::atomic<unsigned long> counter{0};
     const unsigned long n = counter.fetch_add(1, std::memory_order_relaxed);
-    return target + "." + std::to_string(static_cast<long>(::getpid())) + "." + std::to_string(n) +
-           ".tmp";
+    const std::string suffix =
+        "." + std::to_string(static_cast<long>(::getpid())) + "." + std::to_string(n) + ".tmp";
+    const std::size_t slash = target.find_last_of('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    std::string name = target.substr(nameStart);
+    if (name.size() + suffix.size() > NAME_MAX) {
+        name.resize(NAME_MAX - suffix.size());
+    }
+    return target.substr(0, nameStart) + name + suffix;
+}
+
+// The file a save must replace: where path is a symbolic link to an
+// existing file, the file it names, so that the link stays in place.
+std::string ResolveTarget(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+        return path;
+    }
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return path;
+    }
+    std::string result(resolved);
+    std::free(resolved);
+    return result;
+}
+
+// An existing target must be a regular file this process may write, as it
+// would have to be for writing it in place; its permission bits are carried
+// over to the replacement. mode is left alone when there is no file yet.
+bool MayReplace(const std::string& target, mode_t& mode, bool& exists) {
+    exists = false;
+    FileDescriptor fd(::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd.valid()) {
+        return errno == ENOENT;
+    }
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    exists = true;
+    mode = st.st_mode & 0777;
+    return true;
 }
 
 // Makes a completed rename durable. Not every file system lets a folder be
@@ -121,8 +167,14 @@ FileReadStatus ReadWholeFile(const WideString& path, std::string& out, std::size
 }
 
 bool ReplaceFileContents(const WideString& path, const std::string& bytes) {
-    const std::string target = WideToUtf8(path);
-    if (target.empty() || target.back() == '/') {
+    const std::string named = WideToUtf8(path);
+    if (named.empty() || named.back() == '/') {
+        return false;
+    }
+    const std::string target = ResolveTarget(named);
+    mode_t mode = 0;
+    bool exists = false;
+    if (!MayReplace(target, mode, exists)) {
         return false;
     }
     // A name left behind by an earlier process with the same id is skipped.
@@ -139,8 +191,9 @@ bool ReplaceFileContents(const WideString& path, const std::string& bytes) {
     if (!fd.valid()) {
         return false;
     }
-    const bool written =
-        WriteAll(fd.get(), bytes.data(), bytes.size()) && ::fsync(fd.get()) == 0 && fd.Close();
+    const bool written = (!exists || ::fchmod(fd.get(), mode) == 0) &&
+                         WriteAll(fd.get(), bytes.data(), bytes.size()) && ::fsync(fd.get()) == 0 &&
+                         fd.Close();
     if (!written || ::rename(temporary.c_str(), target.c_str()) != 0) {
         fd.Close();
         (void)::unlink(temporary.c_str());

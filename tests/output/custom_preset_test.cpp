@@ -352,6 +352,47 @@ TEST(CustomPresetFactory, ArgumentChecks) {
     EXPECT_EQ(preset->Release(), 0);
 }
 
+// A save replaces the contents of the file the path names and nothing else:
+// the file keeps its permission bits, a link to it stays a link, and a name
+// near the system's length limit can be saved like any other.
+TEST(CustomPreset, SaveReplacesOnlyTheContents) {
+    TempDir dir;
+    auto p = NewPreset();
+    ASSERT_EQ(p->SetData(Sample(10)), SUCCESS);
+
+    const std::string privateFile = dir.file("private.preset");
+    ASSERT_EQ(p->SaveAs(W(privateFile.c_str())), SUCCESS);
+    fs::permissions(privateFile, fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_EQ(p->SetData(Sample(11)), SUCCESS);
+    ASSERT_EQ(p->SaveAs(W(privateFile.c_str())), SUCCESS);
+    EXPECT_EQ(fs::status(privateFile).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    fs::create_directory(dir.file("store"));
+    const std::string real = dir.file("store/real.preset");
+    const std::string link = dir.file("link.preset");
+    ASSERT_EQ(p->SaveAs(W(real.c_str())), SUCCESS);
+    fs::create_symlink(real, link);
+    ASSERT_EQ(p->SetData(Sample(12)), SUCCESS);
+    ASSERT_EQ(p->SaveAs(W(link.c_str())), SUCCESS);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(p->GetFilePath(), W(link.c_str()));
+    auto viaReal = NewPreset();
+    ASSERT_EQ(viaReal->Load(W(real.c_str())), SUCCESS);
+    CustomPresetData d;
+    ASSERT_EQ(viaReal->GetData(d), SUCCESS);
+    EXPECT_EQ(d.creationTime, 12);
+    EXPECT_EQ(FolderEntries(dir.file("store")), std::vector<std::string>{"real.preset"});
+
+    const std::string longName = std::string(248, 'n') + ".preset"; // 255 bytes
+    const std::string longFile = dir.file(longName);
+    ASSERT_EQ(p->SaveAs(W(longFile.c_str())), SUCCESS);
+    auto viaLong = NewPreset();
+    ASSERT_EQ(viaLong->Load(W(longFile.c_str())), SUCCESS);
+    EXPECT_EQ(FolderEntries(dir.path()),
+              (std::vector<std::string>{"link.preset", longName, "private.preset", "store"}));
+}
+
 // A save that cannot complete must not touch the stored preset or the object.
 class FailedSave : public ::testing::Test {
 protected:
@@ -418,6 +459,30 @@ TEST_F(FailedSave, IntoAReadOnlyFolder) {
         },
         options);
     fs::permissions(dir.path(), fs::perms::owner_all, fs::perm_options::add);
+    ASSERT_TRUE(outcome.exited);
+    if (outcome.exitCode == norv_test::kChildCannotDropRights) {
+        GTEST_SKIP() << "cannot run as an unprivileged user here";
+    }
+    EXPECT_EQ(outcome.exitCode, 0);
+    EXPECT_EQ(FolderEntries(dir.path()), std::vector<std::string>{"keep.preset"});
+    ExpectOldFileLoadable();
+}
+
+// A preset file the user may not write is not replaced, even in a folder
+// the user may write.
+TEST_F(FailedSave, OverAFileTheUserMayNotWrite) {
+    fs::permissions(dir.path(), fs::perms::all);
+    fs::permissions(file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    norv_test::ChildOptions options;
+    options.dropRights = true; // root would ignore the file's permission bits
+    const auto outcome = norv_test::RunInChild(
+        [&] {
+            if (preset->SaveAs(W(file.c_str())) != ENG_WRITING_ERROR) {
+                return 1;
+            }
+            return ObjectUnchanged() ? 0 : 2;
+        },
+        options);
     ASSERT_TRUE(outcome.exited);
     if (outcome.exitCode == norv_test::kChildCannotDropRights) {
         GTEST_SKIP() << "cannot run as an unprivileged user here";
