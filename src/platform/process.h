@@ -22,7 +22,9 @@ constexpr uint32_t kAboveNormalPriorityClass = 0x8000;
 /// name ends at the first blank unless it starts with a double quote, in
 /// which case it runs to the next one; the other arguments are separated by
 /// unquoted blanks, double quotes group, and backslashes before a double
-/// quote follow the 2n / 2n+1 rule.
+/// quote follow the 2n / 2n+1 rule. Outside quotes "" is an empty group and
+/// """ a literal quote; inside quotes "" is a literal quote that also ends
+/// the quoted part.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
 /// Finds the program to execute for name: a name containing '/' is used as

@@ -15,9 +15,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -91,7 +91,9 @@ void WaitForChild(const std::shared_ptr<ChildState>& state) {
 
 // Called through syscall(): the C library's own wrappers are not usable
 // from C++ with every C library version.
-int PidfdOpen(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0U)); }
+int PidfdOpen(pid_t pid) {
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0U));
+}
 
 int PidfdKill(int pidfd) {
     return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0U));
@@ -138,45 +140,59 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
     if (i == n) {
         return args;
     }
+    // The other arguments. quotes is 0 outside and 1 inside a quoted part. A
+    // run of double quotes counts on from there: reaching 3 adds a literal
+    // quote and starts again from 0, and a run that ends at 2 leaves the
+    // quoted part. So outside quotes "" is nothing and """ a literal quote;
+    // inside, "" is a literal quote that also ends the quoted part.
     std::string current;
-    bool inQuotes = false;
+    int quotes = 0;
     size_t backslashes = 0;
     for (; i < n; ++i) {
         const char c = commandLine[i];
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == '"') {
-            current.append(backslashes / 2, '\\');
-            if (backslashes % 2 == 1) {
-                current += '"';
-            } else if (inQuotes && i + 1 < n && commandLine[i + 1] == '"') {
-                // A doubled quote inside quotes stands for one quote.
-                current += '"';
-                ++i;
-            } else {
-                inQuotes = !inQuotes;
-            }
-            backslashes = 0;
-            continue;
-        }
-        current.append(backslashes, '\\');
-        backslashes = 0;
-        if (IsBlank(c) && !inQuotes) {
+        if (IsBlank(c) && quotes == 0) {
             args.push_back(current);
             current.clear();
+            backslashes = 0;
             while (i + 1 < n && IsBlank(commandLine[i + 1])) {
                 ++i;
             }
+            if (i + 1 == n) {
+                return args;
+            }
             continue;
         }
-        current += c;
+        if (c == '\\') {
+            current += c;
+            ++backslashes;
+            continue;
+        }
+        if (c != '"') {
+            current += c;
+            backslashes = 0;
+            continue;
+        }
+        // 2n backslashes and a quote: n backslashes and a grouping quote;
+        // 2n+1 backslashes and a quote: n backslashes and a literal quote.
+        current.erase(current.size() - backslashes / 2 - backslashes % 2);
+        if (backslashes % 2 == 1) {
+            current += '"';
+        } else {
+            ++quotes;
+        }
+        backslashes = 0;
+        while (i + 1 < n && commandLine[i + 1] == '"') {
+            ++i;
+            if (++quotes == 3) {
+                current += '"';
+                quotes = 0;
+            }
+        }
+        if (quotes == 2) {
+            quotes = 0;
+        }
     }
-    current.append(backslashes, '\\');
-    if (!current.empty() || !IsBlank(commandLine[n - 1])) {
-        args.push_back(current);
-    }
+    args.push_back(current);
     return args;
 }
 

@@ -74,6 +74,12 @@ TEST(CommandLine, SplitsByTheWindowsRules) {
     EXPECT_EQ(NorvOS::SplitCommandLine("p a\\b\\\\c"), (V{"p", "a\\b\\\\c"}));
     EXPECT_EQ(NorvOS::SplitCommandLine("p \"\" x"), (V{"p", "", "x"}));
     EXPECT_EQ(NorvOS::SplitCommandLine("p \"a\"\"b\""), (V{"p", "a\"b"}));
+    // Inside quotes "" is a literal quote that ends the quoted part; outside,
+    // """ is a literal quote.
+    EXPECT_EQ(NorvOS::SplitCommandLine("p \"a\"\"b c\""), (V{"p", "a\"b", "c"}));
+    EXPECT_EQ(NorvOS::SplitCommandLine("p \"\"\"x y\"\"\""), (V{"p", "\"x", "y\""}));
+    EXPECT_EQ(NorvOS::SplitCommandLine("p \"\"\"\"x y\""), (V{"p", "\"x y"}));
+    EXPECT_EQ(NorvOS::SplitCommandLine("p a\\\"\"b c\""), (V{"p", "a\"b c"}));
     EXPECT_EQ(NorvOS::SplitCommandLine("c:\\dir\\prog.exe x"), (V{"c:\\dir\\prog.exe", "x"}));
     EXPECT_EQ(NorvOS::SplitCommandLine("/path with/space x"), (V{"/path", "with/space", "x"}));
     EXPECT_TRUE(NorvOS::SplitCommandLine("   ").empty());
