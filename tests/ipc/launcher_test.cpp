@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <iterator>
+#include <optional>
 #include <sstream>
 
 #include "ipc/launcher.h"
@@ -17,10 +19,16 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
+// Runs Launch("base") on another thread and waits, up to half the default
+// start-up time-out, for it to return. A launch that waited out the time-out
+// would not have returned by then. Empty when it has not returned.
+std::optional<bool> LaunchReturnsBeforeTheTimeOut(nvds::IPipeLauncher* launcher) {
+    auto launched = std::async(std::launch::async, [launcher] { return launcher->Launch("base"); });
+    if (launched.wait_for(std::chrono::milliseconds(nvds::kEngineStartupTimeoutMs / 2)) !=
+        std::future_status::ready) {
+        return std::nullopt;
+    }
+    return launched.get();
 }
 
 // The nice values of the process's threads, when there are at least two
@@ -123,18 +131,15 @@ TEST_F(LauncherTest, MissingOrUnrunnableProgramFailsAtOnce) {
          {dir.file("missing-engine"), std::string("no-such-engine-in-path"), notExecutable,
           badInterpreter}) {
         ASSERT_TRUE(nvds::CreatePipeLauncher(command, &launcher_)); // default 60 s wait
-        const auto start = Clock::now();
-        EXPECT_FALSE(launcher_->Launch("base")) << command;
-        EXPECT_LT(SecondsSince(start), 30.0) << command << " waited for the start-up time-out";
+        EXPECT_EQ(LaunchReturnsBeforeTheTimeOut(launcher_.get()), std::optional<bool>(false))
+            << command;
         EXPECT_EQ(Concrete(launcher_)->ProcessId(), 0u);
     }
 }
 
 TEST_F(LauncherTest, EngineEndingWithoutSignalIsNotWaitedFor) {
     ASSERT_TRUE(nvds::CreatePipeLauncher(ipc_test::EnginePath() + " --exit-now", &launcher_));
-    const auto start = Clock::now();
-    EXPECT_FALSE(launcher_->Launch("base"));
-    EXPECT_LT(SecondsSince(start), 30.0);
+    EXPECT_EQ(LaunchReturnsBeforeTheTimeOut(launcher_.get()), std::optional<bool>(false));
 }
 
 TEST_F(LauncherTest, SilentEngineTimesOutAndIsLeftRunning) {
