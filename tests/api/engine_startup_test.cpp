@@ -10,7 +10,6 @@
 #include "messages/xml.h"
 #include "platform/process.h"
 #include "platform/text.h"
-#include "platform/thread.h"
 #include "support/engine_session.h"
 #include "support/recorded_requests.h"
 #include "support/temp_dir.h"
@@ -130,8 +129,9 @@ TEST_F(EngineStartup, RunningEngineFormRetriesUntilTheEngineArrives) {
         result = logic.InitTranscodeEngine(W(name.c_str()), SLoggerParam(), &raw, WideString());
     });
 
-    // The engine comes later, started by someone else, under the same name.
-    NorvOS::SleepMs(300);
+    // The engine comes later, started by someone else, under the same name,
+    // once the session listens (meanwhile the session keeps trying to send).
+    ASSERT_TRUE(norv_test::WaitForListeningPipes(name));
     NorvOS::CChildProcess engine;
     ASSERT_TRUE(engine.Start(ScriptedEngine({"--version=9.9", name}), [](uint32_t) {}));
     init.join();

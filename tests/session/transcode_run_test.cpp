@@ -2,8 +2,10 @@
 // the callbacks, the states, engine failures, cancellation and release.
 #include <gtest/gtest.h>
 
+#include <exception>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "messages/xml.h"
 #include "output/output_settings.h"
@@ -227,22 +229,59 @@ TEST_F(TranscodeRunTest, CancelSendsOneRequestAndReportsOnlyTheCancel) {
 
 TEST_F(TranscodeRunTest, SessionRunsAgainAfterCancel) {
     const MediaList sources = Analyse({});
-    auto session = Prepared({"--progress=4", "--progress-interval=200"}, sources);
+    // Each run reaches an engine that the test starts under the session's
+    // pipe name: the first one waits for the cancel, the second finishes.
+    const std::string name = norv_test::UniquePipeName();
+    auto session = NewSession(name);
+    ASSERT_EQ(session->AddSource(sources[0].get()), SUCCESS);
+    ASSERT_EQ(session->SetOutputSettings(settings.get()), SUCCESS);
+    const auto startWithEngine = [&](ITranscodeProgressCB* callback,
+                                     std::initializer_list<std::string> options,
+                                     NorvOS::CChildProcess& engine) {
+        Result started = NOT_SET;
+        std::thread start([&] { started = session->Start(output, callback); });
+        const bool listening = norv_test::WaitForListeningPipes(name);
+        std::vector<std::string> arguments(options);
+        arguments.push_back(name);
+        std::string command = ScriptedEngine();
+        for (const std::string& argument : arguments) {
+            command += " " + argument;
+        }
+        const bool launched = listening && engine.Start(command, [](uint32_t) {});
+        if (!launched) {
+            // Start keeps trying to reach an engine for ever: end the test
+            // program rather than hang.
+            ADD_FAILURE() << "no engine for " << name;
+            std::terminate();
+        }
+        start.join();
+        return started;
+    };
+
+    NorvOS::CChildProcess firstEngine;
     nvtl::RefCountedPtr<RecordingCallback> first(new RecordingCallback());
-    ASSERT_EQ(session->Start(output, first.get()), SUCCESS);
+    ASSERT_EQ(startWithEngine(first.get(), {"--progress=1", "--wait-cancel"}, firstEngine),
+              SUCCESS);
     ASSERT_TRUE(first->WaitFor(CallbackEvent::Progress));
     EXPECT_EQ(session->Cancel(), SUCCESS);
     EXPECT_EQ(first->Events().back().kind, CallbackEvent::Cancel);
+    EXPECT_EQ(StateOf(*session), TS_Pending);
 
     // The second run starts clean: the first run's end and its channel's
     // closing notice do not end it.
+    NorvOS::CChildProcess secondEngine;
     nvtl::RefCountedPtr<RecordingCallback> second(new RecordingCallback());
-    ASSERT_EQ(session->Start(output, second.get()), SUCCESS);
+    ASSERT_EQ(startWithEngine(second.get(), {"--progress=4"}, secondEngine), SUCCESS);
     ASSERT_TRUE(second->WaitFor(CallbackEvent::Complete));
     ASSERT_TRUE(StateBecomes(*session, TS_Done));
     EXPECT_EQ(second->CountOf(CallbackEvent::Progress), 4u);
     EXPECT_EQ(second->CountOf(CallbackEvent::Error), 0u);
     EXPECT_EQ(second->Events().back().source, sources[0].get());
+    EXPECT_EQ(first->Events().size(), 2u); // the first run heard nothing more
+
+    // Both engines end once their pipes have closed.
+    EXPECT_TRUE(firstEngine.WaitForExit(norv_test::kLongWaitMs));
+    EXPECT_TRUE(secondEngine.WaitForExit(norv_test::kLongWaitMs));
 }
 
 TEST_F(TranscodeRunTest, CancelWithoutConnectionEndsALingeringEngine) {

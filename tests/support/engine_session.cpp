@@ -6,6 +6,8 @@
 #include <sstream>
 #include <thread>
 
+#include "ipc/transport.h"
+
 namespace norv_test {
 
 bool WaitUntil(const std::function<bool()>& condition, uint32_t timeoutMs) {
@@ -72,6 +74,38 @@ std::string UniquePipeName() {
     std::ostringstream name;
     name << ":norv-test-" << std::hex << random() << "-" << counter++;
     return name.str();
+}
+
+namespace {
+
+/// True when a stream socket listens under the abstract name: a line of
+/// /proc/net/unix with the listening flag and the path "@" + name.
+bool Listening(const std::string& name) {
+    std::ifstream in("/proc/net/unix");
+    std::string line;
+    std::getline(in, line); // the column titles
+    const std::string path = "@" + name;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string slot, refCount, protocol, flags, type, state, inode, linePath;
+        fields >> slot >> refCount >> protocol >> flags >> type >> state >> inode;
+        std::getline(fields >> std::ws, linePath);
+        if (flags == "00010000" && linePath == path) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool WaitForListeningPipes(const std::string& baseName, uint32_t timeoutMs) {
+    return WaitUntil(
+        [&] {
+            return Listening(nvds::ClientToServerPipeName(baseName)) &&
+                   Listening(nvds::ServerToClientPipeName(baseName));
+        },
+        timeoutMs);
 }
 
 nvt::Result RecordingCallback::OnProgress(nvt::ISourceMedia* source, uint32_t countOfStages,

@@ -50,6 +50,11 @@ bool ProcessRunning(uint32_t pid);
 /// A name for an engine reached through the ":" form, unique to this call.
 std::string UniquePipeName();
 
+/// Waits until a session has created both pipes of baseName (a ":" name
+/// included) and listens on them for its engine. An engine started before
+/// that finds nothing to connect to and ends at once.
+bool WaitForListeningPipes(const std::string& baseName, uint32_t timeoutMs = kLongWaitMs);
+
 /// What a progress callback was told, in order.
 struct CallbackEvent {
     enum Kind { Progress, Complete, Cancel, Error };
