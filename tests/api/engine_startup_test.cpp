@@ -76,6 +76,22 @@ TEST_F(EngineStartup, HandsOutTheEnginesInformation) {
     EXPECT_EQ(requests[0].loggerParam.logLevel, 0);
     EXPECT_EQ(requests[0].loggerParam.logPath, "");
     EXPECT_EQ(requests[0].technicalDetailsFile, "/tmp/d\xC3\xA9tails.txt");
+
+    // The temporary session said goodbye with one cancel request (err 0)
+    // before its pipes closed.
+    std::vector<TBS::CancelTranscodingRequest> cancels;
+    EXPECT_TRUE(norv_test::WaitUntil([&] {
+        cancels.clear();
+        for (const auto& r : norv_test::ReadRecordedRequests(record)) {
+            if (r.record == "CancelTranscodingRequest") {
+                cancels.emplace_back();
+                EXPECT_TRUE(TBS::FromXml(r.payload, cancels.back()));
+            }
+        }
+        return !cancels.empty();
+    }));
+    ASSERT_EQ(cancels.size(), 1u);
+    EXPECT_EQ(cancels[0].err, 0u);
 }
 
 TEST_F(EngineStartup, EngineDyingBeforeItAnswersLeavesTheInformationEmpty) {

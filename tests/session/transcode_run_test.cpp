@@ -227,6 +227,28 @@ TEST_F(TranscodeRunTest, CancelSendsOneRequestAndReportsOnlyTheCancel) {
     EXPECT_EQ(callback->CountOf(CallbackEvent::Cancel), 1u);
 }
 
+TEST_F(TranscodeRunTest, CancelAnsweredByExitReportsOnlyTheCancel) {
+    const MediaList sources = Analyse({});
+    const std::string record = dir.file("requests");
+    auto session =
+        Prepared({"--progress=1", "--wait-cancel", "--cancel=exit", "--record=" + record}, sources);
+    nvtl::RefCountedPtr<RecordingCallback> callback(new RecordingCallback());
+    ASSERT_EQ(session->Start(output, callback.get()), SUCCESS);
+    ASSERT_TRUE(callback->WaitFor(CallbackEvent::Progress));
+
+    // The engine ends the run with "exit" instead of a result: for a
+    // cancelled run that is no failure.
+    EXPECT_EQ(session->Cancel(), SUCCESS);
+    EXPECT_EQ(StateOf(*session), TS_Pending);
+    const auto events = callback->Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1].kind, CallbackEvent::Cancel);
+    EXPECT_EQ(Received<TBS::CancelTranscodingRequest>(record, "CancelTranscodingRequest").size(),
+              1u);
+    session.reset();
+    EXPECT_EQ(callback->Events().size(), 2u);
+}
+
 TEST_F(TranscodeRunTest, SessionRunsAgainAfterCancel) {
     const MediaList sources = Analyse({});
     // Each run reaches an engine that the test starts under the session's
@@ -378,6 +400,28 @@ TEST(SessionResources, ExchangesLeaveNoDescriptorsBehind) {
         << OpenDescriptors() << " open, " << before << " before";
 }
 
+/// The nice value of a running process: field 19 of /proc/<pid>/stat.
+int NiceOf(uint32_t pid) {
+    const std::string stat = norv_test::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const auto close = stat.rfind(')');
+    if (close == std::string::npos) {
+        ADD_FAILURE() << "no process " << pid;
+        return 0;
+    }
+    std::istringstream fields(stat.substr(close + 2));
+    std::string field;
+    for (int i = 3; i <= 19; ++i) {
+        fields >> field;
+    }
+    return std::stoi(field);
+}
+
+int NiceOfClass(uint32_t priorityClass) {
+    int nice = 0;
+    EXPECT_TRUE(NorvOS::PriorityClassToNice(priorityClass, nice));
+    return nice;
+}
+
 TEST(SessionPriority, AnalysisRunsTheEngineAtTheSessionsPriority) {
     norv_test::TempDir dir;
     const std::string pidFile = dir.file("pid");
@@ -388,20 +432,43 @@ TEST(SessionPriority, AnalysisRunsTheEngineAtTheSessionsPriority) {
     // The engine stays on while the session holds its pipes.
     const uint32_t pid = norv_test::ReadPidFile(pidFile);
     ASSERT_NE(pid, 0u);
-    int expectedNice = 0;
-    ASSERT_TRUE(NorvOS::PriorityClassToNice(NorvOS::kBelowNormalPriorityClass, expectedNice));
-    // Field 19 of /proc/<pid>/stat is the nice value.
-    std::string stat = norv_test::ReadFile("/proc/" + std::to_string(pid) + "/stat");
-    const auto close = stat.rfind(')');
-    ASSERT_NE(close, std::string::npos);
-    std::istringstream fields(stat.substr(close + 2));
-    std::string field;
-    for (int i = 3; i <= 19; ++i) {
-        fields >> field;
-    }
-    EXPECT_EQ(std::stoi(field), expectedNice);
+    EXPECT_EQ(NiceOf(pid), NiceOfClass(NorvOS::kBelowNormalPriorityClass));
     session.reset();
     EXPECT_TRUE(norv_test::WaitUntil([&] { return !norv_test::ProcessExists(pid); }));
+}
+
+TEST(SessionPriority, TranscodeRunsTheEngineAtTheMappedPriority) {
+    const MediaList sources = Analyse({});
+    nvtl::RefCountedPtr<ITranscodeOutputSettings> settings(new TranscodeOutputSettings(NP_HD720));
+    struct Case {
+        TranscodePriority priority;
+        uint32_t priorityClass;
+    };
+    // The four known priorities map to their own level; any other value
+    // runs the engine at normal priority.
+    const Case cases[] = {
+        {TP_Idle, NorvOS::kIdlePriorityClass},
+        {static_cast<TranscodePriority>(7), NorvOS::kNormalPriorityClass},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.priority));
+        norv_test::TempDir dir;
+        const std::string pidFile = dir.file("pid");
+        auto session =
+            NewSession(ScriptedEngine({"--progress=1", "--wait-cancel", "--pid-file=" + pidFile}));
+        ASSERT_EQ(session->AddSource(sources[0].get()), SUCCESS);
+        ASSERT_EQ(session->SetOutputSettings(settings.get()), SUCCESS);
+        ASSERT_EQ(session->SetPriority(c.priority), SUCCESS);
+        nvtl::RefCountedPtr<RecordingCallback> callback(new RecordingCallback());
+        ASSERT_EQ(session->Start(W("/out/x.mkv"), callback.get()), SUCCESS);
+        ASSERT_TRUE(callback->WaitFor(CallbackEvent::Progress)); // the engine now waits
+        const uint32_t pid = norv_test::ReadPidFile(pidFile);
+        ASSERT_NE(pid, 0u);
+        EXPECT_EQ(NiceOf(pid), NiceOfClass(c.priorityClass));
+        EXPECT_EQ(session->Cancel(), SUCCESS);
+        session.reset();
+        EXPECT_TRUE(norv_test::WaitUntil([&] { return !norv_test::ProcessExists(pid); }));
+    }
 }
 
 } // namespace
