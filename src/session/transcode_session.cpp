@@ -603,7 +603,11 @@ Result TranscodeSession::Start(const WideString& outputFile, ITranscodeProgressC
             taken = std::move(progressCallback_);
         }
         if (taken) {
-            taken->OnError(sources_.front().get(), result);
+            try {
+                taken->OnError(sources_.front().get(), result);
+            } catch (...) {
+                // What the caller's callback throws stays on this side.
+            }
         }
     }
     return result;
@@ -675,7 +679,11 @@ void TranscodeSession::FailRun() {
     SetState(TS_Failed);
     nvtl::RefCountedPtr<ITranscodeProgressCB> callback(std::move(progressCallback_));
     if (callback && !sources_.empty()) {
-        callback->OnError(sources_.front().get(), ENG_ERR);
+        try {
+            callback->OnError(sources_.front().get(), ENG_ERR);
+        } catch (...) {
+            // The worker's last act: nothing it calls may end the process.
+        }
     }
 }
 
@@ -714,7 +722,11 @@ Result TranscodeSession::CancelRun() {
         callback = std::move(progressCallback_);
     }
     if (callback) {
-        callback->OnCancel();
+        try {
+            callback->OnCancel();
+        } catch (...) {
+            // What the caller's callback throws does not change the outcome.
+        }
     }
     return outcome;
 }

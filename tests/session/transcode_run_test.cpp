@@ -2,9 +2,11 @@
 // the callbacks, the states, engine failures, cancellation and release.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <exception>
 #include <filesystem>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "messages/xml.h"
@@ -360,6 +362,53 @@ TEST_F(TranscodeRunTest, EngineThatCannotStartFailsStartOnce) {
     EXPECT_EQ(session->Start(output, nullptr), ENG_ERR); // no callback: nothing reported
     session.reset();
     EXPECT_EQ(callback->Events().size(), 1u); // no OnCancel for a run that never started
+}
+
+/// A callback that throws from every call.
+class ThrowingCallback final : public nvtl::RefCountedImpl<ITranscodeProgressCB> {
+public:
+    Result OnProgress(ISourceMedia*, uint32_t, uint32_t, int32_t, double) override {
+        return Throw();
+    }
+    Result OnComplete(ISourceMedia*, const WideString&) override { return Throw(); }
+    Result OnCancel() override { return Throw(); }
+    Result OnError(ISourceMedia*, Result) override { return Throw(); }
+    int Calls() const { return calls_.load(); }
+
+private:
+    Result Throw() {
+        ++calls_;
+        throw std::runtime_error("callback failed");
+    }
+    std::atomic<int> calls_{0};
+};
+
+TEST_F(TranscodeRunTest, WhatTheCallbackThrowsStaysWithTheSession) {
+    const MediaList sources = Analyse({});
+    nvtl::RefCountedPtr<ThrowingCallback> callback(new ThrowingCallback());
+
+    // A start that fails reports to the callback and still answers.
+    auto unreachable = NewSession("/nonexistent/folder/engine");
+    ASSERT_EQ(unreachable->AddSource(sources[0].get()), SUCCESS);
+    ASSERT_EQ(unreachable->SetOutputSettings(settings.get()), SUCCESS);
+    EXPECT_EQ(unreachable->Start(output, callback.get()), ENG_ERR);
+    EXPECT_EQ(callback->Calls(), 1);
+
+    // A progress report that throws ends the run as failed, as any reply
+    // that cannot be handled does; the failure is reported (and throws
+    // again) without taking the process down.
+    auto session = Prepared({"--progress=1", "--wait-cancel"}, sources);
+    ASSERT_EQ(session->Start(output, callback.get()), SUCCESS);
+    ASSERT_TRUE(StateBecomes(*session, TS_Failed));
+    EXPECT_EQ(callback->Calls(), 3); // OnProgress, then OnError
+
+    // A cancel keeps its outcome, whatever the callback does.
+    nvtl::RefCountedPtr<ThrowingCallback> quiet(new ThrowingCallback());
+    session = Prepared({"--progress=0", "--wait-cancel"}, sources);
+    ASSERT_EQ(session->Start(output, quiet.get()), SUCCESS);
+    EXPECT_EQ(session->Cancel(), SUCCESS); // OnCancel throws
+    EXPECT_EQ(quiet->Calls(), 1);
+    EXPECT_EQ(StateOf(*session), TS_Pending);
 }
 
 TEST_F(TranscodeRunTest, RunWithoutCallbackStillEnds) {
