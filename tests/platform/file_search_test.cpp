@@ -10,11 +10,11 @@
 
 namespace {
 
+using norv_test::TempDir;
+using norv_test::WriteFile;
 using nvt::FindFilesByExtension;
 using nvt::Utf8ToWide;
 using nvt::WideString;
-using norv_test::TempDir;
-using norv_test::WriteFile;
 
 std::vector<std::string> Sorted(const std::vector<WideString>& found) {
     std::vector<std::string> names;

@@ -135,9 +135,7 @@ TEST(Locks, CAutoMutexWithoutLockNowUnlocksNothing) {
     // Had the guard unlocked a mutex it never locked, this thread's lock count
     // would be off; another thread must still be able to take it.
     { NorvOS::CAutoMutex guard(&mutex); }
-    std::thread other([&] {
-        NorvOS::CAutoMutex guard(&mutex);
-    });
+    std::thread other([&] { NorvOS::CAutoMutex guard(&mutex); });
     other.join();
     NorvOS::CAutoMutex nullGuard(nullptr);
     nullGuard.Unlock();
