@@ -1,22 +1,15 @@
 #include "media/source_media.h"
 
+#include "api/out_param.h"
 #include "platform/text.h"
 
 namespace nvt {
 
 namespace {
 
-template <class T> Result CopyOut(T* out, const T& value) {
-    if (out == nullptr) {
-        return InvalidArgument;
-    }
-    *out = value;
-    return SUCCESS;
-}
-
 template <class Interface>
 Result CountOut(int32_t* out, const std::vector<nvtl::RefCountedPtr_STLSafe<Interface>>& list) {
-    return CopyOut(out, static_cast<int32_t>(list.size()));
+    return WriteOut(out, static_cast<int32_t>(list.size()));
 }
 
 /// Hands out one track of a list with a reference for the receiver.
@@ -43,26 +36,26 @@ Result SourceMediaAudioTrack::GetName(WideString& out) {
     return SUCCESS;
 }
 Result SourceMediaAudioTrack::GetBitrate(double* out) {
-    return CopyOut(out, bitrate);
+    return WriteOut(out, bitrate);
 }
 Result SourceMediaAudioTrack::GetID(int32_t* out) {
-    return CopyOut(out, id);
+    return WriteOut(out, id);
 }
 Result SourceMediaAudioTrack::GetCodec(int32_t* out) {
-    return CopyOut(out, codec);
+    return WriteOut(out, codec);
 }
 Result SourceMediaAudioTrack::GetLanguage(WideString& out) {
     out = language;
     return SUCCESS;
 }
 Result SourceMediaAudioTrack::GetChannelCount(int32_t* out) {
-    return CopyOut(out, channelCount);
+    return WriteOut(out, channelCount);
 }
 Result SourceMediaAudioTrack::GetSampleRate(int32_t* out) {
-    return CopyOut(out, sampleRate);
+    return WriteOut(out, sampleRate);
 }
 Result SourceMediaAudioTrack::GetBitsPerSample(int32_t* out) {
-    return CopyOut(out, bitsPerSample);
+    return WriteOut(out, bitsPerSample);
 }
 
 Result SourceMediaAudioTrack::GetTranscodeRequirement(NorvProfile profile, bool* requiresTranscode,
@@ -85,25 +78,25 @@ Result SourceMediaVideoTrack::GetName(WideString&) {
     return ENG_NOTIMPL_ERR;
 }
 Result SourceMediaVideoTrack::GetBitrate(double* out) {
-    return CopyOut(out, bitrate);
+    return WriteOut(out, bitrate);
 }
 Result SourceMediaVideoTrack::GetID(int32_t* out) {
-    return CopyOut(out, id);
+    return WriteOut(out, id);
 }
 Result SourceMediaVideoTrack::GetCodec(int32_t* out) {
-    return CopyOut(out, codec);
+    return WriteOut(out, codec);
 }
 Result SourceMediaVideoTrack::GetWidth(int32_t* out) {
-    return CopyOut(out, width);
+    return WriteOut(out, width);
 }
 Result SourceMediaVideoTrack::GetHeight(int32_t* out) {
-    return CopyOut(out, height);
+    return WriteOut(out, height);
 }
 Result SourceMediaVideoTrack::GetFrameRate(double* out) {
-    return CopyOut(out, frameRate);
+    return WriteOut(out, frameRate);
 }
 Result SourceMediaVideoTrack::GetAspectRatio(double* out) {
-    return CopyOut(out, aspectRatio);
+    return WriteOut(out, aspectRatio);
 }
 int32_t SourceMediaVideoTrack::GetAngle() {
     return angle;
@@ -119,14 +112,14 @@ Result SourceMediaSubtitleTrack::GetBitrate(double*) {
     return ENG_NOTIMPL_ERR;
 }
 Result SourceMediaSubtitleTrack::GetID(int32_t* out) {
-    return CopyOut(out, id);
+    return WriteOut(out, id);
 }
 Result SourceMediaSubtitleTrack::GetLanguage(WideString& out) {
     out = language;
     return SUCCESS;
 }
 Result SourceMediaSubtitleTrack::GetSubtitleType(int32_t* out) {
-    return CopyOut(out, subtitleType);
+    return WriteOut(out, subtitleType);
 }
 
 // ---- sources ---------------------------------------------------------------
@@ -160,7 +153,7 @@ Result SourceMedia::GetContainerFormatName(WideString& out) {
     return SUCCESS;
 }
 Result SourceMedia::GetDuration(uint64_t* out) {
-    return CopyOut(out, duration * 1000);
+    return WriteOut(out, duration * 1000);
 }
 Result SourceMedia::GetAudioTrackCount(int32_t* out) {
     return CountOut(out, audioTracks);
@@ -193,7 +186,7 @@ Result SourceMedia::GetSubtitleTrack(uint32_t index, ISourceMediaSubtitleTrack**
     return TrackOut(subtitleTracks, index, out);
 }
 Result SourceMedia::GetFileSize(uint64_t* out) {
-    return CopyOut(out, fileSize);
+    return WriteOut(out, fileSize);
 }
 Result SourceMedia::Reserved(uint32_t, uint32_t, uint32_t) {
     return ENG_NOTIMPL_ERR;
@@ -207,7 +200,7 @@ Result SourceMedia::GetProfileFlag(NorvProfile profile, bool* out) {
     if (profile < 0 || profile >= _NP_count_) {
         return InvalidArgument;
     }
-    return CopyOut(out, profileFlags[static_cast<size_t>(profile)]);
+    return WriteOut(out, profileFlags[static_cast<size_t>(profile)]);
 }
 
 bool SourceMedia::IsAudioContainer() {

@@ -1,42 +1,23 @@
 #include "output/output_properties.h"
 
+#include "api/out_param.h"
+
 namespace nvt {
 
-namespace {
-
-template <class T> Result Write(const T& value, T* out) {
-    if (out == nullptr) {
-        return InvalidArgument;
-    }
-    *out = value;
-    return SUCCESS;
-}
-
-template <class T> Result WritePair(const T& first, const T& second, T* outFirst, T* outSecond) {
-    if (outFirst == nullptr || outSecond == nullptr) {
-        return InvalidArgument;
-    }
-    *outFirst = first;
-    *outSecond = second;
-    return SUCCESS;
-}
-
-} // namespace
-
 Result TranscodeOutputProperties::GetEstimatedSize(uint64_t* out) {
-    return Write(values_.estimatedSize, out);
+    return WriteOut(out, values_.estimatedSize);
 }
 
 Result TranscodeOutputProperties::GetResolution(uint32_t* width, uint32_t* height) {
-    return WritePair(values_.width, values_.height, width, height);
+    return WriteOutPair(width, height, values_.width, values_.height);
 }
 
 Result TranscodeOutputProperties::GetTrickResolution(uint32_t* width, uint32_t* height) {
-    return WritePair(values_.trickWidth, values_.trickHeight, width, height);
+    return WriteOutPair(width, height, values_.trickWidth, values_.trickHeight);
 }
 
 Result TranscodeOutputProperties::GetEstimatedTime(int32_t* out) {
-    return Write(values_.estimatedTime, out);
+    return WriteOut(out, values_.estimatedTime);
 }
 
 Result TranscodeOutputProperties::GetBitrates(uint64_t* videoKbps,
@@ -54,25 +35,25 @@ Result TranscodeOutputProperties::GetBitrates(uint64_t* videoKbps,
 }
 
 Result TranscodeOutputProperties::GetVideoBitrateRange(uint32_t* minKbps, uint32_t* maxKbps) {
-    return WritePair(values_.videoMinKbps, values_.videoMaxKbps, minKbps, maxKbps);
+    return WriteOutPair(minKbps, maxKbps, values_.videoMinKbps, values_.videoMaxKbps);
 }
 
 Result TranscodeOutputProperties::GetMinimumSize(uint64_t* out) {
-    return Write(values_.minimumSize, out);
+    return WriteOut(out, values_.minimumSize);
 }
 
 Result TranscodeOutputProperties::GetTrickVideoBitrate(uint32_t* out) {
-    return Write(values_.trickKbps, out);
+    return WriteOut(out, values_.trickKbps);
 }
 
 Result TranscodeOutputProperties::GetAspectRatio(uint32_t* numerator, uint32_t* denominator) {
     const uint32_t num = values_.aspectNum != 0 ? values_.aspectNum : 1;
     const uint32_t den = values_.aspectDen != 0 ? values_.aspectDen : 1;
-    return WritePair(num, den, numerator, denominator);
+    return WriteOutPair(numerator, denominator, num, den);
 }
 
 Result TranscodeOutputProperties::IsSizeLimitUnreachable(bool* out) {
-    return Write(values_.sizeLimitUnreachable, out);
+    return WriteOut(out, values_.sizeLimitUnreachable);
 }
 
 } // namespace nvt

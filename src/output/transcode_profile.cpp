@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "api/out_param.h"
 #include "norv/engine_info.h"
 #include "output/profile_limits.h"
 #include "platform/text.h"
@@ -21,14 +22,6 @@ std::string ShortCodecName(AudioCodec codec) {
         name += kAudioCodecPrefixLength;
     }
     return name;
-}
-
-Result WriteValue(uint32_t value, uint32_t* out) {
-    if (out == nullptr) {
-        return InvalidArgument;
-    }
-    *out = value;
-    return SUCCESS;
 }
 
 // Writes a computed bitrate; 0 means the profile or frame rate had no rule.
@@ -60,19 +53,15 @@ TranscodeProfile::TranscodeProfile(int32_t profile, double frameRate)
 }
 
 Result TranscodeProfile::GetProfile(int32_t* out) {
-    if (out == nullptr) {
-        return InvalidArgument;
-    }
-    *out = profile_;
-    return SUCCESS;
+    return WriteOut(out, profile_);
 }
 
 Result TranscodeProfile::GetMaxVideoBitrateKbps(uint32_t* out) {
-    return WriteValue(maxVideoKbps_, out);
+    return WriteOut(out, maxVideoKbps_);
 }
 
 Result TranscodeProfile::GetMinVideoBitrate(uint32_t, uint32_t, double, uint32_t* out) {
-    return WriteValue(kMinVideoBitrate, out);
+    return WriteOut(out, kMinVideoBitrate);
 }
 
 Result TranscodeProfile::GetMaxVideoBitrate(uint32_t width, uint32_t height, double frameRate,
@@ -86,15 +75,15 @@ Result TranscodeProfile::GetDefaultVideoBitrate(uint32_t width, uint32_t height,
 }
 
 Result TranscodeProfile::GetMinAudioBitrate(uint32_t* out) {
-    return WriteValue(minAudioKbps_, out);
+    return WriteOut(out, minAudioKbps_);
 }
 
 Result TranscodeProfile::GetMaxAudioBitrate(uint32_t* out) {
-    return WriteValue(maxAudioKbps_, out);
+    return WriteOut(out, maxAudioKbps_);
 }
 
 Result TranscodeProfile::GetDefaultAudioBitrate(uint32_t* out) {
-    return WriteValue(defaultAudioKbps_, out);
+    return WriteOut(out, defaultAudioKbps_);
 }
 
 Result TranscodeProfile::GetSelectableAudioBitrates(std::vector<uint32_t>& out) {
@@ -108,19 +97,19 @@ Result TranscodeProfile::GetSelectableAudioBitrates(std::vector<uint32_t>& out) 
 }
 
 Result TranscodeProfile::GetMinWidth(uint32_t* out) {
-    return WriteValue(minWidth_, out);
+    return WriteOut(out, minWidth_);
 }
 
 Result TranscodeProfile::GetMinHeight(uint32_t* out) {
-    return WriteValue(minHeight_, out);
+    return WriteOut(out, minHeight_);
 }
 
 Result TranscodeProfile::GetMaxWidth(uint32_t* out) {
-    return WriteValue(maxWidth_, out);
+    return WriteOut(out, maxWidth_);
 }
 
 Result TranscodeProfile::GetMaxHeight(uint32_t* out) {
-    return WriteValue(maxHeight_, out);
+    return WriteOut(out, maxHeight_);
 }
 
 Result TranscodeProfile::GetMaxFrameRate(double* out) {
