@@ -60,6 +60,21 @@ bool MakeAddress(const std::string& name, sockaddr_un& address, socklen_t& lengt
     return true;
 }
 
+// The address of a pipe name and a fresh non-blocking, close-on-exec stream
+// socket for it. Returns -1 with the last error set when the name does not
+// fit or no socket can be had.
+int NewSocketFor(const std::string& name, sockaddr_un& address, socklen_t& length) {
+    if (!MakeAddress(name, address, length)) {
+        SetLastSystemError(kErrorInvalidName);
+        return -1;
+    }
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        SetLastSystemError(MapErrno(errno));
+    }
+    return fd;
+}
+
 void CloseFd(int& fd) {
     if (fd >= 0) {
         ::close(fd);
@@ -128,13 +143,8 @@ bool CLocalPipe::Create(const std::string& name) {
     }
     sockaddr_un address;
     socklen_t length = 0;
-    if (!MakeAddress(name, address, length)) {
-        SetLastSystemError(kErrorInvalidName);
-        return false;
-    }
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const int fd = NewSocketFor(name, address, length);
     if (fd < 0) {
-        SetLastSystemError(MapErrno(errno));
         return false;
     }
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 1) != 0) {
@@ -156,17 +166,12 @@ bool CLocalPipe::Open(const std::string& name) {
             return false;
         }
     }
-    sockaddr_un address;
-    socklen_t length = 0;
-    if (!MakeAddress(name, address, length)) {
-        SetLastSystemError(kErrorInvalidName);
-        return false;
-    }
     // Non-blocking only for the connect, so that a full listen queue
     // reports EAGAIN instead of blocking without bound.
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_un address;
+    socklen_t length = 0;
+    const int fd = NewSocketFor(name, address, length);
     if (fd < 0) {
-        SetLastSystemError(MapErrno(errno));
         return false;
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyWaitMs);
