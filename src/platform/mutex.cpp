@@ -1,5 +1,5 @@
-// Locks on the standard library's recursive mutex, which maps to a critical
-// section on Windows and to a recursive pthread mutex on POSIX.
+// Locks on the standard library's recursive mutex (a recursive pthread mutex on
+// POSIX); the Windows build has its own in mutex_win32.cpp.
 #include "platform/mutex.h"
 
 #include <mutex>
@@ -23,24 +23,6 @@ int CNorvMutex::Unlock() {
     return 0;
 }
 
-CAutoMutex::CAutoMutex(CNorvMutex* mutex, bool lockNow) : mutex_(mutex), released_(!lockNow) {
-    if (lockNow && mutex_ != nullptr) {
-        mutex_->Lock();
-    }
-}
-
-CAutoMutex::~CAutoMutex() {
-    Unlock();
-    mutex_ = nullptr;
-}
-
-void CAutoMutex::Unlock() {
-    if (!released_ && mutex_ != nullptr) {
-        mutex_->Unlock();
-    }
-    released_ = true;
-}
-
 } // namespace NorvOS
 
 namespace nvpm {
@@ -57,21 +39,6 @@ void Mutex::Lock() {
 }
 void Mutex::Unlock() {
     impl_->mutex.unlock();
-}
-
-MutexLock::MutexLock(Mutex& lockable) : lockable_(&lockable) {
-    lockable_->Lock();
-}
-
-MutexLock::~MutexLock() {
-    Release();
-}
-
-void MutexLock::Release() {
-    if (lockable_ != nullptr) {
-        lockable_->Unlock();
-        lockable_ = nullptr;
-    }
 }
 
 } // namespace nvpm

@@ -77,7 +77,8 @@ TEST_F(ChannelPairTest, SendRefusesBadArgumentsWithoutWriting) {
     ASSERT_TRUE(server_->Send(std::string(256, 's'), topic256, 2, "ok", &sent));
     EXPECT_EQ(sent, 1u);
     ASSERT_TRUE(server_->Send(std::string("lib"), std::string("Tempty"), 0, nullptr, nullptr));
-    ASSERT_TRUE(server_->Send(nvt::WideString(u"wide"), nvt::WideString(u"Twide"), 1, "w", &sent));
+    ASSERT_TRUE(server_->Send(nvt::WideString(NORV_WTEXT("wide")),
+                              nvt::WideString(NORV_WTEXT("Twide")), 1, "w", &sent));
     EXPECT_EQ(sent, 1u);
 
     ASSERT_TRUE(received_->WaitCount(3));
@@ -102,7 +103,7 @@ TEST_F(ChannelPairTest, SubscribeReplacesOrAppendsInOrder) {
         client_->Subscribe(std::string("K"), nvtl::RefCountedPtr<nvds::INorvIPCCallback>(), false));
     ASSERT_TRUE(client_->Subscribe(std::string("K"), a, false));
     ASSERT_TRUE(client_->Subscribe(std::string("K"), b, false)); // replaces a
-    ASSERT_TRUE(client_->Subscribe(nvt::WideString(u"K"), c, true));
+    ASSERT_TRUE(client_->Subscribe(nvt::WideString(NORV_WTEXT("K")), c, true));
     ASSERT_TRUE(client_->Subscribe(std::string("Z"), received_.get(), false));
 
     ASSERT_TRUE(SendToClient("K1"));

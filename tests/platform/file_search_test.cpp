@@ -30,7 +30,7 @@ TEST(FindFilesByExtension, MatchesExtensionCaseInsensitively) {
     for (const char* name : {"a.preset", "b.PRESET", "c.txt", "d", "e.Preset.bak"}) {
         WriteFile(dir.file(name), "x");
     }
-    const auto found = FindFilesByExtension(Utf8ToWide(dir.path()), u"preset", false);
+    const auto found = FindFilesByExtension(Utf8ToWide(dir.path()), NORV_WTEXT("preset"), false);
     EXPECT_EQ(Sorted(found),
               (std::vector<std::string>{dir.file("a.preset"), dir.file("b.PRESET")}));
 }
@@ -42,9 +42,9 @@ TEST(FindFilesByExtension, NonRecursiveTreatsFoldersLikeFiles) {
     WriteFile(dir.file("sub/inner.preset"), "x");
     WriteFile(dir.file("top.preset"), "x");
 
-    EXPECT_EQ(Sorted(FindFilesByExtension(Utf8ToWide(dir.path()), u"preset", false)),
+    EXPECT_EQ(Sorted(FindFilesByExtension(Utf8ToWide(dir.path()), NORV_WTEXT("preset"), false)),
               (std::vector<std::string>{dir.file("top.preset"), dir.file("x.preset")}));
-    EXPECT_EQ(Sorted(FindFilesByExtension(Utf8ToWide(dir.path()), u"preset", true)),
+    EXPECT_EQ(Sorted(FindFilesByExtension(Utf8ToWide(dir.path()), NORV_WTEXT("preset"), true)),
               (std::vector<std::string>{dir.file("sub/inner.preset"), dir.file("top.preset")}));
 }
 
@@ -53,9 +53,10 @@ TEST(FindFilesByExtension, BackslashesAndMissingSeparatorAreNormalised) {
     WriteFile(dir.file("one.preset"), "x");
     std::string backslashed = dir.path();
     std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
-    const auto found = FindFilesByExtension(Utf8ToWide(backslashed), u"preset", false);
+    const auto found = FindFilesByExtension(Utf8ToWide(backslashed), NORV_WTEXT("preset"), false);
     EXPECT_EQ(Sorted(found), (std::vector<std::string>{dir.file("one.preset")}));
-    const auto withSlash = FindFilesByExtension(Utf8ToWide(dir.path() + "/"), u"preset", false);
+    const auto withSlash =
+        FindFilesByExtension(Utf8ToWide(dir.path() + "/"), NORV_WTEXT("preset"), false);
     EXPECT_EQ(Sorted(withSlash), (std::vector<std::string>{dir.file("one.preset")}));
 }
 
@@ -65,21 +66,22 @@ TEST(FindFilesByExtension, ExtensionListSplitting) {
         WriteFile(dir.file(name), "x");
     }
     const WideString folder = Utf8ToWide(dir.path());
-    EXPECT_EQ(Sorted(FindFilesByExtension(folder, u"x,,y", false)),
+    EXPECT_EQ(Sorted(FindFilesByExtension(folder, NORV_WTEXT("x,,y"), false)),
               (std::vector<std::string>{dir.file("a.x"), dir.file("b.y")}));
     // An empty item matches nothing: names ending in a dot are skipped.
-    EXPECT_EQ(Sorted(FindFilesByExtension(folder, u"z,", false)),
+    EXPECT_EQ(Sorted(FindFilesByExtension(folder, NORV_WTEXT("z,"), false)),
               (std::vector<std::string>{dir.file("c.z")}));
-    EXPECT_TRUE(FindFilesByExtension(folder, u"", false).empty());
+    EXPECT_TRUE(FindFilesByExtension(folder, NORV_WTEXT(""), false).empty());
 }
 
 TEST(FindFilesByExtension, SkipsNamesThatAreNotUtf8AndMissingFolders) {
     TempDir dir;
     WriteFile(dir.file("bad\xff.preset"), "x");
     WriteFile(dir.file("good.preset"), "x");
-    EXPECT_EQ(Sorted(FindFilesByExtension(Utf8ToWide(dir.path()), u"preset", false)),
+    EXPECT_EQ(Sorted(FindFilesByExtension(Utf8ToWide(dir.path()), NORV_WTEXT("preset"), false)),
               (std::vector<std::string>{dir.file("good.preset")}));
-    EXPECT_TRUE(FindFilesByExtension(Utf8ToWide(dir.file("missing")), u"preset", false).empty());
+    EXPECT_TRUE(
+        FindFilesByExtension(Utf8ToWide(dir.file("missing")), NORV_WTEXT("preset"), false).empty());
 }
 
 TEST(DeleteFileAt, RemovesFilesOnly) {
@@ -88,7 +90,7 @@ TEST(DeleteFileAt, RemovesFilesOnly) {
     EXPECT_TRUE(nvt::DeleteFileAt(Utf8ToWide(dir.file("gone.preset"))));
     EXPECT_FALSE(std::filesystem::exists(dir.file("gone.preset")));
     EXPECT_FALSE(nvt::DeleteFileAt(Utf8ToWide(dir.file("gone.preset"))));
-    EXPECT_FALSE(nvt::DeleteFileAt(u""));
+    EXPECT_FALSE(nvt::DeleteFileAt(NORV_WTEXT("")));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "ipc/transport.h"
+#include "support/raw_pipe_peer.h"
 
 namespace norv_test {
 
@@ -39,6 +40,19 @@ uint32_t ReadPidFile(const std::string& path, uint32_t timeoutMs) {
     return pid;
 }
 
+#if defined(_WIN32)
+
+// Windows keeps no zombies: a process exists while it runs.
+bool ProcessExists(uint32_t pid) {
+    return pid != 0 && ProcessAlive(pid);
+}
+
+bool ProcessRunning(uint32_t pid) {
+    return ProcessExists(pid);
+}
+
+#else
+
 namespace {
 
 /// The one-letter state of /proc/<pid>/stat, or 0 when there is no such
@@ -67,6 +81,8 @@ bool ProcessRunning(uint32_t pid) {
     const char state = pid != 0 ? ProcessStateLetter(pid) : 0;
     return state != 0 && state != 'Z' && state != 'X';
 }
+
+#endif
 
 std::string UniquePipeName() {
     static std::atomic<unsigned> counter{0};

@@ -131,7 +131,7 @@ private:
 void RunTranscode(nvt::ITranscodeEngineInfo* info) {
     std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>> sources;
     Report("CreateMediaSource(\"/media/holiday.mp4\")",
-           CreateMediaSource(u"/media/holiday.mp4", sources));
+           CreateMediaSource(NORV_WTEXT("/media/holiday.mp4"), sources));
     if (sources.empty()) {
         return;
     }
@@ -189,7 +189,7 @@ void RunTranscode(nvt::ITranscodeEngineInfo* info) {
     auto* callback = new PrintingCallback();
     callback->AddRef();
     Report("ITranscodeSession::Start(\"/media/holiday-720p.avi\")",
-           session.p->Start(u"/media/holiday-720p.avi", callback));
+           session.p->Start(NORV_WTEXT("/media/holiday-720p.avi"), callback));
     nvt::TranscodeState state = nvt::TS_Running;
     for (int i = 0; i < 6000 && state == nvt::TS_Running; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
