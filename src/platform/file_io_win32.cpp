@@ -87,6 +87,12 @@ WideString TemporaryNameFor(const WideString& target) {
 // is refused); its kept attributes are carried over to the replacement.
 bool MayReplace(const WideString& target, DWORD& attributes) {
     attributes = 0;
+    // Checked by attribute as well: an administrator may open a read-only
+    // file for writing, but the file is still not to be replaced.
+    const DWORD current = ::GetFileAttributesW(target.c_str());
+    if (current != INVALID_FILE_ATTRIBUTES && (current & FILE_ATTRIBUTE_READONLY) != 0) {
+        return false;
+    }
     FileHandle file(::CreateFileW(target.c_str(), GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

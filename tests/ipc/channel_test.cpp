@@ -6,6 +6,7 @@
 #include "ipc/transport.h"
 #include "ipc_test_util.h"
 #include "platform/last_error.h"
+#include "platform/local_pipe.h"
 
 using ipc_test::Collector;
 
@@ -181,7 +182,8 @@ TEST(Factories, RefuseBadArguments) {
     EXPECT_FALSE(nvds::CreatePipeIPC(ipc_test::UniqueBaseName("none"), false, nullptr, &channel));
     EXPECT_EQ(NorvOS::GetLastSystemError(), NorvOS::kErrorFileNotFound);
     // A name the system cannot carry.
-    EXPECT_FALSE(nvds::CreatePipeIPC(std::string(100, 'n'), true, nullptr, &channel));
+    EXPECT_FALSE(nvds::CreatePipeIPC(std::string(NorvOS::CLocalPipe::kMaxNameLength, 'n'), true,
+                                     nullptr, &channel));
     EXPECT_FALSE(channel);
 }
 

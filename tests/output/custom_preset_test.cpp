@@ -194,7 +194,7 @@ TEST(CustomPreset, LoadFailuresLeaveThePresetAsItWas) {
     ASSERT_EQ(p->SetData(changed), SUCCESS);
 
     WriteFile(dir.file("empty.preset"), "");
-    WriteFile(dir.file("nul.preset"), std::string("\0<?xml", 6));
+    WriteFile(dir.file("zero.preset"), std::string("\0<?xml", 6));
     WriteFile(dir.file("junk.preset"), "not a preset\r\n");
     std::string otherRecord;
     ASSERT_TRUE(TBS::ToXml(TBS::TranscodeResponse(), otherRecord));
@@ -205,7 +205,7 @@ TEST(CustomPreset, LoadFailuresLeaveThePresetAsItWas) {
     EXPECT_EQ(p->Load(W(dir.file("missing.preset").c_str())), CRTL_FILE_DOES_NOT_EXIST);
     EXPECT_EQ(p->Load(W(dir.file("folder.preset").c_str())), CRTL_FILE_DOES_NOT_EXIST);
     EXPECT_EQ(p->Load(W(dir.file("empty.preset").c_str())), ENG_ERR);
-    EXPECT_EQ(p->Load(W(dir.file("nul.preset").c_str())), ENG_ERR);
+    EXPECT_EQ(p->Load(W(dir.file("zero.preset").c_str())), ENG_ERR);
     EXPECT_EQ(p->Load(W(dir.file("junk.preset").c_str())), ENG_ERR);
     EXPECT_EQ(p->Load(W(dir.file("other.preset").c_str())), ENG_ERR);
 

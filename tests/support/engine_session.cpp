@@ -1,5 +1,9 @@
 #include "support/engine_session.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include <atomic>
 #include <fstream>
 #include <random>
@@ -94,6 +98,12 @@ std::string UniquePipeName() {
 
 namespace {
 
+#if defined(_WIN32)
+/// True when a server end of the named pipe waits for its client.
+bool Listening(const std::string& name) {
+    return ::WaitNamedPipeA(name.c_str(), 1) != FALSE;
+}
+#else
 /// True when a stream socket listens under the abstract name: a line of
 /// /proc/net/unix with the listening flag and the path "@" + name.
 bool Listening(const std::string& name) {
@@ -112,6 +122,7 @@ bool Listening(const std::string& name) {
     }
     return false;
 }
+#endif
 
 } // namespace
 
