@@ -101,6 +101,15 @@ struct CLocalPipe::Impl {
         return handle;
     }
 
+    // Under lock: takes the end's handle after a successful Create or Open.
+    void AdoptLocked(HANDLE newHandle, bool isServer, PipeDirection way) {
+        handle = newHandle;
+        server = isServer;
+        valid = true;
+        direction = way;
+        ::SetLastError(ERROR_SUCCESS);
+    }
+
     // A transfer that failed because this end was disconnected meanwhile (a
     // client end's blocked call is cancelled) reports the disconnection.
     void ReportFailure(DWORD error) {
@@ -143,11 +152,7 @@ bool CLocalPipe::Create(const std::string& name, PipeDirection direction) {
     if (handle == INVALID_HANDLE_VALUE) {
         return false;
     }
-    impl_->handle = handle;
-    impl_->server = true;
-    impl_->valid = true;
-    impl_->direction = direction;
-    ::SetLastError(ERROR_SUCCESS);
+    impl_->AdoptLocked(handle, true, direction);
     return true;
 }
 
@@ -185,11 +190,7 @@ bool CLocalPipe::Open(const std::string& name, PipeDirection direction) {
         }
     }
     std::lock_guard<std::mutex> guard(impl_->lock);
-    impl_->handle = handle;
-    impl_->server = false;
-    impl_->valid = true;
-    impl_->direction = direction;
-    ::SetLastError(ERROR_SUCCESS);
+    impl_->AdoptLocked(handle, false, direction);
     return true;
 }
 

@@ -16,6 +16,7 @@
 #include "platform/text.h"
 #include "session/transcode_session.h"
 #include "support/engine_session.h"
+#include "support/raw_pipe_peer.h"
 #include "support/session_run.h"
 #include "support/source_builder.h"
 
@@ -53,7 +54,11 @@ TEST(NamedPipe, ServerEndsAreOneWayMessagePipesWithTheirSizes) {
         EXPECT_EQ(flags, static_cast<DWORD>(PIPE_TYPE_MESSAGE | PIPE_CLIENT_END));
         EXPECT_EQ(outSize, 4096u);
         EXPECT_EQ(inSize, 4096u);
-        EXPECT_EQ(instances, static_cast<DWORD>(PIPE_UNLIMITED_INSTANCES));
+        // Windows reports an unlimited count as PIPE_UNLIMITED_INSTANCES,
+        // Wine as the largest count.
+        const DWORD unlimited =
+            norv_test::RunningUnderWine() ? ~DWORD(0) : DWORD(PIPE_UNLIMITED_INSTANCES);
+        EXPECT_EQ(instances, unlimited);
     }
 }
 
