@@ -20,7 +20,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# The runtime (libgcc, libstdc++, winpthread) is linked in statically, so the
-# DLL and the programs need no MinGW DLLs beside them.
+# The runtime (libgcc, libstdc++, winpthread) and zlib are linked in
+# statically, so the DLL and the programs need no MinGW DLLs beside them.
+set(ZLIB_USE_STATIC_LIBS ON)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
