@@ -82,6 +82,10 @@ void WaitForChild(const std::shared_ptr<ChildState>& state) {
     sigset_t none;
     ::sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    // A session of its own, like a hidden process: the terminal's Ctrl-C
+    // and hang-up reach the application, which cancels through the library,
+    // and never strike the engine behind its back.
+    ::setsid();
     ::execve(program, argv, environ);
     const int err = errno;
     ssize_t ignored = ::write(errorFd, &err, sizeof(err));
