@@ -215,6 +215,9 @@ private:
                 return;
             }
             SendProgress(request, i);
+            if (o_.writeOutput) {
+                std::ofstream(request.outputFile, std::ios::app) << "progress " << i << "\n";
+            }
             SleepMs(o_.progressIntervalMs);
         }
         if (o_.dieAfterProgress == static_cast<int64_t>(records)) {
