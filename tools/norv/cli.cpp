@@ -30,51 +30,6 @@ CLI::Option* AddParsed(CLI::App* app, const std::string& name,
         help);
 }
 
-std::optional<std::vector<uint32_t>> ParseIndexList(const std::string& text) {
-    std::vector<uint32_t> list;
-    if (text == "none") {
-        return list;
-    }
-    size_t start = 0;
-    while (start <= text.size()) {
-        const size_t comma = std::min(text.find(',', start), text.size());
-        const std::string item = text.substr(start, comma - start);
-        if (item.empty() || item.size() > 6 ||
-            item.find_first_not_of("0123456789") != std::string::npos) {
-            return std::nullopt;
-        }
-        list.push_back(static_cast<uint32_t>(std::stoul(item)));
-        start = comma + 1;
-    }
-    return list;
-}
-
-std::optional<std::vector<uint32_t>> ParseRateList(const std::string& text) {
-    std::vector<uint32_t> list;
-    size_t start = 0;
-    while (start <= text.size()) {
-        const size_t comma = std::min(text.find(',', start), text.size());
-        const auto rate = ParseRate(text.substr(start, comma - start));
-        if (!rate || *rate == 0 || *rate > UINT32_MAX) {
-            return std::nullopt;
-        }
-        list.push_back(static_cast<uint32_t>(*rate));
-        start = comma + 1;
-    }
-    return list;
-}
-
-std::optional<std::pair<uint32_t, uint32_t>> ParseShard(const std::string& text) {
-    const size_t slash = text.find('/');
-    const auto k = ParseIndexList(text.substr(0, slash));
-    const auto n =
-        slash == std::string::npos ? std::nullopt : ParseIndexList(text.substr(slash + 1));
-    if (!k || !n || k->size() != 1 || n->size() != 1 || k->front() < 1 || k->front() > n->front()) {
-        return std::nullopt;
-    }
-    return std::make_pair(k->front(), n->front());
-}
-
 void AddProfileOptions(CLI::App* app, OutputChoice& c) {
     AddParsed<nvt::NorvProfile>(
         app, "-p,--profile", ParseProfile, [&c](const nvt::NorvProfile& p) { c.profile = p; },

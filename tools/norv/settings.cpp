@@ -47,6 +47,23 @@ std::optional<uint32_t> ParseCount(const std::string& text) {
     return static_cast<uint32_t>(std::stoul(text));
 }
 
+// Comma-separated items, each read by parseItem; nullopt when any is bad.
+template <class ParseItem>
+std::optional<std::vector<uint32_t>> ParseList(const std::string& text, ParseItem parseItem) {
+    std::vector<uint32_t> list;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t comma = std::min(text.find(',', start), text.size());
+        const std::optional<uint32_t> item = parseItem(text.substr(start, comma - start));
+        if (!item) {
+            return std::nullopt;
+        }
+        list.push_back(*item);
+        start = comma + 1;
+    }
+    return list;
+}
+
 const std::vector<std::pair<std::string, nvt::SettingPriority>>& PriorityTable() {
     static const std::vector<std::pair<std::string, nvt::SettingPriority>> kTable = {
         {"none", nvt::prioUnknown},
@@ -182,26 +199,40 @@ bool ParsePicture(const std::string& text, uint32_t& width, uint32_t& height) {
     return true;
 }
 
-std::optional<nvt::CropRect> ParseCrop(const std::string& text) {
-    std::vector<uint32_t> margins;
-    size_t start = 0;
-    while (start <= text.size()) {
-        const size_t comma = std::min(text.find(',', start), text.size());
-        const auto margin = ParseCount(text.substr(start, comma - start));
-        if (!margin) {
+std::optional<std::vector<uint32_t>> ParseIndexList(const std::string& text) {
+    return text == "none" ? std::vector<uint32_t>() : ParseList(text, ParseCount);
+}
+
+std::optional<std::vector<uint32_t>> ParseRateList(const std::string& text) {
+    return ParseList(text, [](const std::string& item) -> std::optional<uint32_t> {
+        const auto rate = ParseRate(item);
+        if (!rate || *rate == 0 || *rate > UINT32_MAX) {
             return std::nullopt;
         }
-        margins.push_back(*margin);
-        start = comma + 1;
+        return static_cast<uint32_t>(*rate);
+    });
+}
+
+std::optional<std::pair<uint32_t, uint32_t>> ParseShard(const std::string& text) {
+    const size_t slash = text.find('/');
+    const auto k = ParseCount(text.substr(0, slash));
+    const auto n = slash == std::string::npos ? std::nullopt : ParseCount(text.substr(slash + 1));
+    if (!k || !n || *k < 1 || *k > *n) {
+        return std::nullopt;
     }
-    if (margins.size() != 4) {
+    return std::make_pair(*k, *n);
+}
+
+std::optional<nvt::CropRect> ParseCrop(const std::string& text) {
+    const auto margins = ParseList(text, ParseCount);
+    if (!margins || margins->size() != 4) {
         return std::nullopt;
     }
     nvt::CropRect rect;
-    rect.top = margins[0];
-    rect.bottom = margins[1];
-    rect.left = margins[2];
-    rect.right = margins[3];
+    rect.top = (*margins)[0];
+    rect.bottom = (*margins)[1];
+    rect.left = (*margins)[2];
+    rect.right = (*margins)[3];
     return rect;
 }
 

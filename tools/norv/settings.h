@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "library.h"
@@ -61,6 +62,12 @@ std::optional<uint64_t> ParseRate(const std::string& text);
 std::optional<uint64_t> ParseBytes(const std::string& text);
 /// "1280x720".
 bool ParsePicture(const std::string& text, uint32_t& width, uint32_t& height);
+/// "0,2": indices; "none": an empty list.
+std::optional<std::vector<uint32_t>> ParseIndexList(const std::string& text);
+/// "192k,128k": bitrates in bits per second, none of them 0.
+std::optional<std::vector<uint32_t>> ParseRateList(const std::string& text);
+/// "K/N" with 1 <= K <= N.
+std::optional<std::pair<uint32_t, uint32_t>> ParseShard(const std::string& text);
 /// "TOP,BOTTOM,LEFT,RIGHT" in pixels.
 std::optional<nvt::CropRect> ParseCrop(const std::string& text);
 /// "size", "video-bitrate", ...: the names SettingPriorityNames lists.

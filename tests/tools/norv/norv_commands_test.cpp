@@ -48,24 +48,51 @@ TEST(Norv, EachCommandAnswersWithItsStatusAndOutput) {
         {{"analyze", "a.mp4", "b.mp4"}, "--subtitle-tracks=1", 0, "/b.mp4\n  mp4, 0:01:00", ""},
         {{"analyze", "a.mp4"}, "--subtitle-tracks=1", 0, "sub    #3", ""},
         {{"analyze", "a.mp4"}, "--analysis-files=3", 0, "/a.mp4.part3\n", ""},
-        {{"analyze", "a.mp4", "nothere.mp4"}, "", 1, "/a.mp4\n",
+        {{"analyze", "a.mp4", "nothere.mp4"},
+         "",
+         1,
+         "/a.mp4\n",
          "norv: nothere.mp4: no such file: CRTL_FILE_DOES_NOT_EXIST (5)\n"},
-        {{"analyze", "a.mp4"}, "--fail-input=a.mp4", 1, "",
+        {{"analyze", "a.mp4"},
+         "--fail-input=a.mp4",
+         1,
+         "",
          "a.mp4: analysis failed: ENG_UNSUPPORTED_FILE_TYPE (21)"},
-        {{"preview", "a.mp4", "-p", "HD720", "--size", "640x360"}, "", 0,
-         "picture     640x360, aspect 16:9", ""},
+        {{"preview", "a.mp4", "-p", "HD720", "--size", "640x360"},
+         "",
+         0,
+         "picture     640x360, aspect 16:9",
+         ""},
         {{"preview", "a.mp4", "b.mp4", "-p", "4"}, "", 0, "sources     2, 0:02:00", ""},
-        {{"preview", "a.mp4", "-p", "4", "--audio-tracks", "1"}, "", 1, "",
+        {{"preview", "a.mp4", "-p", "4", "--audio-tracks", "1"},
+         "",
+         1,
+         "",
          "audio track 1 does not exist (the first source has 1): InvalidArgument (-997)"},
-        {{"transcode", "a.mp4", "-o", "out.mkv"}, "", 1, "",
+        {{"transcode", "a.mp4", "-o", "out.mkv"},
+         "",
+         1,
+         "",
          "no output profile: give --profile or --preset: InvalidArgument (-997)"},
-        {{"transcode", "a.mp4", "-o", "a.mp4", "-p", "4", "-y"}, "", 1, "",
+        {{"transcode", "a.mp4", "-o", "a.mp4", "-p", "4", "-y"},
+         "",
+         1,
+         "",
          "the output would overwrite an input: CTRL_DUPLICATE_FILE (6)"},
-        {{"transcode", "a.mp4", "-o", "b.mp4", "-p", "4"}, "", 1, "",
+        {{"transcode", "a.mp4", "-o", "b.mp4", "-p", "4"},
+         "",
+         1,
+         "",
          "b.mp4: exists (give --overwrite to replace it)"},
-        {{"transcode", "a.mp4", "-o", "x.mkv", "-p", "4"}, "--result=140", 1, "",
+        {{"transcode", "a.mp4", "-o", "x.mkv", "-p", "4"},
+         "--result=140",
+         1,
+         "",
          "a.mp4: transcode failed: ENG_WRITING_ERROR (140)"},
-        {{"batch", "a.mp4", "-d", "out", "-p", "4", "--shard", "3/2"}, "", 2, "",
+        {{"batch", "a.mp4", "-d", "out", "-p", "4", "--shard", "3/2"},
+         "",
+         2,
+         "",
          "expected K/N with 1 <= K <= N"},
         {{"preview", "a.mp4", "-p", "NP_Nothing"}, "", 2, "", "expected a profile name"},
         {{"frobnicate"}, "", 2, "", "A subcommand is required"},
@@ -82,10 +109,17 @@ TEST(Norv, EachCommandAnswersWithItsStatusAndOutput) {
 }
 
 TEST(Norv, EverySubcommandHasHelp) {
-    const std::vector<std::vector<std::string>> commands = {
-        {"info"},    {"profiles"}, {"analyze"},         {"preview"},        {"transcode"},
-        {"batch"},   {"presets"},  {"presets", "list"}, {"presets", "save"}, {"presets", "show"},
-        {"presets", "delete"}};
+    const std::vector<std::vector<std::string>> commands = {{"info"},
+                                                            {"profiles"},
+                                                            {"analyze"},
+                                                            {"preview"},
+                                                            {"transcode"},
+                                                            {"batch"},
+                                                            {"presets"},
+                                                            {"presets", "list"},
+                                                            {"presets", "save"},
+                                                            {"presets", "show"},
+                                                            {"presets", "delete"}};
     NorvFolder folder;
     for (std::vector<std::string> args : commands) {
         std::string usage = "Usage: norv";
@@ -106,7 +140,8 @@ TEST(Norv, JsonOutputParsesBack) {
         std::function<void(const json&)> check;
     };
     const Case cases[] = {
-        {{"info"}, "--supported-profiles=5",
+        {{"info"},
+         "--supported-profiles=5",
          [](const json& j) {
              EXPECT_EQ(j["version"], "1.0.0.0");
              ASSERT_EQ(j["profiles"].size(), 12u);
@@ -114,7 +149,8 @@ TEST(Norv, JsonOutputParsesBack) {
              EXPECT_FALSE(j["profiles"][5]["supported"].get<bool>());
              EXPECT_EQ(j["profiles"][4]["output_audio_codecs"], json({"AC_AAC", "AC_AC3"}));
          }},
-        {{"profiles"}, "",
+        {{"profiles"},
+         "",
          [](const json& j) {
              ASSERT_EQ(j.size(), 12u);
              EXPECT_EQ(j[4]["name"], "NP_NorvPlusHD");
@@ -122,7 +158,8 @@ TEST(Norv, JsonOutputParsesBack) {
              EXPECT_EQ(j[4]["description"], "MKV, H.264, AAC/AC3");
              EXPECT_LE(j[4]["video_bitrate"]["min"], j[4]["video_bitrate"]["max"]);
          }},
-        {{"analyze", "a.mp4", "b.mp4"}, "--audio-tracks=2 --subtitle-tracks=1",
+        {{"analyze", "a.mp4", "b.mp4"},
+         "--audio-tracks=2 --subtitle-tracks=1",
          [](const json& j) {
              ASSERT_EQ(j.size(), 2u);
              const json& source = j[1]["sources"][0];
@@ -134,7 +171,8 @@ TEST(Norv, JsonOutputParsesBack) {
              EXPECT_EQ(source["audio"][1]["language"], "ger");
              EXPECT_EQ(source["subtitles"].size(), 1u);
          }},
-        {{"analyze", "a.mp4"}, "--analysis-files=2",
+        {{"analyze", "a.mp4"},
+         "--analysis-files=2",
          [](const json& j) { EXPECT_EQ(j[0]["sources"].size(), 2u); }},
         {{"preview", "a.mp4", "-p", "NorvPlusHD", "--size", "1280x720", "--size-limit", "1G"},
          "",

@@ -98,9 +98,9 @@ NorvProcess::NorvProcess(const std::vector<std::string>& args, const NorvOptions
     if (pid == 0) {
         ::setpgid(0, 0);
         const int out = ::open(impl_->outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = options.terminal ? ::open(terminalName.c_str(), O_RDWR | O_NOCTTY)
-                                         : ::open(impl_->errPath.c_str(),
-                                                  O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = options.terminal
+                            ? ::open(terminalName.c_str(), O_RDWR | O_NOCTTY)
+                            : ::open(impl_->errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int in = ::open("/dev/null", O_RDONLY);
         if (out < 0 || err < 0 || in < 0 || ::chdir(options.folder.c_str()) != 0) {
             ::_exit(126);

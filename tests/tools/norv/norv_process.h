@@ -20,10 +20,10 @@ struct NorvOutput {
 };
 
 struct NorvOptions {
-    std::string folder;                      ///< working folder (must exist)
-    std::map<std::string, std::string> env;  ///< set on top of the test's environment
-    std::string program;                     ///< norv itself unless set
-    bool terminal = false;                   ///< standard error is a terminal
+    std::string folder;                     ///< working folder (must exist)
+    std::map<std::string, std::string> env; ///< set on top of the test's environment
+    std::string program;                    ///< norv itself unless set
+    bool terminal = false;                  ///< standard error is a terminal
 };
 
 /// The scripted engine's command line with the given options added.

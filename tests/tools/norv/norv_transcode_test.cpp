@@ -37,10 +37,14 @@ TEST(NorvTranscode, ShowsProgressAndEachJoinedSource) {
         std::vector<std::string> err; // expected on standard error, in order
     };
     const Case cases[] = {
-        {"log", false, false,
+        {"log",
+         false,
+         false,
          {" 25.0%  [1/2] a.mp4  elapsed", "done a.mp4 (1/2)\n", " 75.0%  [2/2] b.mp4",
           "100.0%  [2/2] b.mp4", "done b.mp4 (2/2)\n", "wrote out.mkv in "}},
-        {"terminal", true, false,
+        {"terminal",
+         true,
+         false,
          {"\r 25.0%  [1/2] a.mp4", "\x1b[K", "done a.mp4 (1/2)\r\n", "\r 75.0%  [2/2] b.mp4",
           "wrote out.mkv in "}},
         {"json", false, true, {}},
@@ -167,8 +171,8 @@ TEST(NorvBatch, ShardsSplitTheInputsWithoutOverlap) {
             for (const json& e : events) {
                 if (e["event"] == "file_done") {
                     transcoded.insert(e["input"].get<std::string>());
-                    EXPECT_EQ(e["output"], "out/" + e["input"].get<std::string>().substr(0, 1) +
-                                               ".mkv");
+                    EXPECT_EQ(e["output"],
+                              "out/" + e["input"].get<std::string>().substr(0, 1) + ".mkv");
                 }
             }
         }
