@@ -100,7 +100,7 @@ int CommandAnalyze(const Invocation& in) {
         }
     }
     if (InterruptRequested()) {
-        return InterruptExitStatus();
+        throw Failure("cancelled before every file was analysed", nvt::Aborted);
     }
     return failed ? 1 : 0;
 }

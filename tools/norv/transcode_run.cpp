@@ -318,6 +318,11 @@ Ptr<nvt::ITranscodeSession> MakeSession(const Sources& sources,
 void CheckOutputPath(const std::string& output, const std::vector<std::string>& inputs,
                      bool overwrite) {
     std::error_code error;
+    const std::filesystem::path folder = std::filesystem::absolute(output, error).parent_path();
+    if (!std::filesystem::is_directory(folder, error)) {
+        throw Failure(output + ": no folder " + folder.string() + " to write into",
+                      nvt::CRTL_FILE_DOES_NOT_EXIST);
+    }
     if (!std::filesystem::exists(output, error)) {
         return;
     }

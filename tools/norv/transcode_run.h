@@ -47,8 +47,8 @@ Ptr<nvt::ITranscodeSession> MakeSession(const Sources& sources,
                                         nvt::ITranscodeEngineInfo* info,
                                         nvt::TranscodePriority priority);
 
-/// Refuses an output that exists (unless overwrite) or that is one of the
-/// inputs. Throws Failure.
+/// Refuses an output whose folder does not exist, one that exists (unless
+/// overwrite) and one that is one of the inputs. Throws Failure.
 void CheckOutputPath(const std::string& output, const std::vector<std::string>& inputs,
                      bool overwrite);
 
