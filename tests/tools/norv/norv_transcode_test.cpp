@@ -45,7 +45,9 @@ TEST(NorvTranscode, ShowsProgressAndEachJoinedSource) {
         {"terminal",
          true,
          false,
-         {"\r 25.0%  [1/2] a.mp4", "\x1b[K", "done a.mp4 (1/2)\r\n", "\r 75.0%  [2/2] b.mp4",
+         // The live line is redrawn at most ten times a second, so which
+         // percentages it shows depends on timing.
+         {"%  [1/2] a.mp4  elapsed", "\x1b[K", "done a.mp4 (1/2)\r\n", "\r", "%  [2/2] b.mp4",
           "wrote out.mkv in "}},
         {"json", false, true, {}},
     };
