@@ -37,14 +37,22 @@ int ChildMain(const std::function<int()>& body, const ChildOptions& options) {
 
 } // namespace
 
-ChildOutcome RunInChild(const std::function<int()>& body, const ChildOptions& options) {
-    ChildOutcome outcome;
+int StartChild(const std::function<int()>& body, const ChildOptions& options) {
     const pid_t pid = ::fork();
-    if (pid < 0) {
-        return outcome;
-    }
     if (pid == 0) {
         ::_exit(ChildMain(body, options));
+    }
+    return pid < 0 ? -1 : static_cast<int>(pid);
+}
+
+ChildOutcome RunInChild(const std::function<int()>& body, const ChildOptions& options) {
+    return WaitChild(StartChild(body, options));
+}
+
+ChildOutcome WaitChild(int pid) {
+    ChildOutcome outcome;
+    if (pid < 0) {
+        return outcome;
     }
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0) {

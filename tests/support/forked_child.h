@@ -30,4 +30,11 @@ struct ChildOutcome {
 /// return value (or 125 when body throws), without running exit handlers.
 ChildOutcome RunInChild(const std::function<int()>& body, const ChildOptions& options = {});
 
+/// Starts body in a child as RunInChild does, without waiting. Returns the
+/// child's process id, or -1 when it could not be started.
+int StartChild(const std::function<int()>& body, const ChildOptions& options = {});
+
+/// Waits for a child that StartChild started, and reports how it ended.
+ChildOutcome WaitChild(int pid);
+
 } // namespace norv_test

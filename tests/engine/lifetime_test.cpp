@@ -1,0 +1,92 @@
+// How real engines live: they end on their own when the library's side goes
+// away in the middle of an analysis, and several run side by side.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "api/transcoder_logic.h"
+#include "corpus.h"
+#include "platform/text.h"
+#include "support/engine_session.h"
+#include "support/forked_child.h"
+#include "support/raw_pipe_peer.h"
+#include "support/temp_dir.h"
+
+namespace nvt {
+namespace {
+
+// The process id the engine writes on each log line ("... [1234] INFO ...")
+// once it has logged text; 0 until then.
+uint32_t EnginePidFromLog(const std::string& log, const std::string& text) {
+    const std::string content = norv_test::ReadFile(log);
+    const size_t at = content.find(text);
+    if (at == std::string::npos) {
+        return 0;
+    }
+    const size_t open = content.rfind('[', at);
+    return open == std::string::npos ? 0
+                                     : static_cast<uint32_t>(std::stoul(content.substr(open + 1)));
+}
+
+TEST(RealEngineLifetime, EndsWhenTheLibrarySideIsKilledMidAnalysis) {
+    norv_test::TempDir dir;
+    const std::string log = dir.file("engine.log");
+    // Analysing a list of thousands of files keeps the engine busy a while.
+    const std::string list = norv_test::CorpusFile("long.ffconcat");
+    const int library = norv_test::StartChild([&] {
+        CNorvTranscoderLogic logic;
+        ITranscodeEngineInfo* info = nullptr; // asking for it stores the logger parameters
+        logic.InitTranscodeEngine(W(norv_test::RealEngine().c_str()),
+                                  SLoggerParam{true, NORV_INFO_MSG, log}, &info, WideString());
+        std::vector<nvtl::RefCountedPtr<ISourceMedia>> sources;
+        int32_t width = 0, height = 0;
+        logic.CreateMediaSource(W(list.c_str()), &width, &height, WideString(), sources);
+        return 0;
+    });
+    ASSERT_GT(library, 0);
+    uint32_t engine = 0;
+    ASSERT_TRUE(norv_test::WaitUntil(
+        [&] { return (engine = EnginePidFromLog(log, "INFO analysing " + list)) != 0; }));
+    ASSERT_TRUE(norv_test::ProcessRunning(engine));
+
+    norv_test::KillProcess(static_cast<uint32_t>(library));
+    EXPECT_TRUE(norv_test::WaitChild(library).killedBySignal);
+    EXPECT_TRUE(norv_test::WaitUntil([&] { return !norv_test::ProcessRunning(engine); }));
+    EXPECT_EQ(norv_test::ReadFile(log).find("INFO analysis of"), std::string::npos)
+        << "the engine answered before the library went away";
+}
+
+TEST(RealEngineLifetime, SeveralEnginesRunSideBySide) {
+    const char* const files[] = {"h264_ac3.mkv", "h264_aac.mp4", "mpeg2.ts", "audio.mp3"};
+    const char* const containers[] = {"matroska", "mp4", "mpegts", "mp3"};
+    Result results[4] = {};
+    std::string names[4];
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([&, i] {
+            CNorvTranscoderLogic logic;
+            logic.InitTranscodeEngine(W(norv_test::RealEngine().c_str()), SLoggerParam(), nullptr,
+                                      WideString());
+            std::vector<nvtl::RefCountedPtr<ISourceMedia>> sources;
+            int32_t width = 0, height = 0;
+            results[i] = logic.CreateMediaSource(W(norv_test::CorpusFile(files[i]).c_str()), &width,
+                                                 &height, WideString(), sources);
+            WideString name;
+            if (!sources.empty()) {
+                sources[0]->GetContainerFormatName(name);
+            }
+            names[i] = WideToUtf8(name);
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(results[i], SUCCESS) << files[i];
+        EXPECT_EQ(names[i], containers[i]) << files[i];
+    }
+    EXPECT_EQ(norv_test::CountZombieChildren(), 0);
+}
+
+} // namespace
+} // namespace nvt
