@@ -6,6 +6,7 @@
 #include "capabilities.h"
 #include "engine_log.h"
 #include "media_probe.h"
+#include "norv/enum_names.h"
 #include "output/profile_limits.h"
 #include "platform/path_info.h"
 #include "playlist.h"
@@ -213,8 +214,8 @@ TBS::AnalyzeResponse Failure(const TBS::AnalyzeRequest& request, nvt::Result err
     TBS::AnalyzeResponse response;
     response.inputFile = request.inputFile;
     response.err = static_cast<unsigned>(err);
-    LogLine(Severity::Error, "analysis of %s failed: %d", request.inputFile.c_str(),
-            static_cast<int>(err));
+    LogLine(Severity::Error, "analysis of %s failed: %s", request.inputFile.c_str(),
+            nvt::EnumName<nvt::Result>(err));
     return response;
 }
 

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace norv_test {
 
@@ -34,7 +36,12 @@ ChildOutcome RunInChild(const std::function<int()>& body, const ChildOptions& op
 /// child's process id, or -1 when it could not be started.
 int StartChild(const std::function<int()>& body, const ChildOptions& options = {});
 
-/// Waits for a child that StartChild started, and reports how it ended.
+/// Starts a program in a child: args[0] is its path, the rest its
+/// arguments. Returns the child's process id, or -1.
+int StartProgram(const std::vector<std::string>& args);
+
+/// Waits for a child that StartChild or StartProgram started, and reports
+/// how it ended.
 ChildOutcome WaitChild(int pid);
 
 } // namespace norv_test
