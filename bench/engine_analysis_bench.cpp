@@ -43,7 +43,8 @@ public:
         folder_ = fs::temp_directory_path() / ("norv-engine-bench-" + std::to_string(random()));
         fs::create_directories(folder_ / "many");
         clip_ = (folder_ / "clip.mp4").string();
-        Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=320x240:rate=25:duration=2 "
+        Run("ffmpeg -nostdin -loglevel error -y -f lavfi -i "
+            "testsrc2=size=320x240:rate=25:duration=2 "
             "-f lavfi -i sine=frequency=440:duration=2 -c:v libx264 -preset ultrafast -c:a aac " +
             clip_);
         for (int i = 0; i < kFolderFiles && fs::exists(clip_); ++i) {

@@ -1,7 +1,5 @@
 #include "codec_map.h"
 
-#include <cctype>
-
 namespace norv_engine {
 
 namespace {

@@ -81,28 +81,21 @@ std::vector<std::string> Tokens(const std::string& line) {
     return tokens;
 }
 
-// The directives of an ffconcat list other than "file", with their number
-// of arguments; they do not change which files the list names.
-int DirectiveArguments(const std::string& keyword) {
-    static const std::pair<const char*, int> kDirectives[] = {{"ffconcat", 2},
-                                                              {"duration", 1},
-                                                              {"inpoint", 1},
-                                                              {"outpoint", 1},
-                                                              {"file_packet_metadata", 1},
-                                                              {"file_packet_meta", 2},
-                                                              {"option", 2},
-                                                              {"stream", 0},
-                                                              {"exact_stream_id", 1},
-                                                              {"stream_meta", 2},
-                                                              {"stream_codec", 1},
-                                                              {"stream_extradata", 1},
-                                                              {"chapter", 3}};
-    for (const auto& d : kDirectives) {
-        if (keyword == d.first) {
-            return d.second;
+// The directives of an ffconcat list other than "file"; they do not change
+// which files the list names.
+bool IsOtherDirective(const std::string& keyword) {
+    static const char* const kDirectives[] = {
+        "ffconcat",    "duration",         "inpoint",
+        "outpoint",    "file_packet_meta", "file_packet_metadata",
+        "option",      "stream",           "exact_stream_id",
+        "stream_meta", "stream_codec",     "stream_extradata",
+        "chapter"};
+    for (const char* directive : kDirectives) {
+        if (keyword == directive) {
+            return true;
         }
     }
-    return -1;
+    return false;
 }
 
 Playlist ParseFfconcat(const std::string& path, const std::string& text) {
@@ -122,7 +115,7 @@ Playlist ParseFfconcat(const std::string& path, const std::string& text) {
                 return list;
             }
             list.files.push_back(file);
-        } else if (DirectiveArguments(tokens[0]) < 0) {
+        } else if (!IsOtherDirective(tokens[0])) {
             list.err = nvt::ENG_INVALID_INPUT_ERR;
             return list;
         }

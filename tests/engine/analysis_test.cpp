@@ -312,9 +312,12 @@ TEST_F(RealEngineAnalysis, CorpusMatchesFfprobeAndTheRules) {
 }
 
 // A file the engine may not read, as a user without the rights to it sees it
-// (root reads every file, so the analysis runs as an unprivileged user).
-TEST_F(RealEngineAnalysis, UnreadableFileIsPermissionDenied) {
+// (root reads every file, so the analysis runs as an unprivileged user in a
+// child; the parent starts no engine first, as a forked child must not start
+// threads under ThreadSanitizer when its parent had some).
+TEST(RealEngineRights, UnreadableFileIsPermissionDenied) {
     namespace fs = std::filesystem;
+    norv_test::TempDir dir;
     const std::string locked = dir.file("locked.mp4");
     fs::copy_file(norv_test::CorpusFile("h264_aac.mp4"), locked);
     fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
@@ -323,6 +326,9 @@ TEST_F(RealEngineAnalysis, UnreadableFileIsPermissionDenied) {
     fs::permissions(locked, fs::perms::none);
     const auto outcome = norv_test::RunInChild(
         [&] {
+            CNorvTranscoderLogic logic;
+            logic.InitTranscodeEngine(W(norv_test::RealEngine().c_str()), SLoggerParam(), nullptr,
+                                      WideString());
             MediaList sources;
             int32_t width = 0, height = 0;
             return static_cast<int>(

@@ -75,9 +75,8 @@ TEST(RealEngineLifetime, RunningEngineAnswersAndEndsCleanly) {
     });
     std::vector<nvtl::RefCountedPtr<ISourceMedia>> sources;
     int32_t width = 0, height = 0;
-    const Result result =
-        logic.CreateMediaSource(W(norv_test::CorpusFile("h264_ac3.mkv").c_str()), &width, &height,
-                                WideString(), sources);
+    const Result result = logic.CreateMediaSource(W(norv_test::CorpusFile("h264_ac3.mkv").c_str()),
+                                                  &width, &height, WideString(), sources);
     starter.join();
     EXPECT_EQ(result, SUCCESS);
     ASSERT_GT(engine, 0);

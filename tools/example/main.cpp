@@ -142,7 +142,8 @@ void PrintSource(nvt::ISourceMedia* source, int32_t thumbWidth, int32_t thumbHei
     source->GetSubtitleTrackCount(&subtitleTracks);
     std::printf("  source: %s\n  container %s, %llu ms, %llu bytes%s%s\n", Narrow(path).c_str(),
                 Narrow(container).c_str(), static_cast<unsigned long long>(durationMs),
-                static_cast<unsigned long long>(size), source->IsAudioContainer() ? ", audio only" : "",
+                static_cast<unsigned long long>(size),
+                source->IsAudioContainer() ? ", audio only" : "",
                 source->IsSubtitleContainer() ? ", subtitles" : "");
     nvt::ISourceMediaVideoTrack* video = nullptr;
     if (source->GetVideoTrack(0, &video) == nvt::SUCCESS) {
