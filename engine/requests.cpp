@@ -1,8 +1,6 @@
 #include "requests.h"
 
 #include "analysis.h"
-#include "engine_log.h"
-#include "messages/xml.h"
 #include "technical_info.h"
 
 namespace norv_engine {
@@ -27,11 +25,9 @@ std::string CancelTypeName() {
 
 void HandleTechnicalInfo(const std::string& payload, const StopToken& stop, Replier& reply) {
     TBS::TechnicalInfoRequest request;
-    if (!TBS::FromXml(payload, request)) {
-        reply.SendError();
+    if (!ReadRequest(payload, reply, request)) {
         return;
     }
-    ConfigureLog(request.loggerParam);
     const TBS::TechnicalInfoResponse info = TechnicalInfo();
     if (!request.technicalDetailsFile.empty() &&
         !WriteTechnicalDetails(request.technicalDetailsFile, info)) {
@@ -45,11 +41,9 @@ void HandleTechnicalInfo(const std::string& payload, const StopToken& stop, Repl
 
 void HandleAnalyze(const std::string& payload, const StopToken& stop, Replier& reply) {
     TBS::AnalyzeRequest request;
-    if (!TBS::FromXml(payload, request)) {
-        reply.SendError();
+    if (!ReadRequest(payload, reply, request)) {
         return;
     }
-    ConfigureLog(request.loggerParam);
     const TBS::AnalyzeResponse response = Analyze(request, stop);
     if (!stop.StopRequested()) {
         reply.Send(response);

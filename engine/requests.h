@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "engine_log.h"
+#include "messages/xml.h"
 #include "replier.h"
 #include "stop_token.h"
 
@@ -19,6 +21,18 @@ RequestHandler FindHandler(const std::string& typeName);
 /// The type name of the cancel request, which is not a job: it stops the
 /// running one.
 std::string CancelTypeName();
+
+/// Reads a request's XML into out and applies its logger parameters. A
+/// request that cannot be read is answered with "error" (false).
+template <class Request>
+bool ReadRequest(const std::string& payload, Replier& reply, Request& out) {
+    if (!TBS::FromXml(payload, out)) {
+        reply.SendError();
+        return false;
+    }
+    ConfigureLog(out.loggerParam);
+    return true;
+}
 
 void HandleTechnicalInfo(const std::string& payload, const StopToken& stop, Replier& reply);
 void HandleAnalyze(const std::string& payload, const StopToken& stop, Replier& reply);

@@ -1,8 +1,5 @@
 #include "transcode_job.h"
 
-#include "engine_log.h"
-#include "messages/xml.h"
-
 namespace norv_engine {
 
 // Transcoding is not available yet: the request is answered at once, the
@@ -10,11 +7,9 @@ namespace norv_engine {
 // so. A cancel that arrived first makes it the cancelled result.
 void HandleTranscode(const std::string& payload, const StopToken& stop, Replier& reply) {
     TBS::TranscodeRequest request;
-    if (!TBS::FromXml(payload, request)) {
-        reply.SendError();
+    if (!ReadRequest(payload, reply, request)) {
         return;
     }
-    ConfigureLog(request.loggerParam);
     TBS::TranscodeResponse response;
     if (stop.Cancelled()) {
         response.resultID = static_cast<unsigned>(nvt::Aborted);

@@ -6,7 +6,9 @@
 
 #include "api/transcoder_logic.h"
 #include "corpus.h"
+#include "output/output_settings.h"
 #include "platform/text.h"
+#include "session/transcode_session.h"
 #include "support/engine_session.h"
 #include "support/forked_child.h"
 #include "support/raw_pipe_peer.h"
@@ -85,6 +87,29 @@ TEST(RealEngineLifetime, RunningEngineAnswersAndEndsCleanly) {
     const auto outcome = norv_test::WaitChild(engine);
     EXPECT_TRUE(outcome.exited);
     EXPECT_EQ(outcome.exitCode, 0);
+}
+
+// Until the engine transcodes, a transcode ends at once with the result
+// that says so, reported to the application as the run's error.
+TEST(RealEngineLifetime, TranscodeIsAnsweredAsNotImplemented) {
+    const std::string engine = norv_test::RealEngine();
+    CNorvTranscoderLogic logic;
+    logic.InitTranscodeEngine(W(engine.c_str()), SLoggerParam(), nullptr, WideString());
+    std::vector<nvtl::RefCountedPtr<ISourceMedia>> sources;
+    int32_t width = 0, height = 0;
+    ASSERT_EQ(logic.CreateMediaSource(W(norv_test::CorpusFile("h264_aac.mp4").c_str()), &width,
+                                      &height, WideString(), sources),
+              SUCCESS);
+    nvtl::RefCountedPtr<TranscodeSession> session(new TranscodeSession(W(engine.c_str())));
+    nvtl::RefCountedPtr<ITranscodeOutputSettings> settings(new TranscodeOutputSettings(NP_HD720));
+    ASSERT_EQ(session->AddSource(sources[0].get()), SUCCESS);
+    ASSERT_EQ(session->SetOutputSettings(settings.get()), SUCCESS);
+    nvtl::RefCountedPtr<norv_test::RecordingCallback> callback(
+        new norv_test::RecordingCallback(session.get()));
+    norv_test::TempDir dir;
+    ASSERT_EQ(session->Start(W(dir.file("out.avi").c_str()), callback.get()), SUCCESS);
+    ASSERT_TRUE(callback->WaitFor(norv_test::CallbackEvent::Error));
+    EXPECT_EQ(callback->Events().back().code, ENG_NOTIMPL_ERR);
 }
 
 TEST(RealEngineLifetime, SeveralEnginesRunSideBySide) {
