@@ -86,8 +86,12 @@ void CloseFd(int& fd) {
 
 struct CLocalPipe::Impl {
     mutable std::mutex lock;
-    int listenFd = -1; // server end until its client is accepted
-    int connFd = -1;   // the connection, kept until Close
+    // Server end: listens until its client is accepted. The descriptor is
+    // shut down (no more clients, pollers woken) rather than closed before
+    // Close, because a reader may be polling it without the lock.
+    int listenFd = -1;
+    bool listening = false;
+    int connFd = -1; // the connection, kept until Close
     bool valid = false;
 
     // Under lock: the connection to use for one transfer, accepting a waiting
@@ -97,7 +101,7 @@ struct CLocalPipe::Impl {
             SetLastSystemError(kErrorPipeNotConnected);
             return -1;
         }
-        if (connFd < 0 && listenFd >= 0) {
+        if (connFd < 0 && listening) {
             AcceptLocked();
         }
         return connFd;
@@ -125,7 +129,27 @@ struct CLocalPipe::Impl {
             return;
         }
         connFd = fd;
-        CloseFd(listenFd);
+        StopListeningLocked();
+    }
+
+    void StopListeningLocked() {
+        if (listening) {
+            ::shutdown(listenFd, SHUT_RDWR);
+            listening = false;
+        }
+    }
+
+    // Waits until the listening socket has a client to accept or stops
+    // listening. False with the last error set when the poll failed.
+    static bool WaitForClient(int fd) {
+        pollfd entry{fd, POLLIN, 0};
+        while (::poll(&entry, 1, -1) < 0) {
+            if (errno != EINTR) {
+                SetLastSystemError(MapErrno(errno));
+                return false;
+            }
+        }
+        return true;
     }
 };
 
@@ -153,6 +177,7 @@ bool CLocalPipe::Create(const std::string& name) {
         return false;
     }
     impl_->listenFd = fd;
+    impl_->listening = true;
     impl_->valid = true;
     SetLastSystemError(kErrorSuccess);
     return true;
@@ -209,10 +234,25 @@ bool CLocalPipe::IsValid() const {
 }
 
 bool CLocalPipe::Read(void* buffer, uint32_t count) {
+    // A server end without its client waits for the client to arrive; a
+    // Disconnect ends the wait.
     int fd = -1;
-    {
-        std::lock_guard<std::mutex> guard(impl_->lock);
-        fd = impl_->AcquireLocked();
+    for (;;) {
+        int listenFd = -1;
+        {
+            std::lock_guard<std::mutex> guard(impl_->lock);
+            fd = impl_->AcquireLocked();
+            if (fd < 0 && impl_->valid && impl_->listening &&
+                GetLastSystemError() == kErrorPipeListening) {
+                listenFd = impl_->listenFd;
+            }
+        }
+        if (listenFd < 0) {
+            break;
+        }
+        if (!Impl::WaitForClient(listenFd)) {
+            return false;
+        }
     }
     if (fd < 0) {
         return false;
@@ -291,13 +331,14 @@ void CLocalPipe::Disconnect() {
     if (impl_->connFd >= 0) {
         ::shutdown(impl_->connFd, SHUT_RDWR);
     }
-    CloseFd(impl_->listenFd);
+    impl_->StopListeningLocked();
 }
 
 void CLocalPipe::Close() {
     Disconnect();
     std::lock_guard<std::mutex> guard(impl_->lock);
     CloseFd(impl_->connFd);
+    CloseFd(impl_->listenFd);
 }
 
 } // namespace NorvOS
