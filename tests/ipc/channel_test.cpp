@@ -154,6 +154,29 @@ TEST_F(ChannelPairTest, ReleasingTheClientWakesItsBlockedReader) {
     EXPECT_EQ(sent, 0u);
 }
 
+// A reader that waits for its callback, or on a server end for its client,
+// ends when its transport closes.
+TEST(WaitingReader, EndsWhenItsTransportCloses) {
+    const std::string base = ipc_test::UniqueBaseName("idle");
+    nvtl::RefCountedPtr<nvds::ITransportIPC> server;
+    nvtl::RefCountedPtr<nvds::ITransportIPC> client;
+    ASSERT_TRUE(nvds::CreatePipeTransport(base, true, nullptr, &server));
+    ASSERT_TRUE(nvds::CreatePipeTransport(base, false, nullptr, &client));
+    ASSERT_TRUE(server->Open());
+    ASSERT_TRUE(client->Open());
+    ipc_test::SleepMs(50); // both readers wait for a callback
+    client->Close();       // must not hang
+    server->Close();
+
+    nvtl::RefCountedPtr<nvds::INorvIPC> listening;
+    ASSERT_TRUE(nvds::CreatePipeIPC(ipc_test::UniqueBaseName("idle"), true, nullptr, &listening));
+    nvtl::RefCountedPtr<Collector> collector(new Collector);
+    ASSERT_TRUE(listening->Subscribe(std::string("T"), collector.get(), false));
+    ipc_test::SleepMs(50); // the reader waits for a client that never comes
+    listening.reset();     // must not hang
+    EXPECT_EQ(collector->CountTopic("IPCPipeError"), 1u);
+}
+
 TEST(ServerWithoutClient, WritesReportListeningUntilAClientArrives) {
     const std::string base = ipc_test::UniqueBaseName("listen");
     nvtl::RefCountedPtr<nvds::INorvIPC> server;

@@ -158,6 +158,18 @@ TEST_F(RawClientTest, PeerClosingGivesOnePipeErrorPerSubscription) {
     EXPECT_EQ(sent, 0u);
 }
 
+TEST_F(RawClientTest, ClosingWhileAFrameIsHalfReceivedEndsCleanly) {
+    Subscribe();
+    const std::string frame = EncodeFrame("engine", kResponseTopic, std::string(100000, 'h'));
+    ASSERT_TRUE(toServer_.Send(frame.substr(0, frame.size() / 2)));
+    ipc_test::SleepMs(50); // the reader now waits inside the payload
+    channel_.reset();      // must not hang
+    const auto got = collector_->Snapshot();
+    ASSERT_EQ(got.size(), 1u); // nothing of the half frame, one notice
+    EXPECT_EQ(got[0].topic, "IPCPipeError");
+    EXPECT_TRUE(fromServer_.WaitClosedByPeer());
+}
+
 TEST(PeerCredentials, PeerOfAnotherUserIsRefusedAndThePipeKeepsListening) {
     const std::string base = ipc_test::UniqueBaseName("uid");
     nvtl::RefCountedPtr<nvds::INorvIPC> channel;

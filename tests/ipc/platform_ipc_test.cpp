@@ -84,6 +84,40 @@ TEST(LocalPipe, DisconnectWakesABlockedReader) {
     EXPECT_EQ(error, NorvOS::kErrorBrokenPipe);
 }
 
+TEST(LocalPipe, ServerReadWaitsForTheClientUntilDisconnected) {
+    const std::string name = PipeName("await");
+    CLocalPipe server;
+    ASSERT_TRUE(server.Create(name));
+    std::string got;
+    std::thread reader([&] {
+        char text[3];
+        if (server.Read(text, 3)) {
+            got.assign(text, 3);
+        }
+    });
+    ipc_test::SleepMs(50);
+    CLocalPipe client;
+    ASSERT_TRUE(client.Open(name));
+    ASSERT_TRUE(client.Write("abc", 3));
+    reader.join();
+    EXPECT_EQ(got, "abc");
+
+    const std::string lonelyName = PipeName("await");
+    CLocalPipe lonely;
+    ASSERT_TRUE(lonely.Create(lonelyName));
+    uint32_t error = 0;
+    std::thread waiter([&] {
+        char byte;
+        lonely.Read(&byte, 1);
+        error = GetLastSystemError();
+    });
+    ipc_test::SleepMs(50);
+    lonely.Disconnect();
+    waiter.join();
+    EXPECT_EQ(error, NorvOS::kErrorPipeNotConnected);
+    EXPECT_FALSE(CLocalPipe().Open(lonelyName)); // no longer listening
+}
+
 TEST(LocalPipe, FlushEndsWhenThePeerGoesWithoutReading) {
     const std::string name = PipeName("flush");
     CLocalPipe server;
