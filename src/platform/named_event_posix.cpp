@@ -1,14 +1,19 @@
-// Named start-up events as FIFOs in /dev/shm, mode 0600: the creator holds
-// the FIFO open for reading (and writing, so that it never sees a hang-up),
-// and each signal is one byte written into it. A FIFO can be polled together
-// with the process it waits for.
+// Named start-up events as POSIX named semaphores: the name is "/" followed
+// by the event name; created with value 0 and mode 0600.
+//
+// A semaphore cannot be polled together with a process. A wait that also
+// ends with a process therefore runs a watcher thread for its duration: the
+// watcher polls the process's pidfd and, when the process ends, posts the
+// semaphore itself; its post is taken back before the wait returns.
 #include "platform/named_event.h"
 
 #include <cerrno>
-#include <chrono>
+#include <ctime>
+#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <semaphore.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,116 +23,132 @@ namespace NorvOS {
 
 namespace {
 
-std::string FifoPath(const std::string& name) {
-    return "/dev/shm/norv-event." + name;
+std::string SemaphoreName(const std::string& name) {
+    return "/" + name;
 }
 
-bool ValidName(const std::string& name) {
-    return !name.empty() && name.find('/') == std::string::npos;
-}
-
-// True when fd is a FIFO that belongs to this user.
-bool IsOwnFifo(int fd) {
-    struct stat info {};
-    return ::fstat(fd, &info) == 0 && S_ISFIFO(info.st_mode) && info.st_uid == ::geteuid();
-}
-
-void CloseFd(int fd) {
-    if (fd >= 0) {
-        ::close(fd);
+timespec DeadlineAfter(uint32_t timeoutMs) {
+    timespec deadline{};
+    ::clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += static_cast<time_t>(timeoutMs / 1000);
+    deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000000000L;
     }
+    return deadline;
+}
+
+bool WaitUntil(sem_t* semaphore, const timespec& deadline) {
+    for (;;) {
+        if (::sem_clockwait(semaphore, CLOCK_MONOTONIC, &deadline) == 0) {
+            return true;
+        }
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+// Takes every pending post; returns how many there were.
+int TakeAll(sem_t* semaphore) {
+    int taken = 0;
+    while (::sem_trywait(semaphore) == 0) {
+        ++taken;
+    }
+    return taken;
+}
+
+// Posts semaphore when the process behind processFd ends, unless cancelFd
+// becomes readable first. Returns whether it posted.
+bool WatchProcess(int processFd, int cancelFd, sem_t* semaphore) {
+    pollfd entries[2] = {{processFd, POLLIN, 0}, {cancelFd, POLLIN, 0}};
+    while (::poll(entries, 2, -1) < 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    if ((entries[0].revents & POLLIN) == 0) {
+        return false;
+    }
+    ::sem_post(semaphore);
+    return true;
 }
 
 } // namespace
 
 struct CNamedEvent::Impl {
-    int fd = -1;
-    std::string path;
-
-    // Takes one pending signal. False when none is there.
-    bool TakeSignal() const {
-        char byte = 0;
-        ssize_t n;
-        do {
-            n = ::read(fd, &byte, 1);
-        } while (n < 0 && errno == EINTR);
-        return n == 1;
-    }
+    sem_t* semaphore = SEM_FAILED;
+    std::string name;
 };
 
 CNamedEvent::CNamedEvent(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 std::unique_ptr<CNamedEvent> CNamedEvent::Create(const std::string& name) {
-    if (!ValidName(name)) {
+    if (name.empty() || name.find('/') != std::string::npos) {
         return nullptr;
     }
     auto impl = std::make_unique<Impl>();
-    impl->path = FifoPath(name);
+    impl->name = SemaphoreName(name);
     // A process that ended without cleaning up may have left this name.
-    ::unlink(impl->path.c_str());
-    if (::mkfifo(impl->path.c_str(), 0600) != 0) {
-        return nullptr;
-    }
-    impl->fd = ::open(impl->path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
-    if (impl->fd < 0 || !IsOwnFifo(impl->fd)) {
-        CloseFd(impl->fd);
-        ::unlink(impl->path.c_str());
+    ::sem_unlink(impl->name.c_str());
+    impl->semaphore = ::sem_open(impl->name.c_str(), O_CREAT | O_EXCL, 0600, 0);
+    if (impl->semaphore == SEM_FAILED) {
         return nullptr;
     }
     return std::unique_ptr<CNamedEvent>(new CNamedEvent(std::move(impl)));
 }
 
 bool CNamedEvent::Signal(const std::string& name) {
-    if (!ValidName(name)) {
+    if (name.empty() || name.find('/') != std::string::npos) {
         return false;
     }
-    // Fails at once when nobody holds the FIFO open for reading.
-    const int fd = ::open(FifoPath(name).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
+    sem_t* semaphore = ::sem_open(SemaphoreName(name).c_str(), 0);
+    if (semaphore == SEM_FAILED) {
         return false;
     }
-    bool posted = false;
-    if (IsOwnFifo(fd)) {
-        const char byte = 1;
-        ssize_t n;
-        do {
-            n = ::write(fd, &byte, 1);
-        } while (n < 0 && errno == EINTR);
-        posted = n == 1;
-    }
-    ::close(fd);
+    const bool posted = ::sem_post(semaphore) == 0;
+    ::sem_close(semaphore);
     return posted;
 }
 
 CNamedEvent::~CNamedEvent() {
-    CloseFd(impl_->fd);
-    ::unlink(impl_->path.c_str());
+    ::sem_close(impl_->semaphore);
+    ::sem_unlink(impl_->name.c_str());
 }
 
 bool CNamedEvent::WaitFor(uint32_t timeoutMs, const CChildProcess* endsWith) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const timespec deadline = DeadlineAfter(timeoutMs);
     const int processFd = endsWith != nullptr ? static_cast<int>(endsWith->WaitHandle()) : -1;
-    for (;;) {
-        if (impl_->TakeSignal()) {
-            return true;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0) {
-            return false;
-        }
-        pollfd entries[2] = {{impl_->fd, POLLIN, 0}, {processFd, POLLIN, 0}};
-        const nfds_t count = processFd >= 0 ? 2 : 1;
-        const int ready = ::poll(entries, count, static_cast<int>(left));
-        if (ready < 0 && errno != EINTR) {
-            return false;
-        }
-        if (ready > 0 && count == 2 && (entries[1].revents & POLLIN) != 0) {
-            // The process has ended; a signal it gave just before counts.
-            return impl_->TakeSignal();
-        }
+    int cancel[2] = {-1, -1};
+    if (processFd < 0 || ::pipe2(cancel, O_CLOEXEC) != 0) {
+        return WaitUntil(impl_->semaphore, deadline);
     }
+    sem_t* const semaphore = impl_->semaphore;
+    bool watcherPosted = false;
+    std::thread watcher;
+    try {
+        watcher =
+            std::thread([&] { watcherPosted = WatchProcess(processFd, cancel[0], semaphore); });
+    } catch (...) {
+        ::close(cancel[0]);
+        ::close(cancel[1]);
+        return WaitUntil(semaphore, deadline);
+    }
+    const bool woken = WaitUntil(semaphore, deadline);
+    const char stop = 1;
+    while (::write(cancel[1], &stop, 1) < 0 && errno == EINTR) {
+    }
+    watcher.join();
+    ::close(cancel[0]);
+    ::close(cancel[1]);
+    if (!watcherPosted) {
+        return woken;
+    }
+    // One of the posts taken was the watcher's; any other came from the
+    // process before it ended.
+    const int taken = (woken ? 1 : 0) + TakeAll(semaphore);
+    return taken > 1;
 }
 
 } // namespace NorvOS
