@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <linux/sockios.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -310,19 +311,32 @@ void CLocalPipe::Flush() {
     if (fd < 0) {
         return;
     }
-    for (;;) {
-        int unread = 0;
-        if (::ioctl(fd, SIOCOUTQ, &unread) != 0 || unread <= 0) {
-            return;
-        }
-        // Waits a little for the peer to go away; a socket whose peer has
-        // closed reports a hang-up.
-        pollfd entry{fd, 0, 0};
-        const int ready = ::poll(&entry, 1, 2);
-        if (ready > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-            return;
+    // Each time the peer takes data off the connection, or goes, the socket
+    // reports new write space or a hang-up: an edge-triggered epoll wakes on
+    // every such report, so the unread count is looked at again exactly then.
+    const int epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (epoll < 0) {
+        return;
+    }
+    epoll_event watch{};
+    watch.events = EPOLLOUT | EPOLLET;
+    if (::epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &watch) == 0) {
+        for (;;) {
+            int unread = 0;
+            if (::ioctl(fd, SIOCOUTQ, &unread) != 0 || unread <= 0) {
+                break;
+            }
+            epoll_event event{};
+            const int ready = ::epoll_wait(epoll, &event, 1, -1);
+            if (ready < 0 && errno != EINTR) {
+                break;
+            }
+            if (ready > 0 && (event.events & (EPOLLHUP | EPOLLERR)) != 0) {
+                break; // the peer has gone without reading
+            }
         }
     }
+    ::close(epoll);
 }
 
 void CLocalPipe::Disconnect() {
