@@ -2,6 +2,7 @@
 //
 // A server end creates the pipe under its name and takes its single client
 // lazily: the first Read or Write after the client has arrived accepts it.
+// A Read waits for the client to arrive; a Write does not.
 // A client end opens a pipe that a server has created. Every operation
 // records the calling thread's last error (platform/last_error.h):
 // kErrorPipeListening while a server still waits for its client,
@@ -46,10 +47,15 @@ public:
     /// True from a successful Create or Open until Disconnect or Close.
     bool IsValid() const;
 
-    /// Receives exactly count bytes, blocking until they have arrived.
+    /// Receives exactly count bytes, blocking until they have arrived. On a
+    /// server end whose client has not arrived yet it first waits for the
+    /// client (without time-out; Disconnect ends the wait with
+    /// kErrorPipeNotConnected).
     bool Read(void* buffer, uint32_t count);
 
-    /// Sends all count bytes, blocking while the peer does not read.
+    /// Sends all count bytes, blocking while the peer does not read. On a
+    /// server end whose client has not arrived yet it fails at once with
+    /// kErrorPipeListening.
     bool Write(const void* buffer, uint32_t count);
 
     /// Waits until the peer has read everything written on this end, or has
@@ -57,8 +63,9 @@ public:
     void Flush();
 
     /// Ends the connection in both directions and stops listening. A thread
-    /// blocked in Read or Write on this end wakes up with kErrorBrokenPipe;
-    /// later calls fail with kErrorPipeNotConnected. The descriptors stay
+    /// blocked in Read or Write on this end wakes up with kErrorBrokenPipe
+    /// (kErrorPipeNotConnected when it was waiting for the client); later
+    /// calls fail with kErrorPipeNotConnected. The descriptors stay
     /// reserved until Close.
     void Disconnect();
 

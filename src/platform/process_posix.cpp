@@ -419,6 +419,10 @@ bool CChildProcess::WaitForExit(uint32_t timeoutMs) {
     return ready > 0;
 }
 
+intptr_t CChildProcess::WaitHandle() const {
+    return impl_->pidfd;
+}
+
 void CChildProcess::Forget() {
     CloseFd(impl_->pidfd);
     impl_->state.reset();

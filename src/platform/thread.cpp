@@ -59,6 +59,7 @@ void CNorvThread::Stop() {
         return;
     }
     stopFlag_.store(true);
+    OnStopRequested();
     doneEvent_->Wait();
     if (thread_->thread.joinable()) {
         thread_->thread.join();

@@ -12,7 +12,8 @@ class CEvent;
 
 /// A routine receives the thread's stop flag, the userData and the value given
 /// to the CNorvThread. It loops, testing the flag on every pass, and returns
-/// soon after the flag is set.
+/// soon after the flag is set. A routine that waits for an event between
+/// passes is woken for the flag through OnStopRequested.
 using ThreadRoutine = void (*)(std::atomic<bool>* stopFlag, void* userData, int32_t value);
 
 class CNorvThread {
@@ -35,6 +36,14 @@ public:
     /// True when no routine is running: before the first Start, and after the
     /// routine has returned.
     bool IsFinished();
+
+protected:
+    /// Called by Stop on the stopping thread right after the stop flag is
+    /// set, before it waits for the routine. A routine that blocks on
+    /// something other than the flag overrides this to wake itself up. The
+    /// default does nothing. The Stop of the base destructor only reaches
+    /// this default, so a class that overrides it stops its thread itself.
+    virtual void OnStopRequested() {}
 
 private:
     static void Entry(CNorvThread* self);

@@ -66,22 +66,57 @@ TEST(LocalPipe, NamesUpTo107BytesFit) {
     EXPECT_FALSE(CLocalPipe().Create(std::string()));
 }
 
+// The error a Read blocked on pipe reports once another thread disconnects
+// the pipe.
+uint32_t ReadErrorAfterDisconnect(CLocalPipe& pipe) {
+    uint32_t error = 0;
+    std::thread reader([&] {
+        char byte;
+        pipe.Read(&byte, 1);
+        error = GetLastSystemError();
+    });
+    ipc_test::SleepMs(50);
+    pipe.Disconnect();
+    reader.join();
+    return error;
+}
+
 TEST(LocalPipe, DisconnectWakesABlockedReader) {
     const std::string name = PipeName("wake");
     CLocalPipe server;
     ASSERT_TRUE(server.Create(name));
     CLocalPipe client;
     ASSERT_TRUE(client.Open(name));
-    uint32_t error = 0;
+    EXPECT_EQ(ReadErrorAfterDisconnect(client), NorvOS::kErrorBrokenPipe);
+
+    // A server end still waiting for its client stops waiting and listening.
+    const std::string lonelyName = PipeName("lonely");
+    CLocalPipe lonely;
+    ASSERT_TRUE(lonely.Create(lonelyName));
+    EXPECT_EQ(ReadErrorAfterDisconnect(lonely), NorvOS::kErrorPipeNotConnected);
+    EXPECT_FALSE(CLocalPipe().Open(lonelyName));
+}
+
+TEST(LocalPipe, ServerReadWaitsForTheClient) {
+    const std::string name = PipeName("await");
+    CLocalPipe server;
+    ASSERT_TRUE(server.Create(name));
+    std::string got;
     std::thread reader([&] {
-        char byte;
-        client.Read(&byte, 1);
-        error = GetLastSystemError();
+        char text[3];
+        if (server.Read(text, 3)) {
+            got.assign(text, 3);
+        }
     });
     ipc_test::SleepMs(50);
-    client.Disconnect();
+    CLocalPipe client;
+    const bool sent = client.Open(name) && client.Write("abc", 3);
+    if (!sent) {
+        server.Disconnect(); // lets the reader go
+    }
     reader.join();
-    EXPECT_EQ(error, NorvOS::kErrorBrokenPipe);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(got, "abc");
 }
 
 TEST(LocalPipe, FlushEndsWhenThePeerGoesWithoutReading) {
