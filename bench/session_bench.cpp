@@ -1,10 +1,11 @@
 // End-to-end latency of engine start-up and analysis against the scripted
 // engine, real processes and pipes included, beside the bare cost of
-// launching an engine and closing its channel. Each figure is the median of
-// 20 single runs.
+// launching an engine and closing its channel, and the rate at which a
+// folder of files is analysed. Each figure is the median of 20 single runs.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <string>
 #include <vector>
 
 #include "api/transcoder_logic.h"
@@ -99,6 +100,32 @@ void BM_AnalyzeUntilAnswered(benchmark::State& state) {
     }
 }
 
+// A folder of files analysed one after another in one process: every file
+// is its own exchange with its own engine. Reports files per second.
+void BM_Analyze200Files(benchmark::State& state) {
+    if (!HaveEngine(state)) {
+        return;
+    }
+    constexpr int kFiles = 200;
+    CNorvTranscoderLogic logic;
+    logic.InitTranscodeEngine(W(kEngine), SLoggerParam(), nullptr, WideString());
+    for (auto _ : state) {
+        const auto begin = std::chrono::steady_clock::now();
+        for (int i = 0; i < kFiles; ++i) {
+            std::vector<nvtl::RefCountedPtr<ISourceMedia>> sources;
+            const std::string file = "/videos/clip" + std::to_string(i) + ".mp4";
+            if (logic.CreateMediaSource(W(file.c_str()), nullptr, nullptr, WideString(), sources) !=
+                    SUCCESS ||
+                sources.size() != 1) {
+                state.SkipWithError("analysis failed");
+                return;
+            }
+        }
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
+        state.counters["files_per_s"] = kFiles / took.count();
+    }
+}
+
 #define NORV_END_TO_END(fn)                                                                        \
     BENCHMARK(fn)->Iterations(1)->Repetitions(20)->ReportAggregatesOnly(true)->Unit(               \
         benchmark::kMillisecond)
@@ -107,5 +134,6 @@ NORV_END_TO_END(BM_LaunchFloor)->UseRealTime();
 NORV_END_TO_END(BM_InitTranscodeEngine)->UseRealTime();
 NORV_END_TO_END(BM_CreateMediaSource)->UseRealTime();
 NORV_END_TO_END(BM_AnalyzeUntilAnswered)->UseManualTime();
+NORV_END_TO_END(BM_Analyze200Files)->UseRealTime();
 
 } // namespace

@@ -41,41 +41,69 @@ void CLogicCallback::OnMessage(const std::string& sender, const std::string& top
     if (payload == nullptr) {
         payloadLength = 0;
     }
-    NorvOS::CAutoMutex guard(&lock_);
-    queue_.emplace_back();
-    InboundMessage& message = queue_.back();
-    try {
-        message.sender = sender;
-        message.topic = topic;
-        message.payloadLength = payloadLength;
-        CopyPayload(message.payload, payloadLength, payload);
-    } catch (...) {
-        queue_.pop_back(); // no half-filled message stays queued
-        throw;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        queue_.emplace_back();
+        InboundMessage& message = queue_.back();
+        try {
+            message.sender = sender;
+            message.topic = topic;
+            message.payloadLength = payloadLength;
+            CopyPayload(message.payload, payloadLength, payload);
+        } catch (...) {
+            queue_.pop_back(); // no half-filled message stays queued
+            throw;
+        }
     }
+    changed_.notify_all();
 }
 
-bool CLogicCallback::PopMessage(InboundMessage& out) {
-    NorvOS::CAutoMutex guard(&lock_);
-    if (queue_.empty()) {
-        return false;
-    }
+void CLogicCallback::PopFrontLocked(InboundMessage& out) {
     InboundMessage& front = queue_.front();
     out.sender = front.sender;
     out.topic = front.topic;
     out.payloadLength = front.payloadLength;
     CopyPayload(out.payload, front.payloadLength, front.payload.Data());
     queue_.pop_front();
+}
+
+bool CLogicCallback::PopMessage(InboundMessage& out) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (queue_.empty()) {
+        return false;
+    }
+    PopFrontLocked(out);
     return true;
 }
 
+bool CLogicCallback::WaitForMessage(InboundMessage& out, const std::function<bool()>& ended) {
+    std::unique_lock<std::mutex> guard(lock_);
+    bool done = false;
+    changed_.wait(guard, [&] {
+        done = ended();
+        return done || !queue_.empty();
+    });
+    if (done) {
+        return false;
+    }
+    PopFrontLocked(out);
+    return true;
+}
+
+void CLogicCallback::WakeConsumer() {
+    // Passing through the lock orders the wake-up after a consumer that has
+    // just found the condition false has started to wait.
+    { std::lock_guard<std::mutex> guard(lock_); }
+    changed_.notify_all();
+}
+
 bool CLogicCallback::HasMessage(const std::string& topic) {
-    NorvOS::CAutoMutex guard(&lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     return std::any_of(queue_.begin(), queue_.end(),
                        [&topic](const InboundMessage& m) { return m.topic == topic; });
 }
 
 void CLogicCallback::DiscardMessages() {
-    NorvOS::CAutoMutex guard(&lock_);
+    std::lock_guard<std::mutex> guard(lock_);
     queue_.clear();
 }

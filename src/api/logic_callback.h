@@ -3,13 +3,15 @@
 // first-in first-out queue.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <mutex>
 #include <string>
 
 #include "api/ref_counted_impl.h"
 #include "ipc/norv_ipc.h"
-#include "platform/mutex.h"
 #include "platform/text.h"
 
 /// Receiver of the messages a CNorvIPCCallback forwards.
@@ -50,7 +52,8 @@ struct InboundMessage {
 
 /// A locked queue of received messages, filled on the channel's reader
 /// thread and drained by the owner's consumer thread. The lock is held only
-/// while a message is copied in or out.
+/// while a message is copied in or out (and while a waiting consumer tests
+/// whether to go on waiting); queuing a message wakes the consumer.
 class CLogicCallback : public INorvIPCCallbackForward {
 public:
     CLogicCallback();
@@ -67,6 +70,18 @@ public:
     /// unchanged, when the queue is empty.
     bool PopMessage(InboundMessage& out);
 
+    /// The consumer loop's wait: blocks until a message is queued or ended()
+    /// holds, without time-out. Returns false, taking nothing, when ended()
+    /// holds (it is tested first); otherwise pops the oldest message into out
+    /// as PopMessage does and returns true. ended() runs under the queue's
+    /// lock: it must only read state whose change is announced through
+    /// WakeConsumer.
+    bool WaitForMessage(InboundMessage& out, const std::function<bool()>& ended);
+
+    /// Wakes a consumer blocked in WaitForMessage so that it tests its end
+    /// condition again. Call after the condition has changed.
+    void WakeConsumer();
+
     /// True when a queued message has exactly this topic. Removes nothing.
     bool HasMessage(const std::string& topic);
 
@@ -77,7 +92,11 @@ public:
     nvtl::RefCountedPtr<nvds::INorvIPCCallback>& Subscriber() { return subscriber_; }
 
 private:
-    NorvOS::CNorvMutex lock_;
+    /// Under lock_: copies the oldest message into out and removes it.
+    void PopFrontLocked(InboundMessage& out);
+
+    std::mutex lock_;
+    std::condition_variable changed_; // a message was queued or the end condition changed
     std::deque<InboundMessage> queue_;
     nvtl::RefCountedPtr<nvds::INorvIPCCallback> subscriber_;
 };

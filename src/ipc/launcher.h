@@ -25,7 +25,8 @@ public:
     /// event. True only when the event was signalled in time; after a
     /// time-out the engine is left running.
     virtual bool Launch(const char* arguments) = 0;
-    /// Kills the last launched engine. False when there is none.
+    /// Kills the last launched engine. False when there is none. Not to be
+    /// called while Launch runs on another thread.
     virtual bool Terminate() = 0;
 };
 

@@ -1,7 +1,5 @@
 #include "ipc/pipe_launcher.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <memory>
 
@@ -13,9 +11,6 @@ namespace nvds {
 namespace {
 const char kBaseNamePrefix[] = "BCCB6B6A-EAD4-401A-AF91-DDACDCF3185B";
 const char kStartupEventPrefix[] = "{83AB5D5B-695E-4879-8049-63EB7C0F542A}";
-// The launcher checks this often whether an engine that has not signalled
-// is still alive.
-constexpr uint32_t kExitCheckMs = 50;
 } // namespace
 
 uint32_t PriorityClassForLevel(int32_t level) {
@@ -79,31 +74,11 @@ bool CPipeLauncher::Launch(const char* arguments) {
     if (!startupEvent) {
         return false;
     }
-    // Waits for the signal; an engine that ends without signalling is not
-    // waited for any longer.
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(startupTimeoutMs_);
-    for (;;) {
-        const auto now = std::chrono::steady_clock::now();
-        const auto left =
-            now >= deadline
-                ? 0
-                : std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
-        if (startupEvent->WaitFor(static_cast<uint32_t>(std::min<long long>(left, kExitCheckMs)))) {
-            return true;
-        }
-        if (left == 0) {
-            return false;
-        }
-        bool exited = false;
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            exited = process_.HasExited();
-        }
-        if (exited) {
-            return startupEvent->WaitFor(0);
-        }
-    }
+    // Returns as soon as the engine signals, or ends without signalling.
+    // The process is read without the lock: Terminate and Launch, the only
+    // operations that replace it, are called by the launcher's owner, one at
+    // a time.
+    return startupEvent->WaitFor(startupTimeoutMs_, &process_);
 }
 
 bool CPipeLauncher::Terminate() {

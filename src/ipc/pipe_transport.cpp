@@ -71,10 +71,11 @@ bool CPipeTransport::Open() {
 }
 
 void CPipeTransport::Close() {
-    // Disconnecting the read pipe first wakes a reader blocked in a receive;
-    // it reports the broken pipe and ends. Both ends disconnect, so that a
-    // client end is woken too. The descriptors are released only once the
-    // reader has stopped.
+    // Disconnecting the read pipe first wakes a reader blocked in a receive
+    // (or, on a server end, waiting for its client); it reports the broken
+    // pipe and ends. Both ends disconnect, so that a client end is woken
+    // too. Stop then wakes a reader still waiting for its callback and joins
+    // it; the descriptors are released only once the reader has stopped.
     for (NorvOS::CLocalPipe* pipe : {&readPipe_, &writePipe_}) {
         if (pipe->IsValid()) {
             if (isServer_) {
@@ -83,7 +84,6 @@ void CPipeTransport::Close() {
             pipe->Disconnect();
         }
     }
-    NorvOS::SleepMs(100);
     Stop();
     readPipe_.Close();
     writePipe_.Close();
@@ -121,23 +121,36 @@ bool CPipeTransport::Read(void* buffer, uint32_t count) {
 }
 
 bool CPipeTransport::SetCallback(ITransportIPCCallback* callback) {
-    NorvOS::CAutoMutex guard(&callbackLock_);
-    callback_ = callback;
+    {
+        std::lock_guard<std::mutex> guard(callbackLock_);
+        callback_ = callback;
+    }
+    callbackChanged_.notify_all();
     return true;
 }
 
+void CPipeTransport::OnStopRequested() {
+    // The stop flag is already set. Passing through the lock orders this
+    // wake-up after a reader that has just found the flag clear has started
+    // to wait, so the wake-up cannot be lost.
+    { std::lock_guard<std::mutex> guard(callbackLock_); }
+    callbackChanged_.notify_all();
+}
+
+ITransportIPCCallback* CPipeTransport::WaitForCallback(const std::atomic<bool>& stopFlag) {
+    std::unique_lock<std::mutex> guard(callbackLock_);
+    callbackChanged_.wait(guard, [&] { return stopFlag.load() || callback_ != nullptr; });
+    return stopFlag.load() ? nullptr : callback_;
+}
+
 void CPipeTransport::ReaderLoop(std::atomic<bool>* stopFlag, void* userData, int32_t /*value*/) {
+    // Straight back into the blocking receive after each frame: the frames
+    // the peer has queued meanwhile are taken at once, in order.
     auto* self = static_cast<CPipeTransport*>(userData);
-    bool keepGoing = true;
-    while (!stopFlag->load() && keepGoing) {
-        NorvOS::SleepMs(10);
-        ITransportIPCCallback* callback = nullptr;
-        {
-            NorvOS::CAutoMutex guard(&self->callbackLock_);
-            callback = self->callback_;
-        }
-        if (callback != nullptr) {
-            keepGoing = callback->ProcessIncoming();
+    for (;;) {
+        ITransportIPCCallback* callback = self->WaitForCallback(*stopFlag);
+        if (callback == nullptr || !callback->ProcessIncoming()) {
+            return;
         }
     }
 }

@@ -2,6 +2,7 @@
 //
 // A server end creates the pipe under its name and takes its single client
 // lazily: the first Read or Write after the client has arrived accepts it.
+// A Read waits for the client to arrive; a Write does not.
 // A client end opens a pipe that a server has created. Both ends name the
 // direction bytes move from their side, since Windows pipes carry them one
 // way only (POSIX sockets carry both ways and ignore it). Only a peer of the
@@ -60,10 +61,15 @@ public:
     /// True from a successful Create or Open until Disconnect or Close.
     bool IsValid() const;
 
-    /// Receives exactly count bytes, blocking until they have arrived.
+    /// Receives exactly count bytes, blocking until they have arrived. On a
+    /// server end whose client has not arrived yet it first waits for the
+    /// client (without time-out; Disconnect ends the wait with
+    /// kErrorPipeNotConnected).
     bool Read(void* buffer, uint32_t count);
 
-    /// Sends all count bytes, blocking while the peer does not read.
+    /// Sends all count bytes, blocking while the peer does not read. On a
+    /// server end whose client has not arrived yet it fails at once with
+    /// kErrorPipeListening.
     bool Write(const void* buffer, uint32_t count);
 
     /// Waits until the peer has read everything written on this end, or has
@@ -72,9 +78,9 @@ public:
 
     /// Ends the connection in both directions and stops listening. A thread
     /// blocked in Read or Write on this end wakes up with kErrorBrokenPipe
-    /// (kErrorPipeNotConnected on Windows); later calls fail with
-    /// kErrorPipeNotConnected. The descriptors stay
-    /// reserved until Close.
+    /// (kErrorPipeNotConnected when it was waiting for the client, and always
+    /// on Windows); later calls fail with kErrorPipeNotConnected. The
+    /// descriptors stay reserved until Close.
     void Disconnect();
 
     /// Disconnects, then releases the descriptors.

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <linux/sockios.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -86,8 +87,12 @@ void CloseFd(int& fd) {
 
 struct CLocalPipe::Impl {
     mutable std::mutex lock;
-    int listenFd = -1; // server end until its client is accepted
-    int connFd = -1;   // the connection, kept until Close
+    // Server end: listens until its client is accepted. The descriptor is
+    // shut down (no more clients, pollers woken) rather than closed before
+    // Close, because a reader may be polling it without the lock.
+    int listenFd = -1;
+    bool listening = false;
+    int connFd = -1; // the connection, kept until Close
     bool valid = false;
 
     // Under lock: the connection to use for one transfer, accepting a waiting
@@ -97,7 +102,7 @@ struct CLocalPipe::Impl {
             SetLastSystemError(kErrorPipeNotConnected);
             return -1;
         }
-        if (connFd < 0 && listenFd >= 0) {
+        if (connFd < 0 && listening) {
             AcceptLocked();
         }
         return connFd;
@@ -125,7 +130,27 @@ struct CLocalPipe::Impl {
             return;
         }
         connFd = fd;
-        CloseFd(listenFd);
+        StopListeningLocked();
+    }
+
+    void StopListeningLocked() {
+        if (listening) {
+            ::shutdown(listenFd, SHUT_RDWR);
+            listening = false;
+        }
+    }
+
+    // Waits until the listening socket has a client to accept or stops
+    // listening. False with the last error set when the poll failed.
+    static bool WaitForClient(int fd) {
+        pollfd entry{fd, POLLIN, 0};
+        while (::poll(&entry, 1, -1) < 0) {
+            if (errno != EINTR) {
+                SetLastSystemError(MapErrno(errno));
+                return false;
+            }
+        }
+        return true;
     }
 };
 
@@ -153,6 +178,7 @@ bool CLocalPipe::Create(const std::string& name, PipeDirection /*direction*/) {
         return false;
     }
     impl_->listenFd = fd;
+    impl_->listening = true;
     impl_->valid = true;
     SetLastSystemError(kErrorSuccess);
     return true;
@@ -209,10 +235,25 @@ bool CLocalPipe::IsValid() const {
 }
 
 bool CLocalPipe::Read(void* buffer, uint32_t count) {
+    // A server end without its client waits for the client to arrive; a
+    // Disconnect ends the wait.
     int fd = -1;
-    {
-        std::lock_guard<std::mutex> guard(impl_->lock);
-        fd = impl_->AcquireLocked();
+    for (;;) {
+        int listenFd = -1;
+        {
+            std::lock_guard<std::mutex> guard(impl_->lock);
+            fd = impl_->AcquireLocked();
+            if (fd < 0 && impl_->valid && impl_->listening &&
+                GetLastSystemError() == kErrorPipeListening) {
+                listenFd = impl_->listenFd;
+            }
+        }
+        if (listenFd < 0) {
+            break;
+        }
+        if (!Impl::WaitForClient(listenFd)) {
+            return false;
+        }
     }
     if (fd < 0) {
         return false;
@@ -270,19 +311,32 @@ void CLocalPipe::Flush() {
     if (fd < 0) {
         return;
     }
-    for (;;) {
-        int unread = 0;
-        if (::ioctl(fd, SIOCOUTQ, &unread) != 0 || unread <= 0) {
-            return;
-        }
-        // Waits a little for the peer to go away; a socket whose peer has
-        // closed reports a hang-up.
-        pollfd entry{fd, 0, 0};
-        const int ready = ::poll(&entry, 1, 2);
-        if (ready > 0 && (entry.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-            return;
+    // Each time the peer takes data off the connection, or goes, the socket
+    // reports new write space or a hang-up: an edge-triggered epoll wakes on
+    // every such report, so the unread count is looked at again exactly then.
+    const int epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (epoll < 0) {
+        return;
+    }
+    epoll_event watch{};
+    watch.events = EPOLLOUT | EPOLLET;
+    if (::epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &watch) == 0) {
+        for (;;) {
+            int unread = 0;
+            if (::ioctl(fd, SIOCOUTQ, &unread) != 0 || unread <= 0) {
+                break;
+            }
+            epoll_event event{};
+            const int ready = ::epoll_wait(epoll, &event, 1, -1);
+            if (ready < 0 && errno != EINTR) {
+                break;
+            }
+            if (ready > 0 && (event.events & (EPOLLHUP | EPOLLERR)) != 0) {
+                break; // the peer has gone without reading
+            }
         }
     }
+    ::close(epoll);
 }
 
 void CLocalPipe::Disconnect() {
@@ -291,13 +345,14 @@ void CLocalPipe::Disconnect() {
     if (impl_->connFd >= 0) {
         ::shutdown(impl_->connFd, SHUT_RDWR);
     }
-    CloseFd(impl_->listenFd);
+    impl_->StopListeningLocked();
 }
 
 void CLocalPipe::Close() {
     Disconnect();
     std::lock_guard<std::mutex> guard(impl_->lock);
     CloseFd(impl_->connFd);
+    CloseFd(impl_->listenFd);
 }
 
 } // namespace NorvOS

@@ -2,10 +2,18 @@
 // one-way message pipe (PIPE_ACCESS_INBOUND for a reading end,
 // PIPE_ACCESS_OUTBOUND for a writing end; message type, message read mode,
 // blocking; 4096-byte buffers; the default time-out) that its client
-// connects to without ConnectNamedPipe: until then reads and writes report
-// ERROR_PIPE_LISTENING. A client end opens it with CreateFileA and stays in
-// byte read mode. All transfers are synchronous ReadFile / WriteFile calls,
-// and every failure leaves Windows' own error code behind.
+// connects to as soon as it is created: reads and writes report
+// ERROR_PIPE_LISTENING until then, and a Read waits for the client with
+// ConnectNamedPipe. A client end opens it with CreateFileA and stays in byte
+// read mode. Every failure leaves Windows' own error code behind.
+//
+// Both ends are opened for overlapped I/O, and each ReadFile, WriteFile and
+// ConnectNamedPipe is waited for at once, so that callers see synchronous
+// transfers. The wait also watches the end's own stop event, which
+// Disconnect sets: a transfer blocked on a peer that neither writes nor
+// reads nor goes ends then, and so does the wait for a client. (On a handle
+// opened for synchronous I/O, Windows runs one call at a time per handle,
+// so a Disconnect would wait behind the very read it is meant to end.)
 #include "platform/local_pipe.h"
 
 #include <chrono>
@@ -81,12 +89,32 @@ bool ValidName(const std::string& name) {
 
 } // namespace
 
+// A manual-reset event, not signalled, closed with its owner.
+struct EventHandle {
+    HANDLE handle = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EventHandle() = default;
+    EventHandle(const EventHandle&) = delete;
+    EventHandle& operator=(const EventHandle&) = delete;
+    ~EventHandle() {
+        if (handle != nullptr) {
+            ::CloseHandle(handle);
+        }
+    }
+};
+
 struct CLocalPipe::Impl {
     mutable std::mutex lock;
     HANDLE handle = INVALID_HANDLE_VALUE; // kept until Close
     bool server = false;
     bool valid = false;
     PipeDirection direction = PipeDirection::Read;
+    std::string name; // a server end's, to connect to itself
+    // Set by Disconnect; ends every wait of a transfer on this end.
+    EventHandle stopped;
+    // One for the reading and one for the writing calls, so that a read and
+    // a write may run side by side.
+    EventHandle readDone;
+    EventHandle writeDone;
 
     bool InUseLocked() const { return handle != INVALID_HANDLE_VALUE; }
 
@@ -101,21 +129,109 @@ struct CLocalPipe::Impl {
         return handle;
     }
 
+    // Under lock: whether the events a transfer waits on exist; sets the
+    // last error when not.
+    bool EventsReadyLocked() const {
+        if (stopped.handle == nullptr || readDone.handle == nullptr ||
+            writeDone.handle == nullptr) {
+            ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return false;
+        }
+        return true;
+    }
+
     // Under lock: takes the end's handle after a successful Create or Open.
     void AdoptLocked(HANDLE newHandle, bool isServer, PipeDirection way) {
         handle = newHandle;
         server = isServer;
         valid = true;
         direction = way;
+        ::ResetEvent(stopped.handle);
         ::SetLastError(ERROR_SUCCESS);
     }
 
-    // A transfer that failed because this end was disconnected meanwhile (a
-    // client end's blocked call is cancelled) reports the disconnection.
-    void ReportFailure(DWORD error) {
+    // Waits for an overlapped call that issued reported (its return value)
+    // and gives its outcome as a synchronous call would: true with the bytes
+    // moved in n, or false with the last error set. Disconnect ends the wait
+    // with ERROR_PIPE_NOT_CONNECTED unless the call had completed anyway.
+    bool Await(HANDLE pipe, OVERLAPPED& overlapped, BOOL issued, DWORD& n) {
+        n = 0;
+        if (issued) {
+            return ::GetOverlappedResult(pipe, &overlapped, &n, FALSE) != FALSE;
+        }
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_MORE_DATA) {
+            // Done at once with part of a message: the count is kept.
+            ::GetOverlappedResult(pipe, &overlapped, &n, FALSE);
+            ::SetLastError(error);
+            return false;
+        }
+        if (error != ERROR_IO_PENDING) {
+            return Failed(error);
+        }
+        const HANDLE objects[2] = {overlapped.hEvent, stopped.handle};
+        const bool interrupted =
+            ::WaitForMultipleObjects(2, objects, FALSE, INFINITE) != WAIT_OBJECT_0;
+        if (interrupted) {
+            ::CancelIoEx(pipe, &overlapped);
+        }
+        if (::GetOverlappedResult(pipe, &overlapped, &n, TRUE)) {
+            return true;
+        }
+        return Failed(interrupted ? ERROR_PIPE_NOT_CONNECTED : ::GetLastError());
+    }
+
+    // Reports a failed call: false, with the call's error, or with
+    // ERROR_PIPE_NOT_CONNECTED once this end has been disconnected.
+    bool Failed(DWORD error) {
         std::lock_guard<std::mutex> guard(lock);
-        ::SetLastError(!valid && error == ERROR_OPERATION_ABORTED ? ERROR_PIPE_NOT_CONNECTED
-                                                                  : error);
+        ::SetLastError(valid ? error : ERROR_PIPE_NOT_CONNECTED);
+        return false;
+    }
+
+    // Waits on a server end that has no client yet until one connects.
+    // True once a client is there (it may have gone again already).
+    bool AwaitClient(HANDLE pipe) {
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = readDone.handle;
+        DWORD unused = 0;
+        const BOOL issued = ::ConnectNamedPipe(pipe, &overlapped);
+        if (!issued) {
+            const DWORD error = ::GetLastError();
+            if (error == ERROR_PIPE_CONNECTED || error == ERROR_NO_DATA) {
+                return true; // it came, and maybe went, since the read
+            }
+        }
+        if (Await(pipe, overlapped, issued, unused)) {
+            return true;
+        }
+        const DWORD error = ::GetLastError();
+        std::lock_guard<std::mutex> guard(lock);
+        if (!valid) {
+            // A ConnectNamedPipe issued after Disconnect listens again; the
+            // disconnected end stops listening for good.
+            StopListeningLocked();
+        }
+        ::SetLastError(error);
+        return false;
+    }
+
+    // Under lock: ends the connection of a server end, or its listening
+    // when no client has come. Windows stops a listening pipe with
+    // DisconnectNamedPipe; Wine refuses that with ERROR_PIPE_LISTENING, and
+    // only a connected pipe can be disconnected there, so a client of our
+    // own connects first and leaves at once.
+    void StopListeningLocked() {
+        if (::DisconnectNamedPipe(handle) || ::GetLastError() != ERROR_PIPE_LISTENING) {
+            return;
+        }
+        const DWORD access = direction == PipeDirection::Read ? GENERIC_WRITE : GENERIC_READ;
+        const HANDLE client =
+            ::CreateFileA(name.c_str(), access, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (client != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(client);
+            ::DisconnectNamedPipe(handle);
+        }
     }
 };
 
@@ -135,6 +251,9 @@ bool CLocalPipe::Create(const std::string& name, PipeDirection direction) {
         ::SetLastError(ERROR_INVALID_NAME);
         return false;
     }
+    if (!impl_->EventsReadyLocked()) {
+        return false;
+    }
     SECURITY_ATTRIBUTES* security = PipeSecurity();
     if (security == nullptr) {
         ::SetLastError(ERROR_ACCESS_DENIED);
@@ -144,7 +263,7 @@ bool CLocalPipe::Create(const std::string& name, PipeDirection direction) {
     // refused instead of joined. Clients on other machines are refused.
     const DWORD openMode =
         (direction == PipeDirection::Read ? PIPE_ACCESS_INBOUND : PIPE_ACCESS_OUTBOUND) |
-        FILE_FLAG_FIRST_PIPE_INSTANCE;
+        FILE_FLAG_FIRST_PIPE_INSTANCE | FILE_FLAG_OVERLAPPED;
     const DWORD pipeMode =
         PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
     HANDLE handle = ::CreateNamedPipeA(name.c_str(), openMode, pipeMode, PIPE_UNLIMITED_INSTANCES,
@@ -152,6 +271,7 @@ bool CLocalPipe::Create(const std::string& name, PipeDirection direction) {
     if (handle == INVALID_HANDLE_VALUE) {
         return false;
     }
+    impl_->name = name;
     impl_->AdoptLocked(handle, true, direction);
     return true;
 }
@@ -163,6 +283,9 @@ bool CLocalPipe::Open(const std::string& name, PipeDirection direction) {
             ::SetLastError(ERROR_INVALID_PARAMETER);
             return false;
         }
+        if (!impl_->EventsReadyLocked()) {
+            return false;
+        }
     }
     if (!ValidName(name)) {
         ::SetLastError(ERROR_INVALID_NAME);
@@ -170,7 +293,7 @@ bool CLocalPipe::Open(const std::string& name, PipeDirection direction) {
     }
     // The server may identify this client but never act in its name.
     const DWORD access = direction == PipeDirection::Read ? GENERIC_READ : GENERIC_WRITE;
-    const DWORD flags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+    const DWORD flags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION | FILE_FLAG_OVERLAPPED;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyWaitMs);
     HANDLE handle = INVALID_HANDLE_VALUE;
     for (;;) {
@@ -207,14 +330,23 @@ bool CLocalPipe::Read(void* buffer, uint32_t count) {
     auto* p = static_cast<char*>(buffer);
     uint32_t done = 0;
     while (done < count) {
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = impl_->readDone.handle;
         DWORD n = 0;
-        if (!::ReadFile(handle, p + done, count - done, &n, nullptr)) {
+        const BOOL issued = ::ReadFile(handle, p + done, count - done, nullptr, &overlapped);
+        if (!impl_->Await(handle, overlapped, issued, n)) {
             const DWORD error = ::GetLastError();
+            if (error == ERROR_PIPE_LISTENING) {
+                // A server end whose client has not come yet waits for it.
+                if (!impl_->AwaitClient(handle)) {
+                    return false;
+                }
+                continue;
+            }
             // A message longer than what is still wanted: its first part has
             // arrived and the rest waits for the next read, so fields are
             // read alike however the peer grouped its writes.
             if (error != ERROR_MORE_DATA) {
-                impl_->ReportFailure(error);
                 return false;
             }
         }
@@ -232,9 +364,11 @@ bool CLocalPipe::Write(const void* buffer, uint32_t count) {
     const auto* p = static_cast<const char*>(buffer);
     uint32_t done = 0;
     do {
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = impl_->writeDone.handle;
         DWORD n = 0;
-        if (!::WriteFile(handle, p + done, count - done, &n, nullptr)) {
-            impl_->ReportFailure(::GetLastError());
+        const BOOL issued = ::WriteFile(handle, p + done, count - done, nullptr, &overlapped);
+        if (!impl_->Await(handle, overlapped, issued, n)) {
             return false;
         }
         done += n;
@@ -264,12 +398,12 @@ void CLocalPipe::Disconnect() {
         return;
     }
     impl_->valid = false;
+    // Ends the waits of this end's transfers, and of its wait for a client.
+    ::SetEvent(impl_->stopped.handle);
     if (impl_->server) {
-        // Wakes a blocked read or write on this end, and the client's too.
-        ::DisconnectNamedPipe(impl_->handle);
-    } else {
-        // A client end cannot disconnect; its blocked calls are cancelled.
-        ::CancelIoEx(impl_->handle, nullptr);
+        // Tells the client, and stops listening. A client end cannot
+        // disconnect; its peer learns of it at Close.
+        impl_->StopListeningLocked();
     }
 }
 

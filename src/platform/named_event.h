@@ -8,6 +8,8 @@
 
 namespace NorvOS {
 
+class CChildProcess;
+
 class CNamedEvent {
 public:
     /// Creates the event under name, not signalled. A leftover of the same
@@ -23,9 +25,11 @@ public:
     CNamedEvent(const CNamedEvent&) = delete;
     CNamedEvent& operator=(const CNamedEvent&) = delete;
 
-    /// Waits at most timeoutMs milliseconds for the signal. Returns true when
-    /// it came; each signal satisfies one wait.
-    bool WaitFor(uint32_t timeoutMs);
+    /// Waits at most timeoutMs milliseconds for the signal. With endsWith,
+    /// the wait also ends as soon as that process has ended. Returns true
+    /// when the signal came (also when the process signalled just before it
+    /// ended); each signal satisfies one wait.
+    bool WaitFor(uint32_t timeoutMs, const CChildProcess* endsWith = nullptr);
 
 private:
     struct Impl;

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "platform/process.h"
 #include "platform/text.h"
 
 namespace NorvOS {
@@ -61,9 +62,23 @@ CNamedEvent::~CNamedEvent() {
     ::CloseHandle(impl_->handle);
 }
 
-bool CNamedEvent::WaitFor(uint32_t timeoutMs) {
+bool CNamedEvent::WaitFor(uint32_t timeoutMs, const CChildProcess* endsWith) {
     const DWORD wait = timeoutMs == INFINITE ? INFINITE - 1 : timeoutMs;
-    if (::WaitForSingleObject(impl_->handle, wait) != WAIT_OBJECT_0) {
+    const intptr_t process = endsWith != nullptr ? endsWith->WaitHandle() : -1;
+    DWORD outcome = WAIT_FAILED;
+    if (process == -1) {
+        outcome = ::WaitForSingleObject(impl_->handle, wait);
+    } else {
+        // The event comes first, so a signal wins over the process's end
+        // when both are there.
+        const HANDLE objects[2] = {impl_->handle, reinterpret_cast<HANDLE>(process)};
+        outcome = ::WaitForMultipleObjects(2, objects, FALSE, wait);
+        if (outcome == WAIT_OBJECT_0 + 1) {
+            // The process ended; a signal it gave just before counts.
+            outcome = ::WaitForSingleObject(impl_->handle, 0);
+        }
+    }
+    if (outcome != WAIT_OBJECT_0) {
         return false;
     }
     ::ResetEvent(impl_->handle);

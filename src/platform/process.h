@@ -79,6 +79,12 @@ public:
     /// Closes the handle to the process without ending it.
     void Forget();
 
+    /// The system object that becomes ready when the process ends (a pidfd
+    /// here, the process handle on Windows), for the platform layer's waits
+    /// that combine it with other objects; -1 (no handle) when no process is
+    /// held.
+    intptr_t WaitHandle() const;
+
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;

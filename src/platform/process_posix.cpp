@@ -82,6 +82,10 @@ void WaitForChild(const std::shared_ptr<ChildState>& state) {
     sigset_t none;
     ::sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    // A session of its own, like a hidden process: the terminal's Ctrl-C
+    // and hang-up reach the application, which cancels through the library,
+    // and never strike the engine behind its back.
+    ::setsid();
     ::execve(program, argv, environ);
     const int err = errno;
     ssize_t ignored = ::write(errorFd, &err, sizeof(err));
@@ -413,6 +417,10 @@ bool CChildProcess::WaitForExit(uint32_t timeoutMs) {
         ready = ::poll(&entry, 1, static_cast<int>(timeoutMs));
     } while (ready < 0 && errno == EINTR);
     return ready > 0;
+}
+
+intptr_t CChildProcess::WaitHandle() const {
+    return impl_->pidfd;
 }
 
 void CChildProcess::Forget() {

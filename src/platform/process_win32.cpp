@@ -1,8 +1,8 @@
 // Child processes on Windows: CreateProcessW, suspended, with a hidden
-// window; the starter prepares what the child will look for, then resumes
-// its main thread. The process handle from CreateProcessW is kept, so a
-// priority change or a kill never reaches a recycled process id; Windows
-// reaps ended processes itself once their handles are closed.
+// window, in a process group of its own; the starter prepares what the child will look for, then
+// resumes its main thread. The process handle from CreateProcessW is kept, so a priority change or
+// a kill never reaches a recycled process id; Windows reaps ended processes itself once their
+// handles are closed.
 #include "platform/process.h"
 
 #include <vector>
@@ -53,9 +53,13 @@ bool CChildProcess::Start(const std::string& commandLine,
     startup.wShowWindow = SW_HIDE;
     PROCESS_INFORMATION process{};
     // Handles are inherited as they are marked: the library's own are not
-    // inheritable, the caller's choice stands for its own.
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
-                          nullptr, &startup, &process)) {
+    // inheritable, the caller's choice stands for its own. A process group
+    // of its own keeps a console's Ctrl-C from the engine: the application
+    // gets it and cancels through the library instead of losing the engine
+    // mid-run.
+    const DWORD flags = CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP;
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                          &startup, &process)) {
         return false;
     }
     impl_->process = process;
@@ -109,6 +113,10 @@ bool CChildProcess::WaitForExit(uint32_t timeoutMs) {
     }
     const DWORD wait = timeoutMs == INFINITE ? INFINITE - 1 : timeoutMs;
     return ::WaitForSingleObject(impl_->process.hProcess, wait) == WAIT_OBJECT_0;
+}
+
+intptr_t CChildProcess::WaitHandle() const {
+    return IsValid() ? reinterpret_cast<intptr_t>(impl_->process.hProcess) : -1;
 }
 
 void CChildProcess::Forget() {

@@ -12,7 +12,8 @@ class CEvent;
 
 /// A routine receives the thread's stop flag, the userData and the value given
 /// to the CNorvThread. It loops, testing the flag on every pass, and returns
-/// soon after the flag is set.
+/// soon after the flag is set. A routine that waits for an event between
+/// passes is woken for the flag through OnStopRequested.
 using ThreadRoutine = void (*)(std::atomic<bool>* stopFlag, void* userData, int32_t value);
 
 class CNorvThread {
@@ -36,14 +37,31 @@ public:
     /// routine has returned.
     bool IsFinished();
 
+protected:
+    /// Called by Stop on the stopping thread right after the stop flag is
+    /// set, before it waits for the routine. A routine that blocks on
+    /// something other than the flag overrides this to wake itself up. The
+    /// default does nothing. The Stop of the base destructor only reaches
+    /// this default, so a class that overrides it stops its thread itself.
+    virtual void OnStopRequested() {}
+
 private:
+    /// The system's thread, defined by each system's implementation.
+    struct Handle;
+    /// Waits until the thread has left Entry, then releases it.
+    struct HandleDeleter {
+        void operator()(Handle* handle) const;
+    };
+
+    /// Starts a system thread that runs Entry(this); null when none could be
+    /// created.
+    Handle* Launch();
     static void Entry(CNorvThread* self);
 
     int32_t value_;
     ThreadRoutine routine_;
     void* userData_;
-    struct Handle;
-    std::unique_ptr<Handle> thread_;
+    std::unique_ptr<Handle, HandleDeleter> thread_;
     std::atomic<bool> stopFlag_{false};
     std::unique_ptr<CEvent> doneEvent_;
     int32_t priorityIndex_;

@@ -17,7 +17,7 @@ bool TranscodeSession::HandleProgressResponse(const InboundMessage& message) {
     lastProgress_ = TBS::ProgressResponse();
     TBS::ProgressResponse record;
     if (!TBS::FromXml(message.PayloadText(), record)) {
-        doneFlag_.store(true);
+        EndExchange();
         return false;
     }
     lastProgress_ = record;

@@ -30,9 +30,9 @@ constexpr char kAnalyzeResponseType[] = "struct TBS::AnalyzeResponse";
 constexpr char kTranscodeResponseType[] = "struct TBS::TranscodeResponse";
 constexpr char kProgressResponseType[] = "struct TBS::ProgressResponse";
 
-/// Pause of a consumer loop with an empty queue, and between the send
-/// attempts to an engine that is not there yet.
-constexpr uint32_t kPollMs = 10;
+/// Pause between the send attempts to a running engine that has not opened
+/// the pipes yet.
+constexpr uint32_t kSendRetryMs = 10;
 
 /// The launcher's priority level for a session priority: the four known
 /// values map to themselves, anything else to normal.
@@ -478,19 +478,24 @@ bool TranscodeSession::SendRequest(const Record& record, const char* typeName) {
             return false;
         }
         // A running engine may not have opened the pipes yet.
-        NorvOS::SleepMs(kPollMs);
+        NorvOS::SleepMs(kSendRetryMs);
     }
     return true;
 }
 
+void TranscodeSession::EndExchange() {
+    doneFlag_.store(true);
+    WakeConsumer();
+}
+
+bool TranscodeSession::NextReply(InboundMessage& message) {
+    return WaitForMessage(message, [this] { return doneFlag_.load(); });
+}
+
 void TranscodeSession::WaitForReply() {
     InboundMessage message;
-    while (!doneFlag_.load()) {
-        if (PopMessage(message)) {
-            DispatchMessage(message);
-        } else {
-            NorvOS::SleepMs(kPollMs);
-        }
+    while (NextReply(message)) {
+        DispatchMessage(message);
     }
     doneFlag_.store(false);
 }
@@ -652,11 +657,7 @@ void TranscodeSession::WorkerRoutine(std::atomic<bool>* /*stopFlag*/, void* user
 
 void TranscodeSession::RunWorker() {
     InboundMessage message;
-    while (!doneFlag_.load()) {
-        if (!PopMessage(message)) {
-            NorvOS::SleepMs(kPollMs);
-            continue;
-        }
+    while (NextReply(message)) {
         // A broken pipe is taken in arrival order, so replies the engine
         // sent before it went are handled first.
         if (message.topic == nvds::kPipeErrorTopic) {
@@ -713,7 +714,7 @@ Result TranscodeSession::CancelRun() {
             if (launcher_) {
                 launcher_->Terminate();
             }
-            doneFlag_.store(true);
+            EndExchange();
         }
         SetState(TS_Pending);
     }
@@ -737,21 +738,21 @@ Result TranscodeSession::CancelRun() {
 // ---- reply handlers ----------------------------------------------------------
 
 bool TranscodeSession::HandleExit(const InboundMessage&) {
-    doneFlag_.store(true);
+    EndExchange();
     return true;
 }
 
 bool TranscodeSession::HandleError(const InboundMessage&) {
     nvpm::MutexLock guard(lock_);
     SetState(TS_Failed);
-    doneFlag_.store(true);
+    EndExchange();
     return true;
 }
 
 bool TranscodeSession::HandlePipeError(const InboundMessage&) {
     nvpm::MutexLock guard(lock_);
     SetState(TS_Failed);
-    doneFlag_.store(true);
+    EndExchange();
     return false;
 }
 
@@ -763,7 +764,7 @@ bool TranscodeSession::HandleTechnicalInfoResponse(const InboundMessage& message
         return false;
     }
     const bool parsed = TBS::FromXml(message.PayloadText(), info->Response());
-    doneFlag_.store(true);
+    EndExchange();
     return parsed;
 }
 
@@ -773,7 +774,7 @@ bool TranscodeSession::HandleAnalyzeResponse(const InboundMessage& message) {
     analysisAnswered_ = true;
     if (!parsed) {
         analysisResult_ = ENG_ERR;
-        doneFlag_.store(true);
+        EndExchange();
         return false;
     }
     analysisResult_ = static_cast<Result>(response.err);
@@ -782,7 +783,7 @@ bool TranscodeSession::HandleAnalyzeResponse(const InboundMessage& message) {
     if (analysisTarget_ && AnalysisDeliversSources(analysisResult_)) {
         FillFromAnalysis(response, *analysisTarget_);
     }
-    doneFlag_.store(true);
+    EndExchange();
     return true;
 }
 
@@ -812,7 +813,7 @@ bool TranscodeSession::HandleTranscodeResponse(const InboundMessage& message) {
         }
     }
     channel_.reset(); // the engine's pipes close with the last reference
-    doneFlag_.store(true);
+    EndExchange();
     return true;
 }
 

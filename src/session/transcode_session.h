@@ -105,6 +105,12 @@ private:
     /// Sends one request frame on the current channel. False without one.
     bool SendFrame(const char* typeName, const std::string& payload);
 
+    /// Sets the done flag, which ends the consumer loop, and wakes the loop
+    /// when it waits for a reply on another thread.
+    void EndExchange();
+    /// The consumer loops' wait: the next queued reply (true), or false once
+    /// the done flag is set. Waits without time-out.
+    bool NextReply(InboundMessage& message);
     /// Handles queued replies on the calling thread until the done flag is
     /// set, then clears it.
     void WaitForReply();

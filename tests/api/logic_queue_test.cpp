@@ -2,6 +2,10 @@
 // without removal, unmatched topics, and delivery through a real channel.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -139,6 +143,60 @@ TEST(LogicQueue, ProducerAndConsumerThreadsKeepOrder) {
         }
     }
     producer.join();
+}
+
+// Frames sent in a burst pile up in the queue while nobody consumes; the
+// consumer's wait then takes them all, complete and in order. A watchdog
+// ends the wait through the end condition should any frame be missing.
+TEST(LogicQueue, BurstOfFramesReachesAWaitingConsumerCompleteAndInOrder) {
+    Handlers q; // outlives the channels, which deliver into it
+    const std::string base = nvds::MakePipeBaseName();
+    nvtl::RefCountedPtr<nvds::INorvIPC> server;
+    nvtl::RefCountedPtr<nvds::INorvIPC> client;
+    ASSERT_TRUE(nvds::CreatePipeIPC(base, true, nullptr, &server));
+    ASSERT_TRUE(nvds::CreatePipeIPC(base, false, nullptr, &client));
+    ASSERT_TRUE(client->Subscribe(std::string("T"), q.Subscriber(), false));
+
+    constexpr int kCount = 500;
+    auto payloadOf = [](int i) {
+        return std::string(static_cast<size_t>(i % 7 == 0 ? 70000 : i),
+                           static_cast<char>('a' + i % 26));
+    };
+    for (int i = 0; i < kCount; ++i) {
+        const std::string payload = payloadOf(i);
+        ASSERT_TRUE(server->Send(std::string("lib"), "T" + std::to_string(i),
+                                 static_cast<uint32_t>(payload.size()),
+                                 payload.empty() ? nullptr : payload.data(), nullptr));
+    }
+
+    std::atomic<bool> gaveUp{false};
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> guard(lock);
+        if (!finished.wait_for(guard, std::chrono::milliseconds(norv_test::kLongWaitMs),
+                               [&] { return done; })) {
+            gaveUp.store(true);
+            q.WakeConsumer();
+        }
+    });
+    int next = 0;
+    InboundMessage m;
+    while (next < kCount && q.WaitForMessage(m, [&] { return gaveUp.load(); })) {
+        if (m.topic != std::to_string(next) || m.PayloadText() != payloadOf(next)) {
+            break; // out of order or damaged
+        }
+        ++next;
+    }
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        done = true;
+    }
+    finished.notify_all();
+    watchdog.join();
+    EXPECT_EQ(next, kCount);
+    EXPECT_FALSE(q.PopMessage(m)); // nothing beyond the burst
 }
 
 TEST(LogicQueue, ChannelRepliesReachTheQueueInOrderWithTheKeyRemoved) {

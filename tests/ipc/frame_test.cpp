@@ -160,6 +160,23 @@ TEST_F(RawClientTest, PeerClosingGivesOnePipeErrorPerSubscription) {
     EXPECT_EQ(sent, 0u);
 }
 
+TEST_F(RawClientTest, ClosingWhileAFrameIsHalfReceivedEndsCleanly) {
+    Subscribe();
+    ASSERT_TRUE(toServer_.Send(EncodeFrame("engine", kResponseTopic, "whole")));
+    ASSERT_TRUE(collector_->WaitCount(1)); // the reader is past a first frame
+    const std::string frame = EncodeFrame("engine", kResponseTopic, std::string(100000, 'h'));
+    ASSERT_TRUE(toServer_.Send(frame.substr(0, frame.size() / 2)));
+    ipc_test::SleepMs(50); // the reader now waits inside the payload
+    channel_.reset();      // must not hang
+    // Nothing of the half frame; the close may tell the subscriber once.
+    const auto got = collector_->Snapshot();
+    ASSERT_GE(got.size(), 1u);
+    EXPECT_EQ(got[0].payload, "whole");
+    EXPECT_LE(got.size(), 2u);
+    EXPECT_EQ(collector_->CountTopic("IPCPipeError"), got.size() - 1);
+    EXPECT_TRUE(fromServer_.WaitClosedByPeer());
+}
+
 // Windows pipes keep other users out by their security descriptor instead.
 #if !defined(_WIN32)
 TEST(PeerCredentials, PeerOfAnotherUserIsRefusedAndThePipeKeepsListening) {

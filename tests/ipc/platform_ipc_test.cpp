@@ -29,11 +29,14 @@ bool SystemRefusesTakenNames() {
 }
 // A write whose reader has gone reports that the pipe is being closed.
 constexpr uint32_t kWriteToGonePeer = NorvOS::kErrorNoData;
+// A client end's blocked read is cancelled by its own disconnection.
+constexpr uint32_t kReadOfDisconnectedEnd = NorvOS::kErrorPipeNotConnected;
 #else
 bool SystemRefusesTakenNames() {
     return true;
 }
 constexpr uint32_t kWriteToGonePeer = NorvOS::kErrorBrokenPipe;
+constexpr uint32_t kReadOfDisconnectedEnd = NorvOS::kErrorBrokenPipe;
 #endif
 
 TEST(LocalPipe, ReportsWin32ErrorsThroughItsLife) {
@@ -77,15 +80,13 @@ TEST(LocalPipe, ReaderSeesABrokenPipeWhenTheWriterGoes) {
     const std::string name = PipeName("broken");
     CLocalPipe server;
     ASSERT_TRUE(server.Create(name, PipeDirection::Read));
-    char byte = 'x';
-    EXPECT_FALSE(server.Read(&byte, 1));
-    EXPECT_EQ(GetLastSystemError(), NorvOS::kErrorPipeListening);
     CLocalPipe client;
     ASSERT_TRUE(client.Open(name, PipeDirection::Write));
     ASSERT_TRUE(client.Write("ab", 2));
     client.Close();
     char two[2];
     ASSERT_TRUE(server.Read(two, 2)); // what was sent before is still read
+    char byte = 'x';
     EXPECT_FALSE(server.Read(&byte, 1));
     EXPECT_EQ(GetLastSystemError(), NorvOS::kErrorBrokenPipe);
 }
@@ -101,26 +102,57 @@ TEST(LocalPipe, NamesUpToTheSystemsLimitFit) {
     EXPECT_FALSE(CLocalPipe().Create(std::string(), PipeDirection::Read));
 }
 
+// The error a Read blocked on pipe reports once another thread disconnects
+// the pipe.
+uint32_t ReadErrorAfterDisconnect(CLocalPipe& pipe) {
+    uint32_t error = 0;
+    std::thread reader([&] {
+        char byte;
+        pipe.Read(&byte, 1);
+        error = GetLastSystemError();
+    });
+    ipc_test::SleepMs(50);
+    pipe.Disconnect();
+    reader.join();
+    return error;
+}
+
 TEST(LocalPipe, DisconnectWakesABlockedReader) {
     const std::string name = PipeName("wake");
     CLocalPipe server;
     ASSERT_TRUE(server.Create(name, PipeDirection::Write));
     CLocalPipe client;
     ASSERT_TRUE(client.Open(name, PipeDirection::Read));
-    uint32_t error = 0;
+    EXPECT_EQ(ReadErrorAfterDisconnect(client), kReadOfDisconnectedEnd);
+
+    // A server end still waiting for its client stops waiting and listening.
+    const std::string lonelyName = PipeName("lonely");
+    CLocalPipe lonely;
+    ASSERT_TRUE(lonely.Create(lonelyName, PipeDirection::Read));
+    EXPECT_EQ(ReadErrorAfterDisconnect(lonely), NorvOS::kErrorPipeNotConnected);
+    EXPECT_FALSE(CLocalPipe().Open(lonelyName, PipeDirection::Write));
+}
+
+TEST(LocalPipe, ServerReadWaitsForTheClient) {
+    const std::string name = PipeName("await");
+    CLocalPipe server;
+    ASSERT_TRUE(server.Create(name, PipeDirection::Read));
+    std::string got;
     std::thread reader([&] {
-        char byte;
-        client.Read(&byte, 1);
-        error = GetLastSystemError();
+        char text[3];
+        if (server.Read(text, 3)) {
+            got.assign(text, 3);
+        }
     });
     ipc_test::SleepMs(50);
-    client.Disconnect();
+    CLocalPipe client;
+    const bool sent = client.Open(name, PipeDirection::Write) && client.Write("abc", 3);
+    if (!sent) {
+        server.Disconnect(); // lets the reader go
+    }
     reader.join();
-#if defined(_WIN32)
-    EXPECT_EQ(error, NorvOS::kErrorPipeNotConnected);
-#else
-    EXPECT_EQ(error, NorvOS::kErrorBrokenPipe);
-#endif
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(got, "abc");
 }
 
 TEST(LocalPipe, FlushEndsWhenThePeerGoesWithoutReading) {

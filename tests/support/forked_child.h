@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 namespace norv_test {
 
@@ -29,5 +31,17 @@ struct ChildOutcome {
 /// Runs body in a child and waits for it; the child exits with body's
 /// return value (or 125 when body throws), without running exit handlers.
 ChildOutcome RunInChild(const std::function<int()>& body, const ChildOptions& options = {});
+
+/// Starts body in a child as RunInChild does, without waiting. Returns the
+/// child's process id, or -1 when it could not be started.
+int StartChild(const std::function<int()>& body, const ChildOptions& options = {});
+
+/// Starts a program in a child: args[0] is its path, the rest its
+/// arguments. Returns the child's process id, or -1.
+int StartProgram(const std::vector<std::string>& args);
+
+/// Waits for a child that StartChild or StartProgram started, and reports
+/// how it ended.
+ChildOutcome WaitChild(int pid);
 
 } // namespace norv_test

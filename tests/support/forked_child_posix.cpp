@@ -37,14 +37,39 @@ int ChildMain(const std::function<int()>& body, const ChildOptions& options) {
 
 } // namespace
 
-ChildOutcome RunInChild(const std::function<int()>& body, const ChildOptions& options) {
-    ChildOutcome outcome;
+int StartChild(const std::function<int()>& body, const ChildOptions& options) {
     const pid_t pid = ::fork();
-    if (pid < 0) {
-        return outcome;
-    }
     if (pid == 0) {
         ::_exit(ChildMain(body, options));
+    }
+    return pid < 0 ? -1 : static_cast<int>(pid);
+}
+
+int StartProgram(const std::vector<std::string>& args) {
+    if (args.empty()) {
+        return -1;
+    }
+    std::vector<char*> argv;
+    for (const std::string& arg : args) {
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    }
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid < 0 ? -1 : static_cast<int>(pid);
+}
+
+ChildOutcome RunInChild(const std::function<int()>& body, const ChildOptions& options) {
+    return WaitChild(StartChild(body, options));
+}
+
+ChildOutcome WaitChild(int pid) {
+    ChildOutcome outcome;
+    if (pid < 0) {
+        return outcome;
     }
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0) {

@@ -1,6 +1,7 @@
 // Drives the library the way an application would, through the public
 // header and the shared library only: starts the engine, prints the twelve
-// built-in profiles, and prints each call's result by name.
+// built-in profiles, analyses a media file, and prints each call's result by
+// name.
 #include <norv/transcoder.h>
 
 #include <atomic>
@@ -127,33 +128,84 @@ private:
     std::atomic<int32_t> count_{0};
 };
 
-// Analyses a file, previews the output and runs a transcode with progress.
-void RunTranscode(nvt::ITranscodeEngineInfo* info) {
-    std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>> sources;
-    Report("CreateMediaSource(\"/media/holiday.mp4\")",
-           CreateMediaSource(NORV_WTEXT("/media/holiday.mp4"), sources));
-    if (sources.empty()) {
-        return;
-    }
-    nvt::ISourceMedia* source = sources.front().get();
+// Prints what the analysis found in a source.
+void PrintSource(nvt::ISourceMedia* source, int32_t thumbWidth, int32_t thumbHeight) {
+    nvt::WideString path;
     nvt::WideString container;
-    uint64_t durationMs = 0;
-    int32_t audioTracks = 0;
+    uint64_t durationMs = 0, size = 0;
+    int32_t audioTracks = 0, subtitleTracks = 0;
+    source->GetFilePath(path);
     source->GetContainerFormatName(container);
     source->GetDuration(&durationMs);
+    source->GetFileSize(&size);
     source->GetAudioTrackCount(&audioTracks);
+    source->GetSubtitleTrackCount(&subtitleTracks);
+    std::printf("  source: %s\n  container %s, %llu ms, %llu bytes%s%s\n", Narrow(path).c_str(),
+                Narrow(container).c_str(), static_cast<unsigned long long>(durationMs),
+                static_cast<unsigned long long>(size),
+                source->IsAudioContainer() ? ", audio only" : "",
+                source->IsSubtitleContainer() ? ", subtitles" : "");
     nvt::ISourceMediaVideoTrack* video = nullptr;
-    int32_t width = 0, height = 0;
-    double fps = 0;
     if (source->GetVideoTrack(0, &video) == nvt::SUCCESS) {
+        int32_t codec = 0, width = 0, height = 0;
+        double fps = 0, aspect = 0, bitrate = 0;
+        video->GetCodec(&codec);
         video->GetWidth(&width);
         video->GetHeight(&height);
         video->GetFrameRate(&fps);
+        video->GetAspectRatio(&aspect);
+        video->GetBitrate(&bitrate);
+        std::printf("  video: %s %dx%d (aspect %.3f) at %.3f fps, %.0f kbps, turned %d degrees\n",
+                    nvt::EnumName<nvt::VideoCodec>(codec), width, height, aspect, fps,
+                    bitrate / 1000, video->GetAngle());
         video->Release();
     }
-    std::printf("  source: %s, %llu ms, %dx%d at %.2f fps, %d audio track(s)\n",
-                Narrow(container).c_str(), static_cast<unsigned long long>(durationMs), width,
-                height, fps, audioTracks);
+    for (int32_t i = 0; i < audioTracks; ++i) {
+        nvt::ISourceMediaAudioTrack* audio = nullptr;
+        if (source->GetAudioTrack(static_cast<uint32_t>(i), &audio) != nvt::SUCCESS) {
+            continue;
+        }
+        int32_t codec = 0, channels = 0, rate = 0;
+        double bitrate = 0;
+        nvt::WideString language;
+        audio->GetCodec(&codec);
+        audio->GetChannelCount(&channels);
+        audio->GetSampleRate(&rate);
+        audio->GetBitrate(&bitrate);
+        audio->GetLanguage(language);
+        std::printf("  audio %d: %s, %d channel(s), %d Hz, %.0f kbps, language \"%s\"\n", i,
+                    nvt::EnumName<nvt::AudioCodec>(codec), channels, rate, bitrate / 1000,
+                    Narrow(language).c_str());
+        audio->Release();
+    }
+    std::printf("  %d subtitle track(s); profiles:", subtitleTracks);
+    for (int p = 0; p < nvt::_NP_count_; ++p) {
+        bool flag = false;
+        source->GetProfileFlag(static_cast<nvt::NorvProfile>(p), &flag);
+        std::printf(" %d%s", p, flag ? "+" : "-");
+    }
+    std::printf("\n  thumbnail: %dx%d\n", thumbWidth, thumbHeight);
+}
+
+// Analyses a file, previews the output and runs a transcode with progress;
+// the transcode runs through transcodeEngine when one is given.
+void RunTranscode(nvt::ITranscodeEngineInfo* info, const std::string& media,
+                  const std::string& transcodeEngine) {
+    std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>> sources;
+    int32_t thumbWidth = 160;
+    int32_t thumbHeight = 120;
+    const std::string thumbnail = media + ".thumbnail.png";
+    Report(("CreateMediaSourceEx(\"" + media + "\")").c_str(),
+           CreateMediaSourceEx(Widen(media), &thumbWidth, &thumbHeight, Widen(thumbnail), sources));
+    if (sources.empty()) {
+        return;
+    }
+    PrintSource(sources.front().get(), thumbWidth, thumbHeight);
+    if (!transcodeEngine.empty()) {
+        std::printf("\nThe transcode runs through \"%s\".\n", transcodeEngine.c_str());
+        Report("InitTranscodeEngine", InitTranscodeEngine(Widen(transcodeEngine), {}, nullptr, {}));
+    }
+    nvt::ISourceMedia* source = sources.front().get();
 
     Held<nvt::ITranscodeSession> session;
     Held<nvt::ITranscodeOutputSettings> settings;
@@ -188,8 +240,8 @@ void RunTranscode(nvt::ITranscodeEngineInfo* info) {
 
     auto* callback = new PrintingCallback();
     callback->AddRef();
-    Report("ITranscodeSession::Start(\"/media/holiday-720p.avi\")",
-           session.p->Start(NORV_WTEXT("/media/holiday-720p.avi"), callback));
+    const std::string output = media.substr(0, media.find_last_of('.')) + "-720p.avi";
+    Report("ITranscodeSession::Start", session.p->Start(Widen(output), callback));
     nvt::TranscodeState state = nvt::TS_Running;
     for (int i = 0; i < 6000 && state == nvt::TS_Running; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -203,7 +255,10 @@ void RunTranscode(nvt::ITranscodeEngineInfo* info) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // norv-example [ENGINE [MEDIA_FILE [TRANSCODE_ENGINE]]]
     const std::string engine = argc > 1 ? argv[1] : "NorvEngine";
+    const std::string media = argc > 2 ? argv[2] : "/media/holiday.mp4";
+    const std::string transcodeEngine = argc > 3 ? argv[3] : "";
     std::printf("libnorvtranscoder example, engine location \"%s\"\n\n", engine.c_str());
 
     Held<nvt::ITranscodeSession> early;
@@ -245,6 +300,6 @@ int main(int argc, char** argv) {
     Report("CreateMediaSource(\"\")", CreateMediaSource(nvt::WideString(), sources));
 
     std::printf("\nA transcode:\n");
-    RunTranscode(info.p);
+    RunTranscode(info.p, media, transcodeEngine);
     return 0;
 }

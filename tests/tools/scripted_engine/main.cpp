@@ -48,19 +48,31 @@ public:
         ready_.notify_all();
     }
 
-    /// Waits at most timeoutMs for the next message.
-    bool Pop(Message& out, uint32_t timeoutMs) {
+    /// Waits, without time-out, for the next message. A broken pipe always
+    /// ends up queued, so the wait ends.
+    Message Wait() {
         std::unique_lock<std::mutex> guard(lock_);
-        if (!ready_.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                             [this] { return !queue_.empty(); })) {
+        ready_.wait(guard, [this] { return !queue_.empty(); });
+        return Take();
+    }
+
+    /// The next message if one is queued; false, without waiting, if not.
+    bool Poll(Message& out) {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (queue_.empty()) {
             return false;
         }
-        out = std::move(queue_.front());
-        queue_.pop_front();
+        out = Take();
         return true;
     }
 
 private:
+    Message Take() {
+        Message message = std::move(queue_.front());
+        queue_.pop_front();
+        return message;
+    }
+
     std::mutex lock_;
     std::condition_variable ready_;
     std::deque<Message> queue_;
@@ -113,10 +125,7 @@ private:
     // Answers requests until the pipes close.
     int Serve() {
         for (;;) {
-            Message message;
-            if (!inbox_->Pop(message, 1000)) {
-                continue;
-            }
+            const Message message = inbox_->Wait();
             if (IsPipeError(message)) {
                 return PipesClosed();
             }
@@ -215,6 +224,9 @@ private:
                 return;
             }
             SendProgress(request, i);
+            if (o_.writeOutput) {
+                std::ofstream(request.outputFile, std::ios::app) << "progress " << i << "\n";
+            }
             SleepMs(o_.progressIntervalMs);
         }
         if (o_.dieAfterProgress == static_cast<int64_t>(records)) {
@@ -222,10 +234,7 @@ private:
         }
         if (o_.waitCancel) {
             for (;;) {
-                Message message;
-                if (!inbox_->Pop(message, 1000)) {
-                    continue;
-                }
+                const Message message = inbox_->Wait();
                 if (IsPipeError(message)) {
                     Die(PipesClosed());
                 }
@@ -252,7 +261,7 @@ private:
     // Handles whatever arrived during a run; true when the run was cancelled.
     bool CancelArrived() {
         Message message;
-        while (inbox_->Pop(message, 0)) {
+        while (inbox_->Poll(message)) {
             if (IsPipeError(message)) {
                 Die(PipesClosed());
             }

@@ -97,6 +97,8 @@ const char* Usage() {
            "  --supported-profiles=N   the first N profiles are supported (12)\n"
            "Analysis:\n"
            "  --analysis-err=CODE      the response's err (0)\n"
+           "  --fail-input=TEXT        inputs whose path holds TEXT are answered with\n"
+           "                           err ENG_UNSUPPORTED_FILE_TYPE (21)\n"
            "  --analysis-files=N       N > 1 answers a chain of N files (1)\n"
            "  --first-chain-format=F   format of the chain's first entry (0)\n"
            "  --video-tracks=N (1)  --audio-tracks=N (1)  --high-level-audio-tracks=N (0)\n"
@@ -111,6 +113,7 @@ const char* Usage() {
            "  --result=CODE            the final response's resultID (0)\n"
            "  --result-description=T   the final response's resultDescription\n"
            "  --wait-cancel            after the progress, wait for a cancel request\n"
+           "  --write-output           append a line to the output file per progress record\n"
            "  --progress-script=LIST   the progress records one by one, instead of\n"
            "                           --progress and --files: ENTRY,ENTRY,... with ENTRY\n"
            "                           \"bad\" (unreadable) or [-]FILE[:STAGE[:REMAINING]]\n"
@@ -141,6 +144,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
         {"--version", Text(o.version)},
         {"--supported-profiles", Number(o.supportedProfiles)},
         {"--analysis-err", Number(o.analysisErr)},
+        {"--fail-input", Text(o.failInput)},
         {"--analysis-files", Number(o.analysisFiles)},
         {"--first-chain-format", Number(o.firstChainFormat)},
         {"--video-tracks", Number(o.videoTracks)},
@@ -161,6 +165,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
         {"--result", Number(o.result)},
         {"--result-description", Text(o.resultDescription)},
         {"--wait-cancel", Flag(o.waitCancel)},
+        {"--write-output", Flag(o.writeOutput)},
         {"--progress-script", Text(progressScript)},
         {"--cancel", Text(cancel)},
         {"--cancel-result", Number(o.cancelResult)},

@@ -51,6 +51,7 @@ struct Options {
 
     // Analysis.
     uint32_t analysisErr = 0;
+    std::string failInput;      // inputs whose path holds this text fail analysis
     uint32_t analysisFiles = 1; // more than one: a chain of files
     uint32_t firstChainFormat = 0;
     uint32_t videoTracks = 1;
@@ -72,7 +73,8 @@ struct Options {
     int64_t dieAfterProgress = -1; // end the process after this many records
     int64_t result = 0;
     std::string resultDescription;
-    bool waitCancel = false; // after the progress, wait for a cancel request
+    bool waitCancel = false;  // after the progress, wait for a cancel request
+    bool writeOutput = false; // write to the output file as the progress goes
     // When set, replaces --progress and --files.
     std::vector<ScriptedProgress> progressScript;
 

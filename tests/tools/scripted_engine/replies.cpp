@@ -46,6 +46,9 @@ TBS::SAudioTrack MakeAudioTrack(uint32_t index, int id) {
 TBS::AnalyzeResponse MakeAnalysis(const Options& o, const TBS::AnalyzeRequest& request) {
     TBS::AnalyzeResponse a;
     a.err = o.analysisErr;
+    if (!o.failInput.empty() && request.inputFile.find(o.failInput) != std::string::npos) {
+        a.err = nvt::ENG_UNSUPPORTED_FILE_TYPE;
+    }
     a.inputFile = request.inputFile;
     a.containerFormatName = o.container;
     const uint32_t files = o.analysisFiles == 0 ? 1 : o.analysisFiles;

@@ -1,0 +1,148 @@
+// How real engines live: they end on their own when the library's side goes
+// away in the middle of an analysis, and several run side by side.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "api/transcoder_logic.h"
+#include "corpus.h"
+#include "output/output_settings.h"
+#include "platform/text.h"
+#include "session/transcode_session.h"
+#include "support/engine_session.h"
+#include "support/forked_child.h"
+#include "support/raw_pipe_peer.h"
+#include "support/temp_dir.h"
+
+namespace nvt {
+namespace {
+
+// The process id the engine writes on each log line ("... [1234] INFO ...")
+// once it has logged text; 0 until then.
+uint32_t EnginePidFromLog(const std::string& log, const std::string& text) {
+    const std::string content = norv_test::ReadFile(log);
+    const size_t at = content.find(text);
+    if (at == std::string::npos) {
+        return 0;
+    }
+    const size_t open = content.rfind('[', at);
+    return open == std::string::npos ? 0
+                                     : static_cast<uint32_t>(std::stoul(content.substr(open + 1)));
+}
+
+TEST(RealEngineLifetime, EndsWhenTheLibrarySideIsKilledMidAnalysis) {
+    norv_test::TempDir dir;
+    const std::string log = dir.file("engine.log");
+    // Analysing a list of thousands of files keeps the engine busy a while.
+    const std::string list = norv_test::CorpusFile("long.ffconcat");
+    const int library = norv_test::StartChild([&] {
+        CNorvTranscoderLogic logic;
+        ITranscodeEngineInfo* info = nullptr; // asking for it stores the logger parameters
+        logic.InitTranscodeEngine(W(norv_test::RealEngine().c_str()),
+                                  SLoggerParam{true, NORV_INFO_MSG, log}, &info, WideString());
+        std::vector<nvtl::RefCountedPtr<ISourceMedia>> sources;
+        int32_t width = 0, height = 0;
+        logic.CreateMediaSource(W(list.c_str()), &width, &height, WideString(), sources);
+        return 0;
+    });
+    ASSERT_GT(library, 0);
+    uint32_t engine = 0;
+    ASSERT_TRUE(norv_test::WaitUntil(
+        [&] { return (engine = EnginePidFromLog(log, "INFO analysing " + list)) != 0; }));
+    ASSERT_TRUE(norv_test::ProcessRunning(engine));
+
+    norv_test::KillProcess(static_cast<uint32_t>(library));
+    EXPECT_TRUE(norv_test::WaitChild(library).killedBySignal);
+    EXPECT_TRUE(norv_test::WaitUntil([&] { return !norv_test::ProcessRunning(engine); }));
+    // The analysis was stopped half-way, or the engine ended without it.
+    const std::string text = norv_test::ReadFile(log);
+    EXPECT_TRUE(text.find("analysis of " + list + " failed: Aborted") != std::string::npos ||
+                text.find("ending without the running job") != std::string::npos)
+        << text;
+}
+
+// An engine someone else started on a pipe name: it answers, ends by itself
+// when the library closes its pipes, and ends well (in the sanitizer builds:
+// without a report, which would change its exit status).
+TEST(RealEngineLifetime, RunningEngineAnswersAndEndsCleanly) {
+    const std::string name = norv_test::UniquePipeName();
+    CNorvTranscoderLogic logic;
+    ASSERT_EQ(logic.InitTranscodeEngine(W(name.c_str()), SLoggerParam(), nullptr, WideString()),
+              SUCCESS);
+    int engine = -1;
+    std::thread starter([&] {
+        if (norv_test::WaitForListeningPipes(name)) {
+            engine = norv_test::StartProgram({norv_test::RealEngine(), name});
+        }
+    });
+    std::vector<nvtl::RefCountedPtr<ISourceMedia>> sources;
+    int32_t width = 0, height = 0;
+    const Result result = logic.CreateMediaSource(W(norv_test::CorpusFile("h264_ac3.mkv").c_str()),
+                                                  &width, &height, WideString(), sources);
+    starter.join();
+    EXPECT_EQ(result, SUCCESS);
+    ASSERT_GT(engine, 0);
+    ASSERT_TRUE(norv_test::WaitUntil(
+        [&] { return !norv_test::ProcessRunning(static_cast<uint32_t>(engine)); }));
+    const auto outcome = norv_test::WaitChild(engine);
+    EXPECT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.exitCode, 0);
+}
+
+// Until the engine transcodes, a transcode ends at once with the result
+// that says so, reported to the application as the run's error.
+TEST(RealEngineLifetime, TranscodeIsAnsweredAsNotImplemented) {
+    const std::string engine = norv_test::RealEngine();
+    CNorvTranscoderLogic logic;
+    logic.InitTranscodeEngine(W(engine.c_str()), SLoggerParam(), nullptr, WideString());
+    std::vector<nvtl::RefCountedPtr<ISourceMedia>> sources;
+    int32_t width = 0, height = 0;
+    ASSERT_EQ(logic.CreateMediaSource(W(norv_test::CorpusFile("h264_aac.mp4").c_str()), &width,
+                                      &height, WideString(), sources),
+              SUCCESS);
+    nvtl::RefCountedPtr<TranscodeSession> session(new TranscodeSession(W(engine.c_str())));
+    nvtl::RefCountedPtr<ITranscodeOutputSettings> settings(new TranscodeOutputSettings(NP_HD720));
+    ASSERT_EQ(session->AddSource(sources[0].get()), SUCCESS);
+    ASSERT_EQ(session->SetOutputSettings(settings.get()), SUCCESS);
+    nvtl::RefCountedPtr<norv_test::RecordingCallback> callback(
+        new norv_test::RecordingCallback(session.get()));
+    norv_test::TempDir dir;
+    ASSERT_EQ(session->Start(W(dir.file("out.avi").c_str()), callback.get()), SUCCESS);
+    ASSERT_TRUE(callback->WaitFor(norv_test::CallbackEvent::Error));
+    EXPECT_EQ(callback->Events().back().code, ENG_NOTIMPL_ERR);
+}
+
+TEST(RealEngineLifetime, SeveralEnginesRunSideBySide) {
+    const char* const files[] = {"h264_ac3.mkv", "h264_aac.mp4", "mpeg2.ts", "audio.mp3"};
+    const char* const containers[] = {"matroska", "mp4", "mpegts", "mp3"};
+    Result results[4] = {};
+    std::string names[4];
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([&, i] {
+            CNorvTranscoderLogic logic;
+            logic.InitTranscodeEngine(W(norv_test::RealEngine().c_str()), SLoggerParam(), nullptr,
+                                      WideString());
+            std::vector<nvtl::RefCountedPtr<ISourceMedia>> sources;
+            int32_t width = 0, height = 0;
+            results[i] = logic.CreateMediaSource(W(norv_test::CorpusFile(files[i]).c_str()), &width,
+                                                 &height, WideString(), sources);
+            WideString name;
+            if (!sources.empty()) {
+                sources[0]->GetContainerFormatName(name);
+            }
+            names[i] = WideToUtf8(name);
+        });
+    }
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(results[i], SUCCESS) << files[i];
+        EXPECT_EQ(names[i], containers[i]) << files[i];
+    }
+    EXPECT_EQ(norv_test::CountZombieChildren(), 0);
+}
+
+} // namespace
+} // namespace nvt

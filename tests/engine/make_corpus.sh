@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Makes the small media corpus the engine tests analyse, with the ffmpeg
+# program, and beside each media file ffprobe's JSON description of it
+# (<file>.json). Runs once per build tree: a corpus made by this same script
+# is kept.
+#
+# usage: make_corpus.sh OUTPUT_FOLDER
+set -euo pipefail
+
+out="$1"
+stamp="$out/.made-by"
+signature="$(sha1sum "$0" | cut -d' ' -f1)"
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$signature" ]; then
+    exit 0
+fi
+rm -rf "$out"
+mkdir -p "$out"
+cd "$out"
+
+ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
+video() { echo "-f lavfi -i testsrc2=size=$1:rate=$2:duration=$3"; }
+tone() { echo "-f lavfi -i sine=frequency=$1:sample_rate=48000:duration=$2"; }
+
+cat > subs.srt <<'SRT'
+1
+00:00:00,000 --> 00:00:01,000
+Hello
+
+2
+00:00:01,000 --> 00:00:02,000
+World
+SRT
+
+# H.264 + two AC3 tracks with languages + SRT track, in Matroska.
+# shellcheck disable=SC2046
+ff $(video 320x240 25 2) $(tone 440 2) $(tone 660 2) -i subs.srt \
+    -map 0:v -map 1:a -map 2:a -map 3:s \
+    -c:v libx264 -preset ultrafast -c:a ac3 -b:a 128k -ac 2 -c:s srt \
+    -metadata:s:a:0 language=eng -metadata:s:a:0 title=Main \
+    -metadata:s:a:1 language=ger -metadata:s:a:1 title=Kommentar \
+    -metadata:s:s:0 language=eng h264_ac3.mkv
+
+# H.264 + AAC in MP4 at 29.97 frames per second, anamorphic (4:3 pixels).
+# shellcheck disable=SC2046
+ff $(video 240x180 30000/1001 2) $(tone 440 2) -c:v libx264 -preset ultrafast \
+    -vf setsar=4/3 -c:a aac -b:a 96k -shortest h264_aac.mp4
+
+# MPEG-2 video + MPEG-1 Layer II audio in MPEG-TS.
+# shellcheck disable=SC2046
+ff $(video 352x288 25 2) $(tone 440 2) -c:v mpeg2video -b:v 800k -c:a mp2 -b:a 128k \
+    -f mpegts mpeg2.ts
+
+# Audio only.
+# shellcheck disable=SC2046
+ff $(tone 440 2) -c:a libmp3lame -b:a 128k audio.mp3
+
+# A clip whose pictures are shown turned by a quarter turn (the rotation is
+# set when the stream is copied).
+# shellcheck disable=SC2046
+ff $(video 160x120 25 1) -c:v libx264 -preset ultrafast upright.mp4
+ff -i upright.mp4 -c copy -metadata:s:v:0 rotate=90 rotated.mp4
+rm upright.mp4
+
+# Two parts of a split recording and the lists naming them.
+for part in 1 2; do
+    # shellcheck disable=SC2046
+    ff $(video 160x120 25 1) $(tone 440 1) -c:v libx264 -preset ultrafast -c:a aac \
+        -shortest "part$part.mp4"
+done
+printf "ffconcat version 1.0\nfile 'part1.mp4'\nfile part2.mp4\n" > parts.ffconcat
+printf "#EXTM3U\n#EXTINF:1,part one\npart1.mp4\n%s\n" "$out/part2.mp4" > parts.m3u
+# A long list: analysing it takes a while.
+{
+    echo "ffconcat version 1.0"
+    for _ in $(seq 1 3000); do echo "file part1.mp4"; done
+} > long.ffconcat
+
+# Files that are no media: empty, cut short, random bytes.
+: > empty.mp4
+head -c "$(($(stat -c %s h264_aac.mp4) / 2))" h264_aac.mp4 > truncated.mp4
+ff -f lavfi -i anoisesrc=duration=0.5:seed=7:sample_rate=48000 -f s16le random.bin
+
+for f in h264_ac3.mkv h264_aac.mp4 mpeg2.ts audio.mp3 rotated.mp4 subs.srt part1.mp4 part2.mp4; do
+    ffprobe -v quiet -print_format json -show_format -show_streams "$f" > "$f.json"
+done
+
+echo "$signature" > "$stamp"

@@ -1,0 +1,116 @@
+// norv batch: one output per input, several at once, each in a session and
+// engine of its own, with one overall progress line. --shard takes a share
+// of the inputs so that a scheduler's array of jobs can split a large batch.
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "commands.h"
+#include "console.h"
+#include "engine.h"
+#include "progress.h"
+#include "transcode_run.h"
+
+namespace norv {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Output paths for every input (before sharding, so that every shard agrees).
+std::vector<std::string> OutputPaths(const std::vector<std::string>& inputs,
+                                     const std::string& folder, const std::string& extension) {
+    std::vector<std::string> outputs;
+    std::map<std::string, std::string> taken;
+    for (const std::string& input : inputs) {
+        const std::string output =
+            (fs::path(folder) / fs::path(input).stem()).string() + "." + extension;
+        const auto clash = taken.emplace(output, input);
+        if (!clash.second) {
+            throw Failure(input + " and " + clash.first->second + " would both write " + output,
+                          nvt::CTRL_DUPLICATE_FILE);
+        }
+        outputs.push_back(output);
+    }
+    return outputs;
+}
+
+double FileWeight(const std::string& path) {
+    std::error_code error;
+    const uintmax_t size = fs::file_size(path, error);
+    return error ? 0.0 : static_cast<double>(size);
+}
+
+} // namespace
+
+int CommandBatch(const Invocation& in) {
+    const Ptr<nvt::ITranscodeEngineInfo> info = StartEngine(LocateEngine(in.engine), true);
+    // The choice is checked once up front; it also tells the profile.
+    const auto profile =
+        static_cast<nvt::NorvProfile>(MakeOutputSettings(in.choice, nullptr)->GetProfile());
+    const std::vector<std::string> allOutputs =
+        OutputPaths(in.inputs, in.outputDir, OutputExtension(profile, info.get()));
+    std::error_code error;
+    fs::create_directories(in.outputDir, error);
+    if (!fs::is_directory(in.outputDir, error)) {
+        throw Failure(in.outputDir + ": cannot make the output folder", nvt::ENG_WRITING_ERROR);
+    }
+
+    // Shard K of N takes the inputs K, K+N, K+2N, ... (counted from 1).
+    std::vector<std::string> inputs, outputs;
+    std::vector<double> weights;
+    for (size_t i = in.shardIndex - 1; i < in.inputs.size(); i += in.shardCount) {
+        inputs.push_back(in.inputs[i]);
+        outputs.push_back(allOutputs[i]);
+        weights.push_back(FileWeight(in.inputs[i]));
+    }
+    BatchProgress board(ChooseProgressMode(in.json), in.progressPeriod, inputs, outputs, weights);
+
+    std::atomic<size_t> next{0};
+    std::atomic<size_t> active{0};
+    auto worker = [&] {
+        for (size_t i = next++; i < inputs.size() && !InterruptRequested(); i = next++) {
+            try {
+                CheckOutputPath(outputs[i], {inputs[i]}, in.overwrite);
+                const Sources sources = AnalyseFile(inputs[i]);
+                const Ptr<nvt::ITranscodeOutputSettings> settings =
+                    MakeOutputSettings(in.choice, sources.front().get());
+                RunTranscode(
+                    MakeSession(sources, settings.get(), info.get(), in.choice.job.enginePriority),
+                    sources, outputs[i], board.Observer(i));
+            } catch (const Failure& failure) {
+                board.JobFailed(i, failure.result(), failure.what());
+            } catch (const std::exception& e) {
+                board.JobFailed(i, nvt::ENG_ERR, inputs[i] + ": " + e.what());
+            }
+        }
+        --active;
+    };
+    const size_t threads = std::min<size_t>(EffectiveJobs(in.jobs), inputs.size());
+    std::vector<std::thread> pool;
+    active = threads;
+    for (size_t t = 0; t < threads; ++t) {
+        pool.emplace_back(worker);
+    }
+    while (active > 0) {
+        board.Tick();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    for (std::thread& thread : pool) {
+        thread.join();
+    }
+    board.Finish();
+    if (InterruptRequested()) {
+        throw Failure("batch cancelled, no partial output left", nvt::Aborted);
+    }
+    if (board.failed() > 0) {
+        throw Failure(std::to_string(board.failed()) + " of " + std::to_string(inputs.size()) +
+                          " files failed",
+                      board.firstFailure());
+    }
+    return 0;
+}
+
+} // namespace norv

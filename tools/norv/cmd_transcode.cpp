@@ -1,0 +1,29 @@
+// norv transcode: joins the inputs into one output with a progress line.
+#include "commands.h"
+#include "console.h"
+#include "engine.h"
+#include "progress.h"
+#include "transcode_run.h"
+
+namespace norv {
+
+int CommandTranscode(const Invocation& in) {
+    const Ptr<nvt::ITranscodeEngineInfo> info = StartEngine(LocateEngine(in.engine), true);
+    CheckOutputPath(in.output, in.inputs, in.overwrite);
+    const Sources sources = AnalyseJoined(in.inputs);
+    const Ptr<nvt::ITranscodeOutputSettings> settings =
+        MakeOutputSettings(in.choice, sources.front().get());
+    Ptr<nvt::ITranscodeSession> session =
+        MakeSession(sources, settings.get(), info.get(), in.choice.job.enginePriority);
+    TranscodeProgress progress(ChooseProgressMode(in.json), in.progressPeriod, in.output);
+    const RunOutcome outcome = RunTranscode(std::move(session), sources, in.output, progress);
+    if (outcome.cancelled) {
+        throw Failure("cancelled, no output left", nvt::Aborted);
+    }
+    if (outcome.result != nvt::SUCCESS) {
+        throw Failure(outcome.failedSource + ": transcode failed", outcome.result);
+    }
+    return 0;
+}
+
+} // namespace norv

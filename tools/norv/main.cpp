@@ -1,0 +1,54 @@
+// norv: the command-line front end of the Norv transcoding engine. It uses
+// the library the way any application does: through norv/transcoder.h and
+// the shared library alone.
+#include <cstdio>
+#include <exception>
+
+#include "cli.h"
+#include "commands.h"
+#include "console.h"
+
+namespace {
+
+int Dispatch(const norv::Invocation& in) {
+    using Command = int (*)(const norv::Invocation&);
+    static const struct {
+        const char* name;
+        Command run;
+    } kCommands[] = {
+        {"info", norv::CommandInfo},           {"profiles", norv::CommandProfiles},
+        {"analyze", norv::CommandAnalyze},     {"preview", norv::CommandPreview},
+        {"transcode", norv::CommandTranscode}, {"batch", norv::CommandBatch},
+        {"presets", norv::CommandPresets},
+    };
+    for (const auto& command : kCommands) {
+        if (in.command == command.name) {
+            return command.run(in);
+        }
+    }
+    std::fprintf(stderr, "norv: no command\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    norv::Invocation in;
+    const int parsed = norv::ParseCommandLine(argc, argv, in);
+    if (parsed >= 0) {
+        return parsed;
+    }
+    norv::WatchInterrupts();
+    try {
+        return Dispatch(in);
+    } catch (const norv::Failure& failure) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "norv: %s: %s\n", failure.what(),
+                     norv::Describe(failure.result()).c_str());
+        return failure.result() == nvt::Aborted ? norv::InterruptExitStatus() : 1;
+    } catch (const std::exception& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "norv: %s: %s\n", e.what(), norv::Describe(nvt::ENG_ERR).c_str());
+        return 1;
+    }
+}
