@@ -133,6 +133,22 @@ TEST(LocalPipe, DisconnectWakesABlockedReader) {
     EXPECT_FALSE(CLocalPipe().Open(lonelyName, PipeDirection::Write));
 }
 
+TEST(LocalPipe, DisconnectWakesABlockedWriter) {
+    const std::string name = PipeName("full");
+    CLocalPipe server;
+    ASSERT_TRUE(server.Create(name, PipeDirection::Read)); // and never reads
+    CLocalPipe client;
+    ASSERT_TRUE(client.Open(name, PipeDirection::Write));
+    const std::string data(4 * 1024 * 1024, 'w'); // more than the pipe holds
+    bool written = true;
+    std::thread writer(
+        [&] { written = client.Write(data.data(), static_cast<uint32_t>(data.size())); });
+    ipc_test::SleepMs(50);
+    client.Disconnect();
+    writer.join();
+    EXPECT_FALSE(written);
+}
+
 TEST(LocalPipe, ServerReadWaitsForTheClient) {
     const std::string name = PipeName("await");
     CLocalPipe server;
