@@ -1,7 +1,9 @@
 // norv's subcommands run as a user runs them, against the scripted engine:
 // exit status and output of each, the JSON forms parsed back, finding the
 // engine, and presets from saving to applying to deleting.
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -182,6 +184,21 @@ TEST(Norv, JsonOutputParsesBack) {
     }
 }
 
+// Removes a file. On Windows an engine that norv started may still run from
+// it for a moment after norv has ended, and a running program's file cannot
+// be removed.
+void RemoveOnceFree(const std::string& file) {
+    std::error_code error;
+    for (int i = 0; i < 3000; ++i) {
+        fs::remove(file, error);
+        if (!error) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ADD_FAILURE() << file << ": " << error.message();
+}
+
 TEST(Norv, FindsTheEngineByOptionEnvironmentOrBesideItself) {
     TempDir dir;
     const std::string bin = dir.file("bin");
@@ -211,7 +228,7 @@ TEST(Norv, FindsTheEngineByOptionEnvironmentOrBesideItself) {
         {copy, "", "/nonexistent/NorvEngine", true, 1, "cannot start the engine"},
     };
     for (const Case& c : cases) {
-        fs::remove(besideEngine);
+        RemoveOnceFree(besideEngine);
         if (c.besideNorv) {
 #if defined(_WIN32)
             fs::copy_file(scripted, besideEngine); // links need rights Windows seldom grants
@@ -236,6 +253,7 @@ TEST(Norv, FindsTheEngineByOptionEnvironmentOrBesideItself) {
             EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
         }
     }
+    RemoveOnceFree(besideEngine);
 }
 
 TEST(Norv, PresetsAreSavedListedAppliedAndDeleted) {

@@ -90,6 +90,24 @@ std::string WithoutCarriageReturns(std::string text) {
     return text;
 }
 
+// Removes a file norv wrote to, waiting until it is really gone: the engine
+// norv started inherits norv's standard handles and may hold them a moment
+// after norv has ended, and until then the file is only marked for deletion
+// and keeps its folder from being removed.
+void RemoveOnceClosed(const std::string& path) {
+    const std::wstring wide = Wide(path);
+    const Clock::time_point end = Clock::now() + kPatience;
+    do {
+        ::DeleteFileW(wide.c_str());
+        if (::GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    } while (Clock::now() < end);
+    ADD_FAILURE() << path << " is still in use";
+}
+
 HANDLE OpenForChild(const std::string& path, DWORD access, DWORD disposition) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     return ::CreateFileW(Wide(path).c_str(), access,
@@ -186,8 +204,8 @@ NorvOutput NorvProcess::Wait() {
     }
     impl_->output.out = WithoutCarriageReturns(ReadFile(impl_->outPath));
     impl_->output.err = WithoutCarriageReturns(ReadFile(impl_->errPath));
-    ::DeleteFileW(Wide(impl_->outPath).c_str());
-    ::DeleteFileW(Wide(impl_->errPath).c_str());
+    RemoveOnceClosed(impl_->outPath);
+    RemoveOnceClosed(impl_->errPath);
     return impl_->output;
 }
 
