@@ -90,24 +90,6 @@ std::string WithoutCarriageReturns(std::string text) {
     return text;
 }
 
-// Removes a file norv wrote to, waiting until it is really gone: the engine
-// norv started inherits norv's standard handles and may hold them a moment
-// after norv has ended, and until then the file is only marked for deletion
-// and keeps its folder from being removed.
-void RemoveOnceClosed(const std::string& path) {
-    const std::wstring wide = Wide(path);
-    const Clock::time_point end = Clock::now() + kPatience;
-    do {
-        ::DeleteFileW(wide.c_str());
-        if (::GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES &&
-            ::GetLastError() == ERROR_FILE_NOT_FOUND) {
-            return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    } while (Clock::now() < end);
-    ADD_FAILURE() << path << " is still in use";
-}
-
 HANDLE OpenForChild(const std::string& path, DWORD access, DWORD disposition) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     return ::CreateFileW(Wide(path).c_str(), access,
@@ -119,10 +101,33 @@ HANDLE OpenForChild(const std::string& path, DWORD access, DWORD disposition) {
 
 struct NorvProcess::Impl {
     PROCESS_INFORMATION process{};
+    std::wstring commandLine;
     std::string outPath;
     std::string errPath;
     bool ended = false;
     NorvOutput output;
+
+    // Removes a file norv wrote to, waiting until it is really gone: the engine
+    // norv started inherits norv's standard handles and may hold them a moment
+    // after norv has ended, and until then the file is only marked for deletion
+    // and keeps its folder from being removed.
+    void RemoveOnceClosed(const std::string& path) const {
+        const std::wstring wide = Wide(path);
+        const Clock::time_point end = Clock::now() + kPatience;
+        do {
+            ::DeleteFileW(wide.c_str());
+            if (::GetFileAttributesW(wide.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                ::GetLastError() == ERROR_FILE_NOT_FOUND) {
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        } while (Clock::now() < end);
+        ADD_FAILURE() << path << " is still in use after "
+                      << nvt::WideToUtf8(nvt::WideString(commandLine.begin(), commandLine.end()))
+                      << " ended with " << output.status << ", writing:\n"
+                      << output.out << "\n"
+                      << output.err;
+    }
 
     void Ended() {
         DWORD code = 0;
@@ -135,6 +140,13 @@ struct NorvProcess::Impl {
 NorvProcess::NorvProcess(const std::vector<std::string>& args, const NorvOptions& options)
     : impl_(new Impl) {
     EXPECT_FALSE(options.terminal) << "no terminals on Windows";
+    // Wine starts its desktop process (explorer.exe) from the first process
+    // that needs the desktop, and the desktop process keeps that process's
+    // standard handles and working folder for as long as it runs. The test
+    // itself takes that part, so that it never falls to a norv whose output
+    // files and folder the test wants to remove.
+    static const HWND desktop = ::GetDesktopWindow();
+    (void)desktop;
     const std::string files = options.folder + "\\.norv-" +
                               std::to_string(::GetCurrentProcessId()) + "-" +
                               std::to_string(reinterpret_cast<uintptr_t>(this));
@@ -144,6 +156,7 @@ NorvProcess::NorvProcess(const std::vector<std::string>& args, const NorvOptions
     for (const std::string& arg : args) {
         commandLine += L" " + Quoted(arg);
     }
+    impl_->commandLine = commandLine;
     std::wstring environment = EnvironmentBlock(options.env);
     const HANDLE in = OpenForChild("NUL", GENERIC_READ, OPEN_EXISTING);
     const HANDLE out = OpenForChild(impl_->outPath, GENERIC_WRITE, CREATE_ALWAYS);
@@ -204,8 +217,8 @@ NorvOutput NorvProcess::Wait() {
     }
     impl_->output.out = WithoutCarriageReturns(ReadFile(impl_->outPath));
     impl_->output.err = WithoutCarriageReturns(ReadFile(impl_->errPath));
-    RemoveOnceClosed(impl_->outPath);
-    RemoveOnceClosed(impl_->errPath);
+    impl_->RemoveOnceClosed(impl_->outPath);
+    impl_->RemoveOnceClosed(impl_->errPath);
     return impl_->output;
 }
 
