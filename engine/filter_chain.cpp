@@ -1,5 +1,7 @@
 #include "filter_chain.h"
 
+#include <algorithm>
+
 namespace norv_engine {
 
 std::string Ratio(AVRational r) {
@@ -60,8 +62,14 @@ bool FilterChain::Configure(std::string& why) {
     return true;
 }
 
+int FilterChain::Close() {
+    // The end time lets the frame rate filter give the last frame its slot.
+    return end_ != AV_NOPTS_VALUE ? av_buffersrc_close(source_, end_, AV_BUFFERSRC_FLAG_PUSH)
+                                  : av_buffersrc_add_frame(source_, nullptr);
+}
+
 bool FilterChain::Drain(std::string& why) {
-    const int ended = av_buffersrc_add_frame(source_, nullptr);
+    const int ended = Close();
     if (ended < 0) {
         why = "cannot end the filters: " + ErrorText(ended);
         return false;
@@ -79,7 +87,7 @@ bool FilterChain::Drain(std::string& why) {
     }
 }
 
-bool FilterChain::Push(AVFrame* frame, std::string& why) {
+bool FilterChain::Push(AVFrame* frame, int64_t durationUs, std::string& why) {
     const bool changed = graph_ && Changed(frame);
     if (changed && !Drain(why)) {
         return false;
@@ -93,6 +101,10 @@ bool FilterChain::Push(AVFrame* frame, std::string& why) {
         why = "the filters refused a frame: " + ErrorText(added);
         return false;
     }
+    if (frame->pts != AV_NOPTS_VALUE) {
+        const int64_t end = frame->pts + std::max<int64_t>(0, durationUs);
+        end_ = end_ == AV_NOPTS_VALUE ? end : std::max(end_, end);
+    }
     return true;
 }
 
@@ -104,7 +116,7 @@ bool FilterChain::End(std::string& why) {
     if (!graph_) {
         return true;
     }
-    const int ended = av_buffersrc_add_frame(source_, nullptr);
+    const int ended = Close();
     if (ended < 0) {
         why = "cannot end the filters: " + ErrorText(ended);
         return false;

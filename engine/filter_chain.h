@@ -18,9 +18,9 @@ public:
     virtual ~FilterChain() = default;
 
     /// Feeds a decoded frame, timestamps in microseconds of the joined
-    /// timeline. False (with why) when the graph cannot be made or refuses
-    /// the frame.
-    bool Push(AVFrame* frame, std::string& why);
+    /// timeline, that lasts durationUs. False (with why) when the graph
+    /// cannot be made or refuses the frame.
+    bool Push(AVFrame* frame, int64_t durationUs, std::string& why);
     /// Tells the graph that no more frames come.
     bool End(std::string& why);
     /// A frame for the encoder: 0, AVERROR(EAGAIN) when more input is
@@ -48,6 +48,8 @@ protected:
 
 private:
     bool Drain(std::string& why);
+    /// Ends the graph's input where the last frame ended.
+    int Close();
 
     FilterGraphPtr graph_;
     AVFilterContext* source_ = nullptr;
@@ -55,6 +57,7 @@ private:
     AVFilterContext* last_ = nullptr;
     std::deque<FramePtr> pending_;
     bool ended_ = false;
+    int64_t end_ = AV_NOPTS_VALUE; ///< where the last frame pushed ends
 };
 
 /// "num/den"

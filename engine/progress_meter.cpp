@@ -72,6 +72,8 @@ double ProgressMeter::SmoothRemaining(double previous, double step, double progr
 
 void ProgressMeter::Update(double fraction, const ProgressCounters& counters, bool force) {
     const Clock::time_point now = Clock::now();
+    // A new file is always told: the library closes the one before.
+    force = force || counters.fileNum > fileNum_;
     if (!force && sentOnce_ && now - lastSent_ < kInterval) {
         return;
     }

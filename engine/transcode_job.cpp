@@ -133,6 +133,13 @@ nvt::Result Job::Run(std::string& text) {
     std::string why;
     ProgressMeter progress(reply_, static_cast<unsigned>(request_.inputFiles.size()), 0.0);
     if (!request_.inputFiles.empty()) {
+        // Opening and planning may take a while (a long list of files): the
+        // application hears of the job at once, with the stages the request
+        // asks for.
+        const nvt::CustomPresetData& preset = request_.CustomPresetData;
+        const bool twoPass = preset.enableVideo2passEncoding ||
+                             (preset.prio == nvt::prioFilesize && preset.fileSizeLimit != 0);
+        progress.Plan(twoPass ? std::vector<double>{0.5, 0.5} : std::vector<double>{1.0});
         ProgressCounters start;
         start.file = request_.inputFiles.front();
         progress.Update(0.0, start, true);

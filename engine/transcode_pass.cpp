@@ -48,6 +48,15 @@ struct SubtitleOut {
     int stream = -1;
 };
 
+// How long a decoded frame lasts, in its stream's time base.
+int64_t FrameDuration(const AVFrame* frame) {
+#if LIBAVUTIL_VERSION_MAJOR >= 58
+    return frame->duration;
+#else
+    return frame->pkt_duration;
+#endif
+}
+
 // The slot of an ordinal in a lane's list, added when new.
 int SlotOf(std::vector<int>& list, int ordinal) {
     for (size_t i = 0; i < list.size(); ++i) {
@@ -108,6 +117,7 @@ private:
     bool trickOn_ = false;
     DecoderSlot videoDecoder_;
     int64_t lastVideoPts_ = AV_NOPTS_VALUE;
+    int64_t frameDurationUs_ = 0; ///< of the frame in work
     std::vector<AudioOut> audio_;
     std::vector<SubtitleOut> subtitles_;
     nvt::Result failure_ = nvt::ENG_ERR; ///< the code of a failed step
@@ -330,6 +340,8 @@ bool Pass::Receive(DecoderSlot& slot, InputLane& lane, const AVStream* input,
         }
         ++slot.frames;
         frame_->pts = lane.ToJoined(frame_->best_effort_timestamp, input->time_base);
+        frameDurationUs_ =
+            av_rescale_q(FrameDuration(frame_.get()), input->time_base, AV_TIME_BASE_Q);
         const bool used = use(frame_.get());
         av_frame_unref(frame_.get());
         if (!used) {
@@ -366,11 +378,14 @@ bool Pass::Picture(AVFrame* frame, std::string& why) {
                 : lastVideoPts_ + av_rescale_q(1, av_inv_q(plan_.video.frameRate), AV_TIME_BASE_Q);
     }
     lastVideoPts_ = frame->pts;
+    const int64_t duration = frameDurationUs_ > 0
+                                 ? frameDurationUs_
+                                 : av_rescale_q(1, av_inv_q(plan_.video.frameRate), AV_TIME_BASE_Q);
     for (VideoOut* out : {&main_, &trick_}) {
         if (!out->chain) {
             continue;
         }
-        if (!out->chain->Push(frame, why) || !DrainVideo(*out, why)) {
+        if (!out->chain->Push(frame, duration, why) || !DrainVideo(*out, why)) {
             return false;
         }
     }
@@ -422,7 +437,7 @@ bool Pass::DecodeAudio(AudioOut& out, const AVPacket* packet, std::string& why) 
     }
     avcodec_send_packet(out.decoder.context.get(), packet);
     return Receive(out.decoder, lane, input, [&](AVFrame* frame) {
-        return out.chain->Push(frame, why) && DrainAudio(out, why);
+        return out.chain->Push(frame, frameDurationUs_, why) && DrainAudio(out, why);
     });
 }
 
