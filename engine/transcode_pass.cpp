@@ -618,6 +618,9 @@ nvt::Result Pass::Run(PassFigures& figures, std::string& why) {
         result = OpenOutputs(why);
     }
     if (result == nvt::SUCCESS) {
+        LogLine(Severity::Info, "pass %u: writing %s at %lld bit/s", setup_.stage + 1,
+                setup_.outputPath.empty() ? "statistics" : setup_.outputPath.c_str(),
+                static_cast<long long>(setup_.videoBitrate));
         progress_.BeginStage(setup_.stage, setup_.stageId);
         Report(true);
         result = Loop(why);

@@ -33,12 +33,15 @@ std::string Quoted(const std::string& path) {
 } // namespace
 
 nvtl::RefCountedPtr<nvt::ISourceMedia> Analysed(const std::string& corpusName) {
+    return AnalysedPath(CorpusFile(corpusName));
+}
+
+nvtl::RefCountedPtr<nvt::ISourceMedia> AnalysedPath(const std::string& path) {
     nvt::CNorvTranscoderLogic logic;
     logic.InitTranscodeEngine(nvt::W(RealEngine().c_str()), nvt::SLoggerParam(), nullptr,
                               nvt::WideString());
     std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>> sources;
     int32_t width = 0, height = 0;
-    const std::string path = CorpusFile(corpusName);
     EXPECT_EQ(
         logic.CreateMediaSource(nvt::W(path.c_str()), &width, &height, nvt::WideString(), sources),
         nvt::SUCCESS)

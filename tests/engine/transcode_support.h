@@ -13,7 +13,9 @@
 
 namespace norv_test {
 
-/// A corpus file analysed by the real engine (its first source).
+/// A file analysed by the real engine (its first source).
+nvtl::RefCountedPtr<nvt::ISourceMedia> AnalysedPath(const std::string& path);
+/// A corpus file analysed by the real engine.
 nvtl::RefCountedPtr<nvt::ISourceMedia> Analysed(const std::string& corpusName);
 
 /// Output settings of a profile, as an application starts from.
