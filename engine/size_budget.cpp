@@ -33,8 +33,8 @@ constexpr double kEncodedAudioPackets = 48000.0 / 1024.0;
 constexpr double kCopiedAudioPackets = 48000.0 / 1536.0;
 // A copied track whose bitrate is unknown is taken as this (bits per second).
 constexpr double kUnknownAudioBitrate = 192000.0;
-// The lowest video bitrate worth encoding, bits per second.
-constexpr int64_t kFloorBitrate = 16000;
+// The lowest video bitrate of any profile, bits per second.
+constexpr int64_t kFloorBitrate = 1000;
 
 double AudioBytes(const AudioPlan& a, double seconds) {
     const double bitrate =

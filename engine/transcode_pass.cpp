@@ -290,6 +290,13 @@ nvt::Result Pass::OpenOutputs(std::string& why) {
 }
 
 bool Pass::Write(AVPacket* packet, int stream, AVRational timeBase, std::string& why) {
+    // Encoders hand out many packets at their end: the token is heard there
+    // too.
+    if (stop_.StopRequested()) {
+        why = "stopped";
+        failure_ = nvt::Aborted;
+        return false;
+    }
     if (!muxer_->Write(packet, stream, timeBase, why)) {
         failure_ = nvt::ENG_WRITING_ERROR;
         return false;

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# The speed and memory of a transcode through the library and NorvEngine,
+# beside the ffmpeg program doing the identical encode on the same machine
+# in the same run: a 30 s 1080p H.264 + AAC clip to NP_NorvPlusHD
+# (Matroska, libx264 at the engine's preset, the previewed picture and
+# bitrates). Each is run three times, alternately; the medians of wall time
+# and peak memory (the largest process of each run) are compared.
+#
+# usage: bench/transcode_speed.sh [BUILD_DIR]   (default build/bench)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build="${1:-build/bench}"
+norv="$build/tools/norv"
+engine="$build/engine/NorvEngine"
+[ -x "$norv" ] && [ -x "$engine" ] || {
+    echo "build norv and NorvEngine in $build first (scripts/run-bench does)" >&2
+    exit 2
+}
+work="$build/bench-media"
+mkdir -p "$work"
+clip="$work/speed-1080p.mp4"
+if [ ! -f "$clip" ]; then
+    ffmpeg -nostdin -loglevel error -y \
+        -f lavfi -i testsrc2=size=1920x1080:rate=30:duration=30 \
+        -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=30" \
+        -vf noise=alls=12:allf=t -c:v libx264 -preset veryfast -crf 20 \
+        -c:a aac -b:a 192k -shortest "$clip"
+fi
+
+# The preview's figures, which the engine encodes at.
+preview="$("$norv" --engine "$engine" --json preview -p NP_NorvPlusHD "$clip")"
+field() { sed -n "s/.*\"$1\":\\[\\{0,1\\}\\([0-9]*\\).*/\\1/p" <<<"$preview"; }
+width="$(field width)"
+height="$(field height)"
+video_kbps="$(field video_kbps)"
+audio_kbps="$(field audio_kbps)"
+video_bps=$((video_kbps * 1024))
+echo "NP_NorvPlusHD: ${width}x${height}, video ${video_kbps} kbps, audio ${audio_kbps} kbps"
+
+# One run: "seconds kilobytes" of the command.
+measure() {
+    /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>&1
+    cat "$work/time.txt"
+}
+run_norv() {
+    measure "$norv" --engine "$engine" transcode -p NP_NorvPlusHD -a 0 -y \
+        -o "$work/speed-norv.mkv" "$clip"
+}
+run_ffmpeg() {
+    # As the engine does: x264 medium, its bitrate with 1.5x peak over a 2 s
+    # buffer, a keyframe at least every 10 s, the source's frame rate.
+    measure ffmpeg -nostdin -y -i "$clip" -map 0:v:0 -map 0:a:0 \
+        -vf "fps=30,scale=${width}:${height}:flags=bicubic,setsar=1,format=yuv420p" \
+        -c:v libx264 -preset medium -b:v "$video_bps" -maxrate $((video_bps * 3 / 2)) \
+        -bufsize $((video_bps * 2)) -g 300 \
+        -c:a aac -b:a "${audio_kbps}k" -f matroska "$work/speed-ffmpeg.mkv"
+}
+
+norv_runs=()
+ffmpeg_runs=()
+for i in 1 2 3; do
+    norv_runs+=("$(run_norv)")
+    ffmpeg_runs+=("$(run_ffmpeg)")
+    echo "run $i: norv ${norv_runs[-1]}   ffmpeg ${ffmpeg_runs[-1]}   (seconds, KiB)"
+done
+median() { printf '%s\n' "$@" | sort -g | sed -n 2p; }
+column() { local c="$1"; shift; for r in "$@"; do cut -d' ' -f"$c" <<<"$r"; done; }
+nt="$(median $(column 1 "${norv_runs[@]}"))"
+nm="$(median $(column 2 "${norv_runs[@]}"))"
+ft="$(median $(column 1 "${ffmpeg_runs[@]}"))"
+fm="$(median $(column 2 "${ffmpeg_runs[@]}"))"
+printf '\n%-22s %12s %16s\n' "median of 3" "wall time s" "peak memory MiB"
+printf '%-22s %12.2f %16.1f\n' "library + NorvEngine" "$nt" "$(awk "BEGIN{print $nm/1024}")"
+printf '%-22s %12.2f %16.1f\n' "ffmpeg program" "$ft" "$(awk "BEGIN{print $fm/1024}")"
+printf '%-22s %12.3f %16.3f   (goals: 1.05 and 1.1)\n' "ratio" \
+    "$(awk "BEGIN{print $nt/$ft}")" "$(awk "BEGIN{print $nm/$fm}")"
+printf 'output sizes: norv %s bytes, ffmpeg %s bytes\n' \
+    "$(stat -c %s "$work/speed-norv.mkv")" "$(stat -c %s "$work/speed-ffmpeg.mkv")"
