@@ -9,15 +9,8 @@
 # usage: bench/transcode_speed.sh [BUILD_DIR]   (default build/bench)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${1:-build/bench}"
-norv="$build/tools/norv"
-engine="$build/engine/NorvEngine"
-[ -x "$norv" ] && [ -x "$engine" ] || {
-    echo "build norv and NorvEngine in $build first (scripts/run-bench does)" >&2
-    exit 2
-}
-work="$build/bench-media"
-mkdir -p "$work"
+# shellcheck source=bench/media_bench_setup.sh
+source bench/media_bench_setup.sh
 clip="$work/speed-1080p.mp4"
 if [ ! -f "$clip" ]; then
     ffmpeg -nostdin -loglevel error -y \

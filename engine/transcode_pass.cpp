@@ -89,9 +89,16 @@ private:
     bool Write(AVPacket* packet, int stream, AVRational timeBase, std::string& why);
     bool Receive(DecoderSlot& slot, InputLane& lane, const AVStream* input,
                  const std::function<bool(AVFrame*)>& use);
+    bool Decode(DecoderSlot& slot, InputLane& lane, const AVStream* input, const AVPacket* packet,
+                const std::function<bool(AVFrame*)>& use, std::string& why);
     bool DecodeVideo(const AVPacket* packet, std::string& why);
     bool Picture(AVFrame* frame, std::string& why);
     bool DrainVideo(VideoOut& out, std::string& why);
+    /// Hands every frame the chain has ready (noted first) to the encoder
+    /// and its packets to sink; at the chain's end the encoder is flushed.
+    bool Drain(FilterChain& chain, AVCodecContext* encoder,
+               const std::function<bool(AVPacket*)>& sink,
+               const std::function<void(AVFrame*)>& note, std::string& why);
     bool DecodeAudio(AudioOut& out, const AVPacket* packet, std::string& why);
     bool DrainAudio(AudioOut& out, std::string& why);
     bool OpenDecoderFor(DecoderSlot& slot, InputLane& lane, const AVStream* stream,
@@ -357,24 +364,30 @@ bool Pass::Receive(DecoderSlot& slot, InputLane& lane, const AVStream* input,
     }
 }
 
-bool Pass::DecodeVideo(const AVPacket* packet, std::string& why) {
-    InputLane& lane = *lanes_[0];
-    const AVStream* input = lane.Stream(StreamRole::Video, 0);
+bool Pass::Decode(DecoderSlot& slot, InputLane& lane, const AVStream* input, const AVPacket* packet,
+                  const std::function<bool(AVFrame*)>& use, std::string& why) {
     if (input == nullptr) {
         return true;
     }
-    if (packet != nullptr && !OpenDecoderFor(videoDecoder_, lane, input, why)) {
+    if (packet != nullptr && !OpenDecoderFor(slot, lane, input, why)) {
         return false;
     }
-    if (!videoDecoder_.context) {
+    if (!slot.context) {
         return true;
     }
     if (packet != nullptr) {
-        ++videoDecoder_.packets;
+        ++slot.packets;
     }
     // A packet the decoder refuses is skipped.
-    avcodec_send_packet(videoDecoder_.context.get(), packet);
-    return Receive(videoDecoder_, lane, input, [&](AVFrame* frame) { return Picture(frame, why); });
+    avcodec_send_packet(slot.context.get(), packet);
+    return Receive(slot, lane, input, use);
+}
+
+bool Pass::DecodeVideo(const AVPacket* packet, std::string& why) {
+    InputLane& lane = *lanes_[0];
+    return Decode(
+        videoDecoder_, lane, lane.Stream(StreamRole::Video, 0), packet,
+        [&](AVFrame* frame) { return Picture(frame, why); }, why);
 }
 
 bool Pass::Picture(AVFrame* frame, std::string& why) {
@@ -401,28 +414,39 @@ bool Pass::Picture(AVFrame* frame, std::string& why) {
 
 bool Pass::DrainVideo(VideoOut& out, std::string& why) {
     const bool first = setup_.videoPass == EncodePass::First && &out == &main_;
-    const auto sink = [&](AVPacket* packet) {
-        if (first && setup_.statsOut != nullptr && out.encoder->stats_out != nullptr) {
-            *setup_.statsOut += out.encoder->stats_out;
-        }
-        return Write(packet, out.stream, out.encoder->time_base, why);
-    };
+    return Drain(
+        *out.chain, out.encoder.get(),
+        [&](AVPacket* packet) {
+            if (first && setup_.statsOut != nullptr && out.encoder->stats_out != nullptr) {
+                *setup_.statsOut += out.encoder->stats_out;
+            }
+            return Write(packet, out.stream, out.encoder->time_base, why);
+        },
+        [&](AVFrame* frame) {
+            // Keyframes are the encoder's choice, not the source's.
+            frame->pict_type = AV_PICTURE_TYPE_NONE;
+            ++out.frames;
+        },
+        why);
+}
+
+bool Pass::Drain(FilterChain& chain, AVCodecContext* encoder,
+                 const std::function<bool(AVPacket*)>& sink,
+                 const std::function<void(AVFrame*)>& note, std::string& why) {
     for (;;) {
-        const int pulled = out.chain->Pull(filtered_.get());
+        const int pulled = chain.Pull(filtered_.get());
         if (pulled == AVERROR(EAGAIN)) {
             return true;
         }
         if (pulled == AVERROR_EOF) {
-            return Encode(out.encoder.get(), nullptr, sink, why);
+            return Encode(encoder, nullptr, sink, why);
         }
         if (pulled < 0) {
-            why = "the picture's filters failed: " + ErrorText(pulled);
+            why = "the filters failed: " + ErrorText(pulled);
             return false;
         }
-        // Keyframes are the encoder's choice, not the source's.
-        filtered_->pict_type = AV_PICTURE_TYPE_NONE;
-        ++out.frames;
-        const bool encoded = Encode(out.encoder.get(), filtered_.get(), sink, why);
+        note(filtered_.get());
+        const bool encoded = Encode(encoder, filtered_.get(), sink, why);
         av_frame_unref(filtered_.get());
         if (!encoded) {
             return false;
@@ -432,45 +456,19 @@ bool Pass::DrainVideo(VideoOut& out, std::string& why) {
 
 bool Pass::DecodeAudio(AudioOut& out, const AVPacket* packet, std::string& why) {
     InputLane& lane = *lanes_[out.lane];
-    const AVStream* input = lane.Stream(StreamRole::Audio, out.slot);
-    if (input == nullptr) {
-        return true;
-    }
-    if (packet != nullptr && !OpenDecoderFor(out.decoder, lane, input, why)) {
-        return false;
-    }
-    if (!out.decoder.context) {
-        return true;
-    }
-    avcodec_send_packet(out.decoder.context.get(), packet);
-    return Receive(out.decoder, lane, input, [&](AVFrame* frame) {
-        return out.chain->Push(frame, frameDurationUs_, why) && DrainAudio(out, why);
-    });
+    return Decode(
+        out.decoder, lane, lane.Stream(StreamRole::Audio, out.slot), packet,
+        [&](AVFrame* frame) {
+            return out.chain->Push(frame, frameDurationUs_, why) && DrainAudio(out, why);
+        },
+        why);
 }
 
 bool Pass::DrainAudio(AudioOut& out, std::string& why) {
-    const auto sink = [&](AVPacket* packet) {
-        return Write(packet, out.stream, out.encoder->time_base, why);
-    };
-    for (;;) {
-        const int pulled = out.chain->Pull(filtered_.get());
-        if (pulled == AVERROR(EAGAIN)) {
-            return true;
-        }
-        if (pulled == AVERROR_EOF) {
-            return Encode(out.encoder.get(), nullptr, sink, why);
-        }
-        if (pulled < 0) {
-            why = "the sound's filters failed: " + ErrorText(pulled);
-            return false;
-        }
-        out.samples += static_cast<uint64_t>(filtered_->nb_samples);
-        const bool encoded = Encode(out.encoder.get(), filtered_.get(), sink, why);
-        av_frame_unref(filtered_.get());
-        if (!encoded) {
-            return false;
-        }
-    }
+    return Drain(
+        *out.chain, out.encoder.get(),
+        [&](AVPacket* packet) { return Write(packet, out.stream, out.encoder->time_base, why); },
+        [&](AVFrame* frame) { out.samples += static_cast<uint64_t>(frame->nb_samples); }, why);
 }
 
 bool Pass::OnPacket(size_t l, std::string& why) {

@@ -165,6 +165,11 @@ double PictureStat(const std::string& path, double seconds, const std::string& c
     return at == std::string::npos ? -1.0 : std::atof(text.c_str() + at + key.size() + 1);
 }
 
+std::string VideoHash(const std::string& path) {
+    return Output("ffmpeg -nostdin -v error -i " + Quoted(path) +
+                  " -map 0:v:0 -c copy -f streamhash -hash md5 -");
+}
+
 std::string SubtitleText(const std::string& path) {
     return Output("ffmpeg -nostdin -v error -i " + Quoted(path) + " -map 0:s:0 -f srt -");
 }

@@ -61,6 +61,9 @@ std::vector<nlohmann::json> Streams(const nlohmann::json& probe, const char* kin
 double PictureStat(const std::string& path, double seconds, const std::string& crop,
                    const char* stat);
 
+/// A hash of the packets of the first video stream.
+std::string VideoHash(const std::string& path);
+
 /// The text of the first subtitle stream, as SubRip.
 std::string SubtitleText(const std::string& path);
 

@@ -37,6 +37,7 @@ TEST(RealEngineTranscode, EachFamilyWritesItsContainerAndCodecsAtThePreviewedPic
         const char* video;
         const char* audio;
         bool twoPass;
+        bool videoPassthrough = false;
     };
     const Row rows[] = {
         {NP_Mobile, "avi", "mpeg4", "mp3", false},
@@ -44,6 +45,8 @@ TEST(RealEngineTranscode, EachFamilyWritesItsContainerAndCodecsAtThePreviewedPic
         {NP_NorvPlusHD, "matroska,webm", "h264", "aac", false},
         {NP_iPhoneMP4H264, "mov,mp4,m4a,3gp,3g2,mj2", "h264", "aac", true},
         {NP_HEVC720, "matroska,webm", "hevc", "aac", false},
+        // The source's H.264 fits the profile: copied as it is.
+        {NP_NorvPlusHD, "matroska,webm", "h264", "aac", false, true},
     };
     // 240x180 with 4:3 pixels at 29.97 frames per second, AAC, 2 s.
     const SourceRef source = norv_test::Analysed("h264_aac.mp4");
@@ -54,6 +57,7 @@ TEST(RealEngineTranscode, EachFamilyWritesItsContainerAndCodecsAtThePreviewedPic
         auto settings = norv_test::SettingsFor(row.profile);
         settings->SetAudioTracks({0});
         settings->SetVideo2Pass(row.twoPass);
+        settings->SetVideoPassthrough(row.videoPassthrough);
         norv_test::Run run = norv_test::Prepare({source}, *settings);
         const norv_test::Preview preview = norv_test::PreviewOf(*run.session);
         const std::string output = dir.file("out.file");
@@ -66,8 +70,14 @@ TEST(RealEngineTranscode, EachFamilyWritesItsContainerAndCodecsAtThePreviewedPic
         EXPECT_EQ(CodecsOf(probe, "audio"), row.audio);
         const auto video = norv_test::Streams(probe, "video");
         ASSERT_EQ(video.size(), 1u);
-        EXPECT_EQ(video[0].value("width", 0), static_cast<int>(preview.width));
-        EXPECT_EQ(video[0].value("height", 0), static_cast<int>(preview.height));
+        if (row.videoPassthrough) {
+            const std::string hash = norv_test::VideoHash(output);
+            EXPECT_FALSE(hash.empty());
+            EXPECT_EQ(hash, norv_test::VideoHash(norv_test::CorpusFile("h264_aac.mp4")));
+        } else {
+            EXPECT_EQ(video[0].value("width", 0), static_cast<int>(preview.width));
+            EXPECT_EQ(video[0].value("height", 0), static_cast<int>(preview.height));
+        }
         EXPECT_NEAR(Duration(probe), 2.0, 1.0 / 29.97 + 0.03);
         // Progress came for the source, never went back, and the run ended
         // with the completion of the source.
