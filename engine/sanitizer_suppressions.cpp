@@ -23,3 +23,14 @@ extern "C" __attribute__((visibility("default"), used)) const char* __asan_defau
     return "fast_unwind_on_malloc=0:malloc_context_size=16";
 }
 #endif
+
+#if defined(__SANITIZE_THREAD__)
+// FFmpeg and the codec libraries are not built for the sanitizer: their
+// threads hand frames and buffers to each other with atomics the sanitizer
+// does not see, so what they allocate on one thread and free on another
+// looks like a race. Calls they make into the runtime (allocation, locks)
+// are left out; every access of the engine's own code is still checked.
+extern "C" __attribute__((visibility("default"), used)) const char* __tsan_default_options() {
+    return "ignore_noninstrumented_modules=1";
+}
+#endif
