@@ -70,11 +70,14 @@ double ProgressMeter::SmoothRemaining(double previous, double step, double progr
     return std::max(0.0, counted + share * (measured - counted));
 }
 
+bool ProgressMeter::Due(unsigned fileNum) const {
+    // A new file is always told: the library closes the one before.
+    return !sentOnce_ || fileNum > fileNum_ || Clock::now() - lastSent_ >= kInterval;
+}
+
 void ProgressMeter::Update(double fraction, const ProgressCounters& counters, bool force) {
     const Clock::time_point now = Clock::now();
-    // A new file is always told: the library closes the one before.
-    force = force || counters.fileNum > fileNum_;
-    if (!force && sentOnce_ && now - lastSent_ < kInterval) {
+    if (!force && !Due(counters.fileNum)) {
         return;
     }
     double before = 0.0;

@@ -47,6 +47,9 @@ public:
     void Plan(const std::vector<double>& shares);
     /// Starts stage index (0-based) of the plan.
     void BeginStage(unsigned index, StageId id);
+    /// True when Update would send a record now (about four times a second,
+    /// or when a later file is in work).
+    bool Due(unsigned fileNum) const;
     /// Reports the fraction (0..1) of the stage in work, at most about four
     /// times a second unless forced.
     void Update(double fraction, const ProgressCounters& counters, bool force = false);

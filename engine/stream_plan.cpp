@@ -67,7 +67,7 @@ AVRational OutputFrameRate(int profile, AVRational source) {
     }
     AVRational rate{1, 1};
     av_reduce(&rate.num, &rate.den, source.num, static_cast<int64_t>(source.den) * divisor,
-              1000000);
+              65535); // MPEG-4 Part 2 takes no finer time base
     return rate;
 }
 
