@@ -122,7 +122,7 @@ FileAnalysis AnalyseFile(const std::string& path, const ThumbnailRequest* thumbn
         }
     }
     const int64_t duration = InputDuration(format);
-    result.duration = std::max(1u, RoundedSeconds(duration));
+    result.duration = std::max(1u, CeilSeconds(duration));
 
     const double frameRate =
         video != nullptr

@@ -40,11 +40,11 @@ unsigned BitsPerSample(const AVCodecParameters* p) {
 
 } // namespace
 
-unsigned RoundedSeconds(int64_t duration) {
+unsigned CeilSeconds(int64_t duration) {
     if (duration <= 0) {
         return 0;
     }
-    return ToUnsigned((duration + AV_TIME_BASE / 2) / AV_TIME_BASE);
+    return ToUnsigned((duration + AV_TIME_BASE - 1) / AV_TIME_BASE);
 }
 
 int64_t InputDuration(const AVFormatContext* format) {

@@ -8,10 +8,8 @@
 
 namespace norv_engine {
 
-/// Whole seconds, rounded to the nearest, of a duration in FFmpeg's time
-/// base units: the preview's size estimate multiplies by it, so a file a few
-/// milliseconds past a whole second must not count a second more.
-unsigned RoundedSeconds(int64_t duration);
+/// Whole seconds, rounded up, of a duration in FFmpeg's time base units.
+unsigned CeilSeconds(int64_t duration);
 
 /// The input's duration in FFmpeg's time base units: the container's, else
 /// the longest stream's; 0 when unknown.

@@ -109,8 +109,8 @@ void CheckFile(ISourceMedia& source, const json& probe) {
     const json& format = probe["format"];
     uint64_t value = 0;
     source.GetDuration(&value);
-    // Whole seconds rounded to the nearest; any media lasts at least one.
-    const double seconds = std::max(1.0, std::floor(norv_test::Number(format, "duration") + 0.5));
+    // Whole seconds rounded up; any media lasts at least one.
+    const double seconds = std::max(1.0, std::ceil(norv_test::Number(format, "duration")));
     EXPECT_EQ(value, 1000 * static_cast<uint64_t>(seconds));
     source.GetFileSize(&value);
     EXPECT_EQ(value, static_cast<uint64_t>(norv_test::Number(format, "size")));
