@@ -98,9 +98,6 @@ void PrimeProcess(const std::function<void()>& exchange) {
 }
 
 void RunFaultRow(const FaultRow& row) {
-    if (!row.skipReason.empty()) {
-        GTEST_SKIP() << row.skipReason;
-    }
     const int descriptors = CountOpenDescriptors();
     const int threads = CountThreads();
     FaultRowContext context;

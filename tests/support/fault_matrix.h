@@ -8,7 +8,6 @@
 #include <functional>
 #include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "api/ref_counted_impl.h"
@@ -47,16 +46,10 @@ private:
 
 /// One row of a fault matrix: what is done, and what must come of it.
 struct FaultRow {
-    FaultRow(std::string rowName, std::string rowFault, std::string rowExpected,
-             std::function<void(FaultRowContext&)> rowRun, std::string rowSkipReason = {})
-        : name(std::move(rowName)), fault(std::move(rowFault)), expected(std::move(rowExpected)),
-          run(std::move(rowRun)), skipReason(std::move(rowSkipReason)) {}
-
     std::string name;
-    std::string fault;    ///< what goes wrong, for the table
-    std::string expected; ///< the Result or callbacks that must follow
-    std::function<void(FaultRowContext&)> run;
-    std::string skipReason; ///< non-empty: the row cannot run here (why)
+    std::string fault;                         ///< what goes wrong, for the table
+    std::string expected;                      ///< the Result or callbacks that must follow
+    std::function<void(FaultRowContext&)> run; ///< may skip the row (GTEST_SKIP)
 };
 
 /// Runs row.run, then waits (generously) until the process is back to what
