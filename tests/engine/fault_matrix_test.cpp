@@ -8,9 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
-#include <system_error>
 #include <thread>
 
 #include "corpus.h"
@@ -61,22 +59,8 @@ std::string ClipList(const norv_test::TempDir& dir, int count) {
     return path;
 }
 
-/// True once the engine runs (the launched process has become the engine)
-/// and has connected both of its pipes.
 bool Connected(uint32_t pid) {
-    std::error_code error;
-    const std::string exe =
-        std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error).string();
-    if (exe != norv_test::RealEngine()) {
-        return false;
-    }
-    int sockets = 0;
-    for (const auto& entry :
-         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
-        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
-        sockets += target.compare(0, 7, "socket:") == 0 ? 1 : 0;
-    }
-    return sockets >= 2;
+    return norv_test::ProgramConnected(pid, norv_test::RealEngine());
 }
 
 /// A transcode, started; a null session when it could not start.

@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <system_error>
 
 #include "support/raw_pipe_peer.h"
 
@@ -71,6 +73,20 @@ void SignalProcess(uint32_t pid, int signal) {
     if (pid != 0) {
         ::kill(static_cast<pid_t>(pid), signal);
     }
+}
+
+bool ProgramConnected(uint32_t pid, const std::string& program) {
+    std::error_code error;
+    const std::string proc = "/proc/" + std::to_string(pid);
+    if (std::filesystem::read_symlink(proc + "/exe", error).string() != program) {
+        return false;
+    }
+    int sockets = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(proc + "/fd", error)) {
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        sockets += target.compare(0, 7, "socket:") == 0 ? 1 : 0;
+    }
+    return sockets >= 2;
 }
 
 bool StartupSemaphoreLeft(uint32_t pid) {

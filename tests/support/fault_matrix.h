@@ -27,6 +27,11 @@ extern const int kSigKill;
 extern const int kSigStop;
 extern const int kSigCont;
 
+/// True once process pid runs program (it was launched and has become the
+/// program) and holds at least two connected sockets: an engine that has
+/// connected both of its pipes.
+bool ProgramConnected(uint32_t pid, const std::string& program);
+
 /// True while the start-up semaphore of the engine process pid exists.
 bool StartupSemaphoreLeft(uint32_t pid);
 
