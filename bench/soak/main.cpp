@@ -38,28 +38,15 @@ struct Figures {
     long rssKiB = 0;
 };
 
-long ResidentKiB() {
+// A number of /proc/self/status ("VmRSS:", "Threads:"); -1 when absent.
+long StatusField(const std::string& name) {
     std::ifstream in("/proc/self/status");
     std::string key;
     while (in >> key) {
-        if (key == "VmRSS:") {
-            long kib = 0;
-            in >> kib;
-            return kib;
-        }
-        in.ignore(1 << 16, '\n');
-    }
-    return -1;
-}
-
-int Threads() {
-    std::ifstream in("/proc/self/status");
-    std::string key;
-    while (in >> key) {
-        if (key == "Threads:") {
-            int n = 0;
-            in >> n;
-            return n;
+        if (key == name) {
+            long value = 0;
+            in >> value;
+            return value;
         }
         in.ignore(1 << 16, '\n');
     }
@@ -70,8 +57,8 @@ Figures Measure() {
     // What has just ended (engines being reaped, readers being joined)
     // settles first; the wait is for a condition, not a time.
     norv_test::WaitUntil([] { return norv_test::ChildProcesses().empty(); }, 10000);
-    return Figures{norv_test::CountOpenDescriptors(), Threads(), norv_test::ChildProcesses().size(),
-                   ResidentKiB()};
+    return Figures{norv_test::CountOpenDescriptors(), static_cast<int>(StatusField("Threads:")),
+                   norv_test::ChildProcesses().size(), StatusField("VmRSS:")};
 }
 
 class Soak {
@@ -189,7 +176,8 @@ private:
         const Analysis a = Analyse(dir_.file("long.ffconcat"));
         killer.join();
         if (a.result != nvt::ENG_ERR) {
-            std::fprintf(stderr, "soak: killed analysis ended with %d\n", static_cast<int>(a.result));
+            std::fprintf(stderr, "soak: killed analysis ended with %d\n",
+                         static_cast<int>(a.result));
         }
         Expect(a.result == nvt::ENG_ERR, "killed analysis");
     }

@@ -18,6 +18,7 @@
 #include "support/engine_session.h"
 #include "support/fault_matrix.h"
 #include "support/raw_pipe_peer.h"
+#include "support/session_run.h"
 #include "support/temp_dir.h"
 
 namespace nvt {
@@ -128,16 +129,6 @@ bool EngineTranscodes() {
                         "it transcodes";                                                           \
     }
 
-TranscodeState StateOf(ITranscodeSession& session) {
-    TranscodeState state = TS_Pending;
-    session.GetState(&state);
-    return state;
-}
-
-bool StateBecomes(ITranscodeSession& session, TranscodeState wanted) {
-    return norv_test::WaitUntil([&] { return StateOf(session) == wanted; });
-}
-
 // A running transcode of the long clip, at its first progress report.
 Run RunningTranscode(const norv_test::TempDir& dir) {
     Run run = StartTranscode(dir, LongClip());
@@ -199,7 +190,7 @@ std::vector<FaultRow> Rows() {
              Run run = RunningTranscode(dir);
              ASSERT_TRUE(run.session);
              norv_test::SignalProcess(context.WaitForEngine(), norv_test::kSigKill);
-             ASSERT_TRUE(StateBecomes(*run.session, TS_Failed));
+             ASSERT_TRUE(norv_test::WaitForState(*run.session, TS_Failed));
              EXPECT_EQ(run.callback->CountOf(CallbackEvent::Error), 1u);
              EXPECT_EQ(run.callback->Events().back().code, ENG_ERR);
          }},
@@ -213,9 +204,9 @@ std::vector<FaultRow> Rows() {
              const uint32_t pid = context.WaitForEngine();
              norv_test::SignalProcess(pid, norv_test::kSigStop);
              std::this_thread::sleep_for(std::chrono::milliseconds(500));
-             EXPECT_EQ(StateOf(*run.session), TS_Running);
+             EXPECT_EQ(norv_test::StateOf(*run.session), TS_Running);
              norv_test::SignalProcess(pid, norv_test::kSigCont);
-             ASSERT_TRUE(StateBecomes(*run.session, TS_Done));
+             ASSERT_TRUE(norv_test::WaitForState(*run.session, TS_Done));
              EXPECT_EQ(run.callback->CountOf(CallbackEvent::Complete), 1u);
          }},
         {"ReleasedPending", "session released before any run", "no callback",
@@ -230,7 +221,7 @@ std::vector<FaultRow> Rows() {
              Run run = StartTranscode(dir, norv_test::CorpusFile("h264_aac.mp4"));
              ASSERT_TRUE(run.session);
              const TranscodeState end = EngineTranscodes() ? TS_Done : TS_Failed;
-             ASSERT_TRUE(StateBecomes(*run.session, end));
+             ASSERT_TRUE(norv_test::WaitForState(*run.session, end));
              run.session.reset();
              EXPECT_EQ(run.callback->Events().size() -
                            run.callback->CountOf(CallbackEvent::Progress),
@@ -256,15 +247,8 @@ std::vector<FaultRow> Rows() {
              Run first = RunningTranscode(dir1);
              Run second = RunningTranscode(dir2);
              ASSERT_TRUE(first.session && second.session);
-             Result results[2] = {NOT_SET, NOT_SET};
-             std::thread a([&] { results[0] = first.session->Cancel(); });
-             std::thread b([&] { results[1] = second.session->Cancel(); });
-             a.join();
-             b.join();
-             EXPECT_EQ(results[0], SUCCESS);
-             EXPECT_EQ(results[1], SUCCESS);
-             EXPECT_EQ(first.callback->CountOf(CallbackEvent::Cancel), 1u);
-             EXPECT_EQ(second.callback->CountOf(CallbackEvent::Cancel), 1u);
+             norv_test::ExpectBothCancelAtOnce(*first.session, *first.callback, *second.session,
+                                               *second.callback);
          }},
     };
 }

@@ -14,6 +14,7 @@
 #include "support/engine_session.h"
 #include "support/fault_matrix.h"
 #include "support/recorded_requests.h"
+#include "support/session_run.h"
 #include "support/temp_dir.h"
 
 namespace nvt {
@@ -54,16 +55,6 @@ nvtl::RefCountedPtr<TranscodeSession> Prepared(std::initializer_list<std::string
     EXPECT_EQ(session->AddSource(sources.at(0).get()), SUCCESS);
     EXPECT_EQ(session->SetOutputSettings(settings.get()), SUCCESS);
     return session;
-}
-
-TranscodeState StateOf(ITranscodeSession& session) {
-    TranscodeState state = TS_Pending;
-    session.GetState(&state);
-    return state;
-}
-
-bool StateBecomes(ITranscodeSession& session, TranscodeState wanted) {
-    return norv_test::WaitUntil([&] { return StateOf(session) == wanted; });
 }
 
 const WideString kOutput = W("/out/matrix.mkv");
@@ -133,7 +124,7 @@ std::vector<FaultRow> Rows() {
              uint32_t pid = norv_test::ReadPidFile(pidFile);
              KillWhen(
                  context, [] { return true; }, pid);
-             ASSERT_TRUE(StateBecomes(*session, TS_Failed));
+             ASSERT_TRUE(norv_test::WaitForState(*session, TS_Failed));
              EXPECT_EQ(callback->CountOf(CallbackEvent::Error), 1u);
              EXPECT_EQ(callback->Events().back().code, ENG_ERR);
          }},
@@ -149,7 +140,7 @@ std::vector<FaultRow> Rows() {
              auto session = Prepared({"--progress=3", "--die-after-progress=1", "--die-mid-frame"});
              nvtl::RefCountedPtr<RecordingCallback> callback(new RecordingCallback());
              ASSERT_EQ(session->Start(kOutput, callback.get()), SUCCESS);
-             ASSERT_TRUE(StateBecomes(*session, TS_Failed));
+             ASSERT_TRUE(norv_test::WaitForState(*session, TS_Failed));
              EXPECT_EQ(callback->CountOf(CallbackEvent::Progress), 1u);
              EXPECT_EQ(callback->CountOf(CallbackEvent::Error), 1u);
              EXPECT_EQ(callback->Events().back().code, ENG_ERR);
@@ -166,10 +157,10 @@ std::vector<FaultRow> Rows() {
              context.AddEngine(pid);
              norv_test::SignalProcess(pid, norv_test::kSigStop);
              std::this_thread::sleep_for(std::chrono::milliseconds(500));
-             EXPECT_EQ(StateOf(*session), TS_Running);
+             EXPECT_EQ(norv_test::StateOf(*session), TS_Running);
              EXPECT_EQ(callback->CountOf(CallbackEvent::Complete), 0u);
              norv_test::SignalProcess(pid, norv_test::kSigCont);
-             ASSERT_TRUE(StateBecomes(*session, TS_Done));
+             ASSERT_TRUE(norv_test::WaitForState(*session, TS_Done));
              EXPECT_EQ(callback->CountOf(CallbackEvent::Complete), 1u);
              EXPECT_EQ(callback->CountOf(CallbackEvent::Error), 0u);
          }},
@@ -208,7 +199,7 @@ std::vector<FaultRow> Rows() {
              auto session = Prepared({"--progress=1", "--ignore-close"});
              nvtl::RefCountedPtr<RecordingCallback> callback(new RecordingCallback());
              ASSERT_EQ(session->Start(kOutput, callback.get()), SUCCESS);
-             ASSERT_TRUE(StateBecomes(*session, TS_Done));
+             ASSERT_TRUE(norv_test::WaitForState(*session, TS_Done));
              session.reset();
              EXPECT_EQ(callback->CountOf(CallbackEvent::Complete), 1u);
              EXPECT_EQ(callback->CountOf(CallbackEvent::Cancel), 0u);
@@ -219,7 +210,7 @@ std::vector<FaultRow> Rows() {
              auto session = Prepared({"--progress=1", "--result=2"});
              nvtl::RefCountedPtr<RecordingCallback> callback(new RecordingCallback());
              ASSERT_EQ(session->Start(kOutput, callback.get()), SUCCESS);
-             ASSERT_TRUE(StateBecomes(*session, TS_Failed));
+             ASSERT_TRUE(norv_test::WaitForState(*session, TS_Failed));
              session.reset();
              EXPECT_EQ(callback->CountOf(CallbackEvent::Error), 1u);
              EXPECT_EQ(callback->CountOf(CallbackEvent::Cancel), 0u);
@@ -230,7 +221,7 @@ std::vector<FaultRow> Rows() {
              auto session = Prepared({"--progress=1", "--wait-cancel"});
              auto callback = StartAndAwaitProgress(*session);
              EXPECT_EQ(session->Cancel(), SUCCESS);
-             EXPECT_EQ(StateOf(*session), TS_Pending);
+             EXPECT_EQ(norv_test::StateOf(*session), TS_Pending);
              session.reset();
              EXPECT_EQ(callback->CountOf(CallbackEvent::Cancel), 1u);
          }},
@@ -241,15 +232,7 @@ std::vector<FaultRow> Rows() {
              auto second = Prepared({"--progress=1", "--wait-cancel"});
              auto firstCallback = StartAndAwaitProgress(*first);
              auto secondCallback = StartAndAwaitProgress(*second);
-             Result results[2] = {NOT_SET, NOT_SET};
-             std::thread a([&] { results[0] = first->Cancel(); });
-             std::thread b([&] { results[1] = second->Cancel(); });
-             a.join();
-             b.join();
-             EXPECT_EQ(results[0], SUCCESS);
-             EXPECT_EQ(results[1], SUCCESS);
-             EXPECT_EQ(firstCallback->CountOf(CallbackEvent::Cancel), 1u);
-             EXPECT_EQ(secondCallback->CountOf(CallbackEvent::Cancel), 1u);
+             norv_test::ExpectBothCancelAtOnce(*first, *firstCallback, *second, *secondCallback);
          }},
     };
 }

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <system_error>
+#include <thread>
 
 #include "support/raw_pipe_peer.h"
 
@@ -106,6 +107,19 @@ uint32_t FaultRowContext::WaitForEngine() {
         engines_.insert(pid);
     }
     return pid;
+}
+
+void ExpectBothCancelAtOnce(nvt::ITranscodeSession& first, RecordingCallback& firstCallback,
+                            nvt::ITranscodeSession& second, RecordingCallback& secondCallback) {
+    nvt::Result results[2] = {nvt::NOT_SET, nvt::NOT_SET};
+    std::thread a([&] { results[0] = first.Cancel(); });
+    std::thread b([&] { results[1] = second.Cancel(); });
+    a.join();
+    b.join();
+    EXPECT_EQ(results[0], nvt::SUCCESS);
+    EXPECT_EQ(results[1], nvt::SUCCESS);
+    EXPECT_EQ(firstCallback.CountOf(CallbackEvent::Cancel), 1u);
+    EXPECT_EQ(secondCallback.CountOf(CallbackEvent::Cancel), 1u);
 }
 
 void PrimeProcess(const std::function<void()>& exchange) {

@@ -57,6 +57,11 @@ struct FaultRow {
     std::function<void(FaultRowContext&)> run; ///< may skip the row (GTEST_SKIP)
 };
 
+/// Cancels two running sessions from two threads at the same moment and
+/// checks that both cancels succeed and each callback hears OnCancel once.
+void ExpectBothCancelAtOnce(nvt::ITranscodeSession& first, RecordingCallback& firstCallback,
+                            nvt::ITranscodeSession& second, RecordingCallback& secondCallback);
+
 /// Runs row.run, then waits (generously) until the process is back to what
 /// it had before the row: no more descriptors or threads, no child process
 /// (running or zombie), and no start-up semaphore of the row's engines.
