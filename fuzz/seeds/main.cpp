@@ -122,12 +122,16 @@ int main(int argc, char** argv) {
         const std::string frame =
             Frame("NorvEngine", std::string(nvds::kResponseTopicPrefix) + "struct TBS::" + name,
                   texts[i]);
-        Write(out / "frame_receiver", name, frame);
+        for (const char* target : {"frame_receiver", "frame_channel"}) {
+            Write(out / target, name, frame);
+        }
         replies += frame;
     }
-    Write(out / "frame_receiver", "replies", replies);
-    Write(out / "frame_receiver", "exit",
-          Frame("NorvEngine", std::string(nvds::kResponseTopicPrefix) + "exit", std::string()));
+    for (const char* target : {"frame_receiver", "frame_channel"}) {
+        Write(out / target, "replies", replies);
+        Write(out / target, "exit",
+              Frame("NorvEngine", std::string(nvds::kResponseTopicPrefix) + "exit", std::string()));
+    }
 
     Write(out / "preset_load", "sample.preset", nvt::TextToStored(texts[9]));
     Write(out / "preset_load", "default.preset",
