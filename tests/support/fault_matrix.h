@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -56,6 +57,11 @@ struct FaultRow {
     std::string expected;                      ///< the Result or callbacks that must follow
     std::function<void(FaultRowContext&)> run; ///< may skip the row (GTEST_SKIP)
 };
+
+/// Names a row in test listings (instead of its bytes).
+inline void PrintTo(const FaultRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 /// Cancels two running sessions from two threads at the same moment and
 /// checks that both cancels succeed and each callback hears OnCancel once.
