@@ -26,7 +26,12 @@ struct FormatContextCloser {
     void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
 };
 struct CodecContextFreer {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+    void operator()(AVCodecContext* c) const {
+        if (c != nullptr) {
+            av_freep(&c->stats_in); // the one field its user frees
+        }
+        avcodec_free_context(&c);
+    }
 };
 struct FrameFreer {
     void operator()(AVFrame* f) const { av_frame_free(&f); }

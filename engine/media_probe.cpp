@@ -80,6 +80,21 @@ nvt::Result OpenError(int code, const std::string& url, const StopToken& stop) {
 
 } // namespace
 
+int NthStreamIndex(const AVFormatContext* format, AVMediaType type, int n) {
+    int seen = 0;
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVStream* stream = format->streams[i];
+        if (stream->codecpar->codec_type != type ||
+            (type == AVMEDIA_TYPE_VIDEO && IsCoverArt(stream))) {
+            continue;
+        }
+        if (seen++ == n) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
 std::string FileUrl(const std::string& path) {
     return "file:" + path;
 }

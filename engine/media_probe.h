@@ -30,6 +30,10 @@ ProbedFile ProbeFile(const std::string& path, const StopToken& stop);
 /// protocol name.
 std::string FileUrl(const std::string& path);
 
+/// The index of the n-th stream of a kind (0-based; cover pictures are not
+/// video), or -1.
+int NthStreamIndex(const AVFormatContext* format, AVMediaType type, int n);
+
 /// True when the stream carries a picture stored as a cover, not video.
 inline bool IsCoverArt(const AVStream* stream) {
     return (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;

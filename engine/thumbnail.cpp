@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "decoder.h"
 #include "engine_log.h"
 #include "media_probe.h"
 
@@ -19,23 +20,6 @@ constexpr int kMaxFrames = 300;
 int QuarterTurns(int angle) {
     const int turns = static_cast<int>(std::lround(angle / 90.0)) % 4;
     return turns < 0 ? turns + 4 : turns;
-}
-
-CodecContextPtr OpenDecoder(const AVStream* stream) {
-    const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
-    if (codec == nullptr) {
-        return nullptr;
-    }
-    CodecContextPtr context(avcodec_alloc_context3(codec));
-    if (!context || avcodec_parameters_to_context(context.get(), stream->codecpar) < 0) {
-        return nullptr;
-    }
-    context->pkt_timebase = stream->time_base;
-    context->thread_count = 1;
-    if (avcodec_open2(context.get(), codec, nullptr) < 0) {
-        return nullptr;
-    }
-    return context;
 }
 
 // Moves every frame the decoder has ready into last; true once a frame at or
@@ -237,7 +221,8 @@ ThumbnailSize WriteThumbnail(AVFormatContext* format, int streamIndex, int angle
         return ThumbnailSize();
     }
     AVStream* stream = format->streams[streamIndex];
-    CodecContextPtr decoder = OpenDecoder(stream);
+    std::string why;
+    CodecContextPtr decoder = OpenDecoder(stream, 1, std::string(), why);
     if (!decoder) {
         LogLine(Severity::Warning, "cannot decode the video for a thumbnail");
         return ThumbnailSize();

@@ -1,26 +1,215 @@
 #include "transcode_job.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "engine_log.h"
+#include "norv/enum_names.h"
+#include "output_file.h"
+#include "progress_meter.h"
+#include "requests.h"
+#include "size_budget.h"
+#include "transcode_pass.h"
+#include "transcode_plan.h"
+
 namespace norv_engine {
 
-// Transcoding is not available yet: the request is answered at once, the
-// way the library expects every transcode to end, with the result that says
-// so. A cancel that arrived first makes it the cancelled result.
+namespace {
+
+// Tries of the last pass for an output that came out above its limit.
+constexpr int kLimitTries = 3;
+
+// The share of a two-pass job's work its first pass takes: x264 makes a
+// quick first pass of its own; the others work about as hard in both.
+double FirstPassShare(const char* encoder) {
+    if (std::strcmp(encoder, "libx264") == 0) {
+        return 0.3;
+    }
+    return std::strcmp(encoder, "libx265") == 0 ? 0.4 : 0.45;
+}
+
+bool KeepsOwnStatistics(const char* encoder) {
+    return std::strcmp(encoder, "libx264") == 0 || std::strcmp(encoder, "libx265") == 0;
+}
+
+TBS::TranscodeResponse Answer(nvt::Result result, const std::string& text) {
+    TBS::TranscodeResponse response;
+    response.resultID = static_cast<unsigned>(static_cast<int32_t>(result));
+    response.resultDescription = text;
+    return response;
+}
+
+class Job {
+public:
+    Job(const TBS::TranscodeRequest& request, const StopToken& stop, Replier& reply)
+        : request_(request), stop_(stop), reply_(reply) {}
+
+    nvt::Result Run(std::string& text);
+
+private:
+    nvt::Result Passes(ProgressMeter& progress, PassFigures& written, std::string& why);
+
+    const TBS::TranscodeRequest& request_;
+    const StopToken& stop_;
+    Replier& reply_;
+    TranscodePlan plan_;
+    OutputFile output_;
+};
+
+nvt::Result Job::Passes(ProgressMeter& progress, PassFigures& written, std::string& why) {
+    const bool twoPass = plan_.video.twoPass;
+    const char* encoder = plan_.recipe->videoEncoder;
+    if (twoPass) {
+        const double first = FirstPassShare(encoder);
+        progress.Plan({first, 1.0 - first});
+    } else {
+        progress.Plan({1.0});
+    }
+    OtherCosts costs = PredictCosts(plan_);
+    int64_t bitrate = VideoBitrate(plan_, costs);
+    std::string memoryStats; // FFmpeg's own encoder keeps them here
+    PassSetup last;
+    last.outputPath = output_.WorkPath();
+    last.stage = twoPass ? 1 : 0;
+    const bool copyOnly =
+        plan_.video.copy && std::all_of(plan_.audio.begin(), plan_.audio.end(),
+                                        [](const AudioPlan& a) { return a.copy; });
+    last.stageId = copyOnly ? kStageCopying : kStageEncoding;
+    if (twoPass) {
+        PassSetup first;
+        first.videoPass = EncodePass::First;
+        first.videoBitrate = bitrate;
+        first.complete = false;
+        first.stage = 0;
+        first.stageId = kStageAnalysisPass;
+        if (KeepsOwnStatistics(encoder)) {
+            first.statsPath = output_.ScratchPath("stats");
+        } else {
+            first.statsOut = &memoryStats;
+        }
+        PassFigures measured;
+        const nvt::Result result = RunPass(plan_, first, stop_, progress, measured, why);
+        if (result != nvt::SUCCESS) {
+            return result;
+        }
+        costs = MeasuredCosts(plan_, measured);
+        bitrate = VideoBitrate(plan_, costs);
+        last.videoPass = EncodePass::Second;
+        last.statsPath = first.statsPath;
+        last.statsIn = &memoryStats;
+    }
+    LogLine(Severity::Info,
+            "aiming at %llu bytes: video %lld bit/s, audio %llu, trick %llu, container %llu bytes "
+            "over %.2f s",
+            static_cast<unsigned long long>(TargetBytes(plan_, costs)),
+            static_cast<long long>(bitrate), static_cast<unsigned long long>(costs.audioBytes),
+            static_cast<unsigned long long>(costs.trickBytes),
+            static_cast<unsigned long long>(costs.containerBytes), costs.seconds);
+    for (int attempt = 1;; ++attempt) {
+        last.videoBitrate = bitrate;
+        written = PassFigures();
+        const nvt::Result result = RunPass(plan_, last, stop_, progress, written, why);
+        if (result != nvt::SUCCESS) {
+            return result;
+        }
+        const uint64_t limit = plan_.size.sizeLimit;
+        if (limit == 0 || written.size <= limit || plan_.video.copy) {
+            return nvt::SUCCESS;
+        }
+        if (attempt == kLimitTries) {
+            why = "the output stays above its size limit of " + std::to_string(limit) + " bytes";
+            return nvt::ENG_OUTOFRANGE_ERR;
+        }
+        bitrate = ReducedVideoBitrate(plan_, bitrate, written);
+        LogLine(Severity::Warning, "%llu bytes is above the limit of %llu; again at %lld bit/s",
+                static_cast<unsigned long long>(written.size),
+                static_cast<unsigned long long>(limit), static_cast<long long>(bitrate));
+        output_.DiscardWork();
+    }
+}
+
+nvt::Result Job::Run(std::string& text) {
+    std::string why;
+    ProgressMeter progress(reply_, static_cast<unsigned>(request_.inputFiles.size()), 0.0);
+    if (!request_.inputFiles.empty()) {
+        // Opening and planning may take a while (a long list of files): the
+        // application hears of the job at once, with the stages the request
+        // asks for.
+        const nvt::CustomPresetData& preset = request_.CustomPresetData;
+        const bool twoPass = preset.enableVideo2passEncoding ||
+                             (preset.prio == nvt::prioFilesize && preset.fileSizeLimit != 0);
+        progress.Plan(twoPass ? std::vector<double>{0.5, 0.5} : std::vector<double>{1.0});
+        ProgressCounters start;
+        start.file = request_.inputFiles.front();
+        progress.Update(0.0, start, true);
+    }
+    nvt::Result result = MakePlan(request_, stop_, plan_, why);
+    if (result == nvt::SUCCESS) {
+        result = output_.Prepare(plan_.output, plan_.tempDir, plan_.useTempDir, why);
+    }
+    if (result != nvt::SUCCESS) {
+        text = why;
+        return result;
+    }
+    progress.SetPrior(plan_.expectedSeconds * (plan_.video.twoPass ? 1.5 : 1.0));
+    PassFigures written;
+    result = Passes(progress, written, why);
+    if (result == nvt::SUCCESS) {
+        result = output_.Commit(why);
+    }
+    if (result != nvt::SUCCESS) {
+        text = why;
+        return result;
+    }
+    ProgressCounters end;
+    end.fileNum = static_cast<unsigned>(plan_.sourceCount);
+    end.file = plan_.files.back().path;
+    end.videoFrames = written.videoFrames;
+    end.bytesWritten = written.size;
+    progress.Finish(end);
+    char summary[256];
+    std::snprintf(summary, sizeof summary, "%llu bytes in %.2f s of output (preview: %llu bytes)",
+                  static_cast<unsigned long long>(written.size), written.seconds,
+                  static_cast<unsigned long long>(plan_.size.estimatedSize));
+    text = summary;
+    return nvt::SUCCESS;
+}
+
+} // namespace
+
+TBS::TranscodeResponse RunTranscode(const TBS::TranscodeRequest& request, const StopToken& stop,
+                                    Replier& reply) {
+    std::string text;
+    nvt::Result result = nvt::ENG_ERR;
+    {
+        Job job(request, stop, reply);
+        result = job.Run(text); // the job's files are gone once it is
+    }
+    if (stop.StopRequested()) {
+        return Answer(nvt::Aborted, "cancelled");
+    }
+    if (result != nvt::SUCCESS) {
+        LogLine(Severity::Error, "transcode to %s failed: %s (%s)", request.outputFile.c_str(),
+                nvt::EnumName<nvt::Result>(result), text.c_str());
+        return Answer(result, text);
+    }
+    LogLine(Severity::Info, "transcode to %s: %s", request.outputFile.c_str(), text.c_str());
+    return Answer(nvt::SUCCESS, text);
+}
+
 void HandleTranscode(const std::string& payload, const StopToken& stop, Replier& reply) {
     TBS::TranscodeRequest request;
     if (!ReadRequest(payload, reply, request)) {
         return;
     }
-    TBS::TranscodeResponse response;
-    if (stop.Cancelled()) {
-        response.resultID = static_cast<unsigned>(nvt::Aborted);
-        response.resultDescription = "cancelled";
-    } else {
-        response.resultID = static_cast<unsigned>(nvt::ENG_NOTIMPL_ERR);
-        response.resultDescription = "transcoding is not available in this engine";
+    LogLine(Severity::Info, "transcoding %zu source(s) to %s", request.inputFiles.size(),
+            request.outputFile.c_str());
+    const TBS::TranscodeResponse response = RunTranscode(request, stop, reply);
+    // When the pipes closed there is nobody to answer.
+    if (stop.Cancelled() || !stop.StopRequested()) {
+        reply.Send(response);
     }
-    LogLine(Severity::Info, "transcode to %s: %s", request.outputFile.c_str(),
-            response.resultDescription.c_str());
-    reply.Send(response);
 }
 
 } // namespace norv_engine

@@ -76,10 +76,14 @@ void CPipeTransport::Close() {
     // pipe and ends. Both ends disconnect, so that a client end is woken
     // too. Stop then wakes a reader still waiting for its callback and joins
     // it; the descriptors are released only once the reader has stopped.
+    // A server end first lets the engine read what was written to it, but
+    // only for kCloseFlushMs: an engine that is alive and no longer reads
+    // (stopped, or stuck) would otherwise hold the close for ever; what it
+    // has not read by then is dropped with the connection.
     for (NorvOS::CLocalPipe* pipe : {&readPipe_, &writePipe_}) {
         if (pipe->IsValid()) {
             if (isServer_) {
-                pipe->Flush();
+                pipe->Flush(kCloseFlushMs);
             }
             pipe->Disconnect();
         }

@@ -20,6 +20,9 @@ namespace nvds {
 /// the callback blocks in its reads until a frame or a pipe failure arrives.
 class CPipeTransport : public nvtl::RefCountedImpl<ITransportIPC>, public NorvOS::CNorvThread {
 public:
+    /// How long Close waits for the peer to read what was written to it.
+    static constexpr uint32_t kCloseFlushMs = 5000;
+
     CPipeTransport(const std::string& baseName, bool isServer, IPipeLauncher* launcher);
     ~CPipeTransport() override;
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -84,6 +85,34 @@ using AudioTrackList = std::vector<nvtl::RefCountedPtr_STLSafe<ISourceMediaAudio
 using VideoTrackList = std::vector<nvtl::RefCountedPtr_STLSafe<ISourceMediaVideoTrack>>;
 using SubtitleTrackList = std::vector<nvtl::RefCountedPtr_STLSafe<ISourceMediaSubtitleTrack>>;
 
+/// The file chain a source belongs to. Every source made from one analysis
+/// shares the one list: a chain of N files gives N sources, which must not
+/// hold N copies of an N-entry list. The list itself never changes; assigning
+/// or appending makes a new one.
+class FileChain {
+public:
+    FileChain& operator=(std::vector<TBS::SSourceFile> files) {
+        files_ = std::make_shared<const std::vector<TBS::SSourceFile>>(std::move(files));
+        return *this;
+    }
+    const std::vector<TBS::SSourceFile>& Files() const {
+        static const std::vector<TBS::SSourceFile> kNone;
+        return files_ ? *files_ : kNone;
+    }
+    operator const std::vector<TBS::SSourceFile>&() const { return Files(); }
+    size_t size() const { return Files().size(); }
+    const TBS::SSourceFile& operator[](size_t i) const { return Files()[i]; }
+    const TBS::SSourceFile& front() const { return Files().front(); }
+    void push_back(TBS::SSourceFile file) {
+        std::vector<TBS::SSourceFile> files = Files();
+        files.push_back(std::move(file));
+        *this = std::move(files);
+    }
+
+private:
+    std::shared_ptr<const std::vector<TBS::SSourceFile>> files_;
+};
+
 /// One analysed file. The session reads durations, fileSizes and fileList
 /// directly; they have no interface operation.
 class SourceMedia final : public nvtl::RefCountedImpl<ISourceMedia> {
@@ -124,7 +153,7 @@ public:
     WideString title;
     std::vector<uint32_t> durations;
     std::vector<uint64_t> fileSizes;
-    std::vector<TBS::SSourceFile> fileList;
+    FileChain fileList;
     AudioTrackList audioTracks;
     AudioTrackList highLevelAudioTracks;
     AudioTrackList unsupportedAudioTracks;

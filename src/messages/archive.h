@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include <boost/archive/xml_iarchive.hpp>
 #include <boost/archive/xml_oarchive.hpp>
 #include <boost/serialization/collection_size_type.hpp>
 #include <boost/serialization/collection_traits.hpp>
@@ -23,6 +22,8 @@
 #include <boost/serialization/item_version_type.hpp>
 #include <boost/serialization/nvp.hpp>
 #include <boost/serialization/split_free.hpp>
+
+#include "messages/checked_xml_iarchive.h"
 
 namespace nvmsg {
 
@@ -135,7 +136,7 @@ template <class T> bool ReadXml(const std::string& in, const char* root, T& rec)
         }
         std::istringstream is(text);
         UseClassicLocale(is);
-        boost::archive::xml_iarchive ar(is, 0);
+        CheckedXmlIArchive ar(is);
         ar.template get_helper<InputLimit>(static_cast<void*>(&kInputLimitKey)).stream = &is;
         ar >> boost::serialization::make_nvp(root, rec);
         if (!ArchiveEndsAfterRoot(is, text, root)) {

@@ -72,9 +72,13 @@ public:
     /// kErrorPipeListening.
     bool Write(const void* buffer, uint32_t count);
 
+    /// Flush without a time limit.
+    static constexpr uint32_t kFlushForever = UINT32_MAX;
+
     /// Waits until the peer has read everything written on this end, or has
-    /// gone. Returns at once when no peer is connected.
-    void Flush();
+    /// gone, or timeoutMs has passed. False only when the time ran out with
+    /// data still unread. Returns true at once when no peer is connected.
+    bool Flush(uint32_t timeoutMs = kFlushForever);
 
     /// Ends the connection in both directions and stops listening. A thread
     /// blocked in Read or Write on this end wakes up with kErrorBrokenPipe

@@ -300,7 +300,7 @@ bool CLocalPipe::Write(const void* buffer, uint32_t count) {
     return true;
 }
 
-void CLocalPipe::Flush() {
+bool CLocalPipe::Flush(uint32_t timeoutMs) {
     int fd = -1;
     {
         std::lock_guard<std::mutex> guard(impl_->lock);
@@ -309,15 +309,17 @@ void CLocalPipe::Flush() {
         }
     }
     if (fd < 0) {
-        return;
+        return true;
     }
     // Each time the peer takes data off the connection, or goes, the socket
     // reports new write space or a hang-up: an edge-triggered epoll wakes on
     // every such report, so the unread count is looked at again exactly then.
     const int epoll = ::epoll_create1(EPOLL_CLOEXEC);
     if (epoll < 0) {
-        return;
+        return true;
     }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool drained = true;
     epoll_event watch{};
     watch.events = EPOLLOUT | EPOLLET;
     if (::epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &watch) == 0) {
@@ -326,8 +328,18 @@ void CLocalPipe::Flush() {
             if (::ioctl(fd, SIOCOUTQ, &unread) != 0 || unread <= 0) {
                 break;
             }
+            int waitMs = -1;
+            if (timeoutMs != kFlushForever) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now());
+                if (left.count() <= 0) {
+                    drained = false; // alive, but not reading
+                    break;
+                }
+                waitMs = static_cast<int>(left.count());
+            }
             epoll_event event{};
-            const int ready = ::epoll_wait(epoll, &event, 1, -1);
+            const int ready = ::epoll_wait(epoll, &event, 1, waitMs);
             if (ready < 0 && errno != EINTR) {
                 break;
             }
@@ -337,6 +349,7 @@ void CLocalPipe::Flush() {
         }
     }
     ::close(epoll);
+    return drained;
 }
 
 void CLocalPipe::Disconnect() {

@@ -83,6 +83,26 @@ SECURITY_ATTRIBUTES* PipeSecurity() {
     return security.Attributes();
 }
 
+// The helper thread of a bounded Flush: a small stack, as it makes one call.
+constexpr DWORD kFlushStackSize = 64 * 1024;
+constexpr DWORD kFlushCancelRetryMs = 10;
+
+// One FlushFileBuffers call, made on a helper thread.
+struct FlushCall {
+    HANDLE pipe;
+    bool drained = false;
+
+    static DWORD WINAPI Run(void* self) {
+        auto* call = static_cast<FlushCall*>(self);
+        // Fails at once when no peer is connected or it has gone: nothing is
+        // left to be read then either. A cancelled flush fails with
+        // ERROR_OPERATION_ABORTED, data still unread.
+        call->drained =
+            ::FlushFileBuffers(call->pipe) != FALSE || ::GetLastError() != ERROR_OPERATION_ABORTED;
+        return 0;
+    }
+};
+
 bool ValidName(const std::string& name) {
     return !name.empty() && name.size() <= CLocalPipe::kMaxNameLength;
 }
@@ -377,7 +397,7 @@ bool CLocalPipe::Write(const void* buffer, uint32_t count) {
     return true;
 }
 
-void CLocalPipe::Flush() {
+bool CLocalPipe::Flush(uint32_t timeoutMs) {
     HANDLE handle = INVALID_HANDLE_VALUE;
     {
         std::lock_guard<std::mutex> guard(impl_->lock);
@@ -385,11 +405,38 @@ void CLocalPipe::Flush() {
             handle = impl_->handle;
         }
     }
-    if (handle != INVALID_HANDLE_VALUE) {
-        // Returns once the client has read everything, or at once with an
-        // error when no client is connected or it has gone.
-        ::FlushFileBuffers(handle);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return true;
     }
+    // FlushFileBuffers returns once the peer has read everything, or at once
+    // with an error when no peer is connected or it has gone; it has no time
+    // limit of its own. It runs on a helper thread, so that this one can stop
+    // waiting for it, when the time runs out or this end is disconnected, and
+    // end it with CancelSynchronousIo. The helper is always waited for, so
+    // it never outlives the call nor uses the handle after it.
+    FlushCall call{handle};
+    const HANDLE helper = ::CreateThread(nullptr, kFlushStackSize, &FlushCall::Run, &call,
+                                         STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (helper == nullptr) {
+        // Without a helper the wait could not be bounded: report the data as
+        // possibly unread, as a flush that ran out of time does.
+        return timeoutMs == kFlushForever && ::FlushFileBuffers(handle) != FALSE;
+    }
+    const HANDLE objects[2] = {helper, impl_->stopped.handle};
+    const DWORD waited = ::WaitForMultipleObjects(
+        2, objects, FALSE, timeoutMs == kFlushForever ? INFINITE : timeoutMs);
+    bool ranOut = false;
+    if (waited != WAIT_OBJECT_0) {
+        ranOut = waited == WAIT_TIMEOUT;
+        // A cancel finds nothing while the helper has not entered the call
+        // yet, so it is repeated until the helper has ended.
+        do {
+            ::CancelSynchronousIo(helper);
+        } while (::WaitForSingleObject(helper, kFlushCancelRetryMs) == WAIT_TIMEOUT);
+    }
+    ::CloseHandle(helper);
+    // A flush that completed just as the time ran out has done its work.
+    return !ranOut || call.drained;
 }
 
 void CLocalPipe::Disconnect() {

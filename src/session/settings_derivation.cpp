@@ -504,9 +504,9 @@ namespace nvt {
 
 namespace {
 
-// kbps of a video bitrate in bits per second: whole KiB per second, plus one
-// when the remainder exceeds a quarter.
-uint32_t VideoKbpsOf(double bitsPerSecond) {
+// kbps of a bitrate in bits per second: whole KiB per second, plus one when
+// the remainder exceeds a quarter.
+uint32_t KbpsOf(double bitsPerSecond) {
     const double kib = bitsPerSecond / 1024.0;
     const double whole = std::trunc(kib);
     return TruncToU32(whole) + (kib - whole > 0.25 ? 1 : 0);
@@ -533,16 +533,15 @@ bool EngineOutputsAc3(ITranscodeEngineInfo* engineInfo, NorvProfile profile) {
 }
 
 Result PrepareInputs(ISourceMedia& first, const SourceList& extraSources, uint64_t totalDurationMs,
-                     const TranscodeOutputSettings& settings, ITranscodeEngineInfo* engineInfo,
+                     const OutputWishes& wishes, ITranscodeEngineInfo* engineInfo,
                      SourceSummary& summary, SettingsRequest& request, double& sourceFrameRate) {
     HeldRef<ISourceMediaVideoTrack> video;
     if (first.GetVideoTrack(0, video.Receive()) != SUCCESS || !video) {
         return ENG_ERR;
     }
-    const TBS::TranscodeRequest& tmpl = settings.Request();
-    const CustomPresetData& preset = tmpl.CustomPresetData;
-    const std::vector<uint32_t>& audioSelection = tmpl.audioTracks;
-    const std::vector<uint32_t>& subtitleSelection = settings.SubtitleSelection();
+    const CustomPresetData& preset = wishes.preset;
+    const std::vector<uint32_t>& audioSelection = wishes.audioSelection;
+    const std::vector<uint32_t>& subtitleSelection = wishes.subtitleSelection;
 
     // The source.
     summary = SourceSummary();
@@ -570,7 +569,7 @@ Result PrepareInputs(ISourceMedia& first, const SourceList& extraSources, uint64
     int32_t videoCount = 0;
     first.GetVideoTrackCount(&videoCount);
     const std::size_t videoTracks = NonNegative(videoCount);
-    summary.videoKbps.assign(videoTracks, VideoKbpsOf(bitrate));
+    summary.videoKbps.assign(videoTracks, KbpsOf(bitrate));
 
     std::vector<AudioCodec> audioCodecs; // per selection entry; AC_UNKNOWN when unreadable
     audioCodecs.reserve(audioSelection.size());
@@ -580,7 +579,8 @@ Result PrepareInputs(ISourceMedia& first, const SourceList& extraSources, uint64
         if (first.GetAudioTrack(index, track.Receive()) == SUCCESS && track) {
             double audioBitrate = 0.0;
             track->GetBitrate(&audioBitrate);
-            summary.audioKbps.push_back(TruncToU32(audioBitrate));
+            // The engine reports bits per second, as for video.
+            summary.audioKbps.push_back(KbpsOf(audioBitrate));
             track->GetCodec(&codec);
         }
         audioCodecs.push_back(static_cast<AudioCodec>(codec));
@@ -638,17 +638,30 @@ Result PrepareInputs(ISourceMedia& first, const SourceList& extraSources, uint64
 
 } // namespace
 
+OutputWishes WishesOf(const TranscodeOutputSettings& settings) {
+    return OutputWishes{settings.Request().CustomPresetData, settings.Request().audioTracks,
+                        settings.SubtitleSelection()};
+}
+
 Result PrepareSettingsDerivation(ISourceMedia& firstSource, const SourceList& extraSources,
-                                 uint64_t totalDurationMs, const TranscodeOutputSettings& settings,
+                                 uint64_t totalDurationMs, const OutputWishes& wishes,
                                  ITranscodeEngineInfo* engineInfo, SourceSummary& summary,
                                  SettingsRequest& request) {
     double frameRate = 0.0;
     try {
-        return PrepareInputs(firstSource, extraSources, totalDurationMs, settings, engineInfo,
+        return PrepareInputs(firstSource, extraSources, totalDurationMs, wishes, engineInfo,
                              summary, request, frameRate);
     } catch (...) {
         return ENG_ERR;
     }
+}
+
+Result PrepareSettingsDerivation(ISourceMedia& firstSource, const SourceList& extraSources,
+                                 uint64_t totalDurationMs, const TranscodeOutputSettings& settings,
+                                 ITranscodeEngineInfo* engineInfo, SourceSummary& summary,
+                                 SettingsRequest& request) {
+    return PrepareSettingsDerivation(firstSource, extraSources, totalDurationMs, WishesOf(settings),
+                                     engineInfo, summary, request);
 }
 
 void FillUnknownBitrates(SourceSummary& summary, std::size_t videoTrackCount,
@@ -697,8 +710,9 @@ Result DeriveOutputProperties(ISourceMedia& firstSource, const SourceList& extra
         SourceSummary summary;
         SettingsRequest request;
         double frameRate = 0.0;
-        const Result prepared = PrepareInputs(firstSource, extraSources, totalDurationMs, settings,
-                                              engineInfo, summary, request, frameRate);
+        const Result prepared =
+            PrepareInputs(firstSource, extraSources, totalDurationMs, WishesOf(settings),
+                          engineInfo, summary, request, frameRate);
         if (prepared != SUCCESS) {
             return prepared;
         }

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "norv/records.h"
+
 #include "norv/enums.h"
 #include "session/source_refs.h"
 
@@ -160,12 +162,29 @@ bool DeriveTranscodeSettings(const SourceSummary& source, const SettingsRequest&
 
 namespace nvt {
 
+/// What the derivation reads of the output settings: the preset-able
+/// settings (bitrates in bits per second) and the audio and subtitle
+/// selections. The engine builds one from the request it receives, so that
+/// it derives exactly what the session previewed.
+struct OutputWishes {
+    const CustomPresetData& preset;
+    const std::vector<uint32_t>& audioSelection;    ///< audio track indices of the first source
+    const std::vector<uint32_t>& subtitleSelection; ///< in the session's subtitle numbering
+};
+
+/// The wishes the output settings hold.
+OutputWishes WishesOf(const TranscodeOutputSettings& settings);
+
 /// Condenses the first source, the extra sources and the output settings
 /// into the derivation's inputs, bitrates the source does not report filled
 /// in from its size. totalDurationMs is the session's duration over all of
 /// its sources. engineInfo (may be null) tells whether AC3 can be passed
 /// through. Returns SUCCESS; ENG_ERR when the first source has no readable
 /// first video track.
+Result PrepareSettingsDerivation(ISourceMedia& firstSource, const SourceList& extraSources,
+                                 uint64_t totalDurationMs, const OutputWishes& wishes,
+                                 ITranscodeEngineInfo* engineInfo, SourceSummary& summary,
+                                 SettingsRequest& request);
 Result PrepareSettingsDerivation(ISourceMedia& firstSource, const SourceList& extraSources,
                                  uint64_t totalDurationMs, const TranscodeOutputSettings& settings,
                                  ITranscodeEngineInfo* engineInfo, SourceSummary& summary,

@@ -10,6 +10,7 @@
 #include "output/output_settings.h"
 #include "platform/com_apartment.h"
 #include "platform/text.h"
+#include "session/joined_files.h"
 #include "session/request_builder.h"
 #include "session/settings_derivation.h"
 
@@ -349,27 +350,7 @@ Result TranscodeSession::GetState(TranscodeState* out) {
 }
 
 uint64_t TranscodeSession::TotalSourceDurationMs() const {
-    uint64_t total = 0;
-    for (const auto& held : sources_) {
-        if (!held) {
-            continue;
-        }
-        uint64_t sum = 0;
-        if (const SourceMedia* media = AsSourceMedia(held.get())) {
-            for (size_t i = 0; i < media->durations.size(); ++i) {
-                const bool chainHead =
-                    i < media->fileList.size() && media->fileList[i].format == kChainHeadFormat;
-                if (!chainHead) {
-                    sum += static_cast<uint64_t>(media->durations[i]) * 1000;
-                }
-            }
-        }
-        if (sum == 0) {
-            held->GetDuration(&sum);
-        }
-        total += sum;
-    }
-    return total;
+    return TotalDurationMs(sources_);
 }
 
 Result TranscodeSession::GetOutputProperties(ITranscodeOutputProperties** out) {

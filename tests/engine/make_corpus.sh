@@ -61,8 +61,8 @@ ff $(video 160x120 25 1) -c:v libx264 -preset ultrafast upright.mp4
 ff -i upright.mp4 -c copy -metadata:s:v:0 rotate=90 rotated.mp4
 rm upright.mp4
 
-# Two parts of a split recording and the lists naming them.
-for part in 1 2; do
+# Three parts of a split recording and lists naming the first two.
+for part in 1 2 3; do
     # shellcheck disable=SC2046
     ff $(video 160x120 25 1) $(tone 440 1) -c:v libx264 -preset ultrafast -c:a aac \
         -shortest "part$part.mp4"
@@ -74,6 +74,21 @@ printf "#EXTM3U\n#EXTINF:1,part one\npart1.mp4\n%s\n" "$out/part2.mp4" > parts.m
     echo "ffconcat version 1.0"
     for _ in $(seq 1 3000); do echo "file part1.mp4"; done
 } > long.ffconcat
+
+# Transcode sources. A black picture with a white top-left quarter: where
+# that quarter ends up shows crops, flips and turns (and the black lower
+# half shows burnt-in subtitles).
+# shellcheck disable=SC2046
+ff -f lavfi -i color=black:size=320x240:rate=25:duration=2 $(tone 440 2) \
+    -vf drawbox=x=0:y=0:w=160:h=120:color=white:t=fill \
+    -c:v libx264 -preset ultrafast -c:a aac -shortest quadrant.mp4
+# Long enough to be cancelled in the middle.
+# shellcheck disable=SC2046
+ff $(video 640x360 25 20) $(tone 440 20) -c:v libx264 -preset ultrafast -c:a aac -shortest \
+    long.mp4
+# Subtitles in Windows-1252: "Grüße" and "Straße" are not UTF-8 there.
+printf '1\r\n00:00:00,000 --> 00:00:01,500\r\nGr\xfc\xdfe\r\n\r\n2\r\n00:00:01,500 --> 00:00:02,000\r\nStra\xdfe\r\n' \
+    > subs1252.srt
 
 # Files that are no media: empty, cut short, random bytes.
 : > empty.mp4

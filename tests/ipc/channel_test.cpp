@@ -7,6 +7,7 @@
 #include "ipc_test_util.h"
 #include "platform/last_error.h"
 #include "platform/local_pipe.h"
+#include "support/raw_pipe_peer.h"
 
 using ipc_test::Collector;
 
@@ -179,6 +180,28 @@ TEST(WaitingReader, EndsWhenItsTransportCloses) {
     ipc_test::SleepMs(50); // the reader waits for a client that never comes
     listening.reset();     // must not hang
     EXPECT_LE(collector->CountTopic("IPCPipeError"), 1u); // a close may tell it once
+}
+
+// A peer that is connected and alive but never reads: the close lets it read
+// for a while only, then disconnects anyway.
+TEST(PeerThatNeverReads, CloseReturnsAndDisconnectsIt) {
+    const std::string base = ipc_test::UniqueBaseName("deaf");
+    nvtl::RefCountedPtr<nvds::INorvIPC> server;
+    ASSERT_TRUE(nvds::CreatePipeIPC(base, true, nullptr, &server));
+    norv_test::RawPipePeer fromServer;
+    norv_test::RawPipePeer toServer;
+    ASSERT_TRUE(fromServer.Connect(nvds::ServerToClientPipeName(base)));
+    ASSERT_TRUE(toServer.Connect(nvds::ClientToServerPipeName(base)));
+    uint32_t sent = 0;
+    ASSERT_TRUE(server->Send(std::string("lib"), std::string("Tx"), 5, "never", &sent));
+    server.reset(); // returns although the frame stays unread
+#if !defined(_WIN32)
+    // A socket keeps what it received; a Windows pipe's unread data goes
+    // with the connection.
+    EXPECT_EQ(fromServer.ReceiveText(norv_test::EncodeFrame("lib", "Tx", "never").size()),
+              norv_test::EncodeFrame("lib", "Tx", "never"));
+#endif
+    EXPECT_TRUE(fromServer.WaitClosedByPeer());
 }
 
 TEST(ServerWithoutClient, WritesReportListeningUntilAClientArrives) {

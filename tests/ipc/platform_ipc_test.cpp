@@ -188,6 +188,25 @@ TEST(LocalPipe, FlushEndsWhenThePeerGoesWithoutReading) {
     server.Flush(); // nothing left to wait for
 }
 
+// A peer that is connected but does not read: a bounded flush gives up and
+// leaves nothing behind (Windows flushes on a helper thread it must end).
+TEST(LocalPipe, BoundedFlushGivesUpWhileThePeerDoesNotRead) {
+    const std::string name = PipeName("bounded");
+    CLocalPipe server;
+    ASSERT_TRUE(server.Create(name, PipeDirection::Write));
+    CLocalPipe client;
+    ASSERT_TRUE(client.Open(name, PipeDirection::Read));
+    std::string data(1000, 'd');
+    ASSERT_TRUE(server.Write(data.data(), static_cast<uint32_t>(data.size())));
+    const int descriptors = norv_test::CountOpenDescriptors();
+    for (uint32_t timeoutMs : {0u, 1u, 100u}) {
+        EXPECT_FALSE(server.Flush(timeoutMs)) << timeoutMs;
+    }
+    EXPECT_EQ(norv_test::CountOpenDescriptors(), descriptors);
+    ASSERT_TRUE(client.Read(&data[0], static_cast<uint32_t>(data.size())));
+    EXPECT_TRUE(server.Flush(20000)); // all read: done long before the bound
+}
+
 TEST(NamedEvent, SignalReachesTheCreatorOnce) {
     const std::string name = "{norv-test-event}" + std::to_string(NorvOS::CurrentProcessId());
     EXPECT_FALSE(NorvOS::CNamedEvent::Signal(name)); // nothing created yet

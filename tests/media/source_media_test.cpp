@@ -332,6 +332,9 @@ TEST(SourceMediaChain, ThreeFilesGiveThreeSourcesSharingTracks) {
         out[i]->GetProfileFlag(NP_HD720, &flag);
         EXPECT_FALSE(flag);
         EXPECT_EQ(AsSourceMedia(out[i].get())->fileList.size(), 3u);
+        // One list for the whole chain, not one copy per source.
+        EXPECT_EQ(&AsSourceMedia(out[i].get())->fileList.Files(),
+                  &AsSourceMedia(out[0].get())->fileList.Files());
     }
     // The shared audio track is held by the three sources.
     EXPECT_EQ(first->audioTracks[0]->GetRefCount(), 3);

@@ -271,6 +271,10 @@ TEST(XmlText, MalformedTextFails) {
     const std::vector<std::pair<std::string, std::string>> edits = {
         {"<resultID>3</resultID>", "<resultID>three</resultID>"},
         {"<resultID>3</resultID>", "<resultID>3</resultIDx>"},
+        // An end tag longer than the element's name is refused without
+        // reading past the name the reader expects.
+        {"<resultID>3</resultID>", "<resultID>3</resultID_and_a_much_longer_tail_of_text>"},
+        {"<resultID>3</resultID>", "<resultID>3</r" + std::string(300, 'x') + ">"},
         {"<resultID>3</resultID>", ""},
         {"<resultDescription>text</resultDescription>", "<resultDescription>te<xt"},
         {"signature=\"serialization::archive\"", "signature=\"something else\""},

@@ -183,7 +183,8 @@ TEST_F(OutputPropertiesRun, DurationCountsEveryJoinedSource) {
     // A chain of three files of 100, 101 and 102 s. Its first source stands
     // for the whole chain (the request hands the engine its whole file list),
     // so it counts every file but a leading entry of format 9; each later
-    // source counts its own file.
+    // source counts its own file, and is then no longer counted by the first
+    // (the engine reads each file once).
     const Case cases[] = {
         {"first source of a chain", {"--analysis-files=3"}, 1, 303, 1010},
         {"chain led by a format 9 entry",
@@ -191,7 +192,7 @@ TEST_F(OutputPropertiesRun, DurationCountsEveryJoinedSource) {
          1,
          203,
          676},
-        {"whole chain joined", {"--analysis-files=3"}, 3, 303 + 101 + 102, 1686},
+        {"whole chain joined", {"--analysis-files=3"}, 3, 303, 1010},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -213,10 +214,11 @@ TEST_F(OutputPropertiesRun, DurationCountsEveryJoinedSource) {
 }
 
 TEST_F(OutputPropertiesRun, EngineInformationDecidesAc3Passthrough) {
-    // An AC3 track of 448 kbps with passthrough on (the profile's default).
+    // An AC3 track of 448 kbps (reported in bits per second) with
+    // passthrough on (the profile's default).
     norv_test::SourceBuilder film("/media/film.mkv");
     film.Video(VC_H264, 1920, 1080, 25.0, 16.0 / 9.0, 8000000.0)
-        .Audio(1, AC_AC3, "eng", 448)
+        .Audio(1, AC_AC3, "eng", 448 * 1024)
         .FileSize(50000000);
     film.Media().durations = {120};
     const MediaList sources = {nvtl::RefCountedPtr<ISourceMedia>(film.Get().get())};
@@ -282,7 +284,7 @@ TEST_F(OutputPropertiesRun, WhatIsMissingOrUnusable) {
     // A first source without a video track cannot be described.
     settings->SetResolution(0, 0);
     norv_test::SourceBuilder song("/media/song.mp3");
-    song.Audio(1, AC_MP3, "eng", 128).FileSize(1000);
+    song.Audio(1, AC_MP3, "eng", 128 * 1024).FileSize(1000);
     song.Media().durations = {60};
     auto audioOnly = norv_test::NewSession(ScriptedEngine());
     ASSERT_EQ(audioOnly->AddSource(song.Get().get()), SUCCESS);

@@ -782,12 +782,14 @@ TEST(SettingsInputs, TimeEstimate) {
 using norv_test::SourceBuilder;
 
 // A 1080p source at 25 fps; 4000000 bits per second is 3906.25 KiB
-// per second: 3906 kbps (a quarter is not more than a quarter).
+// per second: 3906 kbps (a quarter is not more than a quarter). The audio
+// tracks' bitrates, in bits per second as the engine reports them, are 448
+// and 128 kbps.
 SourceBuilder Film(double videoBitrate = 4000000.0) {
     SourceBuilder film("/media/film.mkv");
     film.Video(nvt::VC_H264, 1920, 1080, 25.0, 16.0 / 9.0, videoBitrate)
-        .Audio(1, nvt::AC_AC3, "eng", 448)
-        .Audio(2, nvt::AC_AAC, "ger", 128)
+        .Audio(1, nvt::AC_AC3, "eng", 448 * 1024)
+        .Audio(2, nvt::AC_AAC, "ger", 128 * 1024)
         .Subtitle("eng", "", nvt::ST_SRT_INTERNAL)
         .Subtitle("ger", "", nvt::ST_SRT_INTERNAL)
         .FileSize(100000000);
@@ -1007,7 +1009,7 @@ TEST(SettingsInputs, FailuresLeaveThePropertiesAlone) {
 
     // No video track on the first source.
     SourceBuilder audioOnly("/media/song.mp3");
-    audioOnly.Audio(1, nvt::AC_MP3, "eng", 128).FileSize(1000);
+    audioOnly.Audio(1, nvt::AC_MP3, "eng", 128 * 1024).FileSize(1000);
     auto settings = Hd720Settings();
     SourceSummary s;
     SettingsRequest r;

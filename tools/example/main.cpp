@@ -1,12 +1,13 @@
 // Drives the library the way an application would, through the public
 // header and the shared library only: starts the engine, prints the twelve
-// built-in profiles, analyses a media file, and prints each call's result by
-// name.
+// built-in profiles, analyses a media file, previews and transcodes it, and
+// prints each call's result by name.
 #include <norv/transcoder.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -222,6 +223,7 @@ void RunTranscode(nvt::ITranscodeEngineInfo* info, const std::string& media,
 
     Held<nvt::ITranscodeOutputProperties> properties;
     Report("ITranscodeSession::GetOutputProperties", session.p->GetOutputProperties(&properties.p));
+    uint64_t estimatedSize = 0;
     if (properties.p != nullptr) {
         uint32_t outW = 0, outH = 0, aspectNum = 0, aspectDen = 0;
         uint64_t videoKbps = 0, size = 0;
@@ -230,6 +232,7 @@ void RunTranscode(nvt::ITranscodeEngineInfo* info, const std::string& media,
         properties.p->GetResolution(&outW, &outH);
         properties.p->GetBitrates(&videoKbps, audioKbps);
         properties.p->GetEstimatedSize(&size);
+        estimatedSize = size;
         properties.p->GetEstimatedTime(&seconds);
         properties.p->GetAspectRatio(&aspectNum, &aspectDen);
         std::printf("  output: %ux%u (%u:%u), video %llu kbps, %zu audio track(s), about %llu "
@@ -249,6 +252,13 @@ void RunTranscode(nvt::ITranscodeEngineInfo* info, const std::string& media,
     }
     std::printf("%-48s %5d  %s\n", "  final state", static_cast<int>(state),
                 nvt::EnumName<nvt::TranscodeState>(state));
+    std::error_code ec;
+    const auto written = std::filesystem::file_size(output, ec);
+    if (!ec && state == nvt::TS_Done) {
+        std::printf("  wrote %s: %llu bytes (the preview said about %llu)\n", output.c_str(),
+                    static_cast<unsigned long long>(written),
+                    static_cast<unsigned long long>(estimatedSize));
+    }
     callback->Release();
 }
 

@@ -3,6 +3,7 @@
 // start-up event and answers requests as its options say.
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -110,6 +111,17 @@ public:
                          o_.baseName.c_str());
             return 1;
         }
+        if (o_.closePipes) {
+            transport_->Close();
+            SleepMs(o_.lingerMs);
+            return 0;
+        }
+        if (!o_.deafTo.empty()) {
+            // Without a subscription the channel's reader never reads.
+            AnswerNormally(o_.deafTo, std::string());
+            SleepMs(o_.lingerMs);
+            return 0;
+        }
         inbox_ = new Inbox;
         channel_->Subscribe(std::string(nvds::kRequestTopicPrefix), inbox_.get(), false);
         for (uint32_t i = 0; i < o_.greetings; ++i) {
@@ -183,7 +195,7 @@ private:
         case ReplyMode::None:
             break;
         case ReplyMode::Die:
-            Die(3);
+            DieHere(3, record);
         case ReplyMode::BadMagic:
             SendRawFrame("Xorv", "abc", false);
             break;
@@ -218,7 +230,7 @@ private:
                                  : static_cast<uint32_t>(o_.progressScript.size());
         for (uint32_t i = 0; i < records; ++i) {
             if (o_.dieAfterProgress == static_cast<int64_t>(i)) {
-                Die(4);
+                DieHere(4, "ProgressResponse");
             }
             if (CancelArrived()) {
                 return;
@@ -230,7 +242,7 @@ private:
             SleepMs(o_.progressIntervalMs);
         }
         if (o_.dieAfterProgress == static_cast<int64_t>(records)) {
-            Die(4);
+            DieHere(4, "TranscodeResponse");
         }
         if (o_.waitCancel) {
             for (;;) {
@@ -314,6 +326,33 @@ private:
         channel_->Send(o_.sender, nvds::kResponseTopicPrefix + topicRest,
                        static_cast<uint32_t>(payload.size()),
                        payload.empty() ? nullptr : payload.data(), &sent);
+    }
+
+    // Ends the process where the script says so: with --die-mid-frame after
+    // writing the first half of a frame of the named record, by SIGKILL
+    // (Windows has none; _Exit ends the process as abruptly there).
+    [[noreturn]] void DieHere(int code, const std::string& record) {
+        if (o_.dieMidFrame) {
+            const std::string payload(512, 'x');
+            const std::string topic = nvds::kResponseTopicPrefix + kTypePrefix + record;
+            std::string frame = "Norv";
+            for (uint32_t v :
+                 {static_cast<uint32_t>(payload.size()), nvds::FrameCrc(payload.data(), 512),
+                  static_cast<uint32_t>(o_.sender.size())}) {
+                frame += FieldBytes(v);
+            }
+            frame += o_.sender + FieldBytes(static_cast<uint32_t>(topic.size())) + topic + payload;
+            transport_->Write(frame.data(), static_cast<uint32_t>(frame.size() / 2));
+#if defined(SIGKILL)
+            std::raise(SIGKILL);
+#endif
+        }
+        Die(code);
+    }
+
+    static std::string FieldBytes(uint32_t v) {
+        return std::string{static_cast<char>(v), static_cast<char>(v >> 8),
+                           static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
     }
 
     // Writes one frame field by field straight to the transport, with the

@@ -88,6 +88,14 @@ const char* Usage() {
            "  --sender=NAME            sender of every reply (NorvEngine)\n"
            "  --greet=N                send N frames with topic \"greeting\" at start-up\n"
            "  --ignore-close           stay on for --linger after the pipes closed\n"
+           "  --close-pipes            close both pipes right after start-up without\n"
+           "                           reading, and stay on for --linger\n"
+           "  --deaf=RECORD            never read the pipe; right after start-up answer a\n"
+           "                           RECORD request (e.g. AnalyzeRequest) as if one had\n"
+           "                           come, then stay on for --linger\n"
+           "  --die-mid-frame          wherever the engine is to die (--reply=die,\n"
+           "                           --die-after-progress), it writes half of its next\n"
+           "                           frame and kills itself with SIGKILL\n"
            "Replies:\n"
            "  --reply=MODE             normal|error|exit|none|die|bad-magic|bad-crc|echo\n"
            "  --reply-to=RECORD        apply --reply only to this request record\n"
@@ -139,6 +147,9 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
         {"--sender", Text(o.sender)},
         {"--greet", Number(o.greetings)},
         {"--ignore-close", Flag(o.ignoreClose)},
+        {"--close-pipes", Flag(o.closePipes)},
+        {"--deaf", Text(o.deafTo)},
+        {"--die-mid-frame", Flag(o.dieMidFrame)},
         {"--reply", Text(reply)},
         {"--reply-to", Text(o.replyTo)},
         {"--version", Text(o.version)},

@@ -40,6 +40,9 @@ struct Options {
     std::string sender = "NorvEngine";
     uint32_t greetings = 0;   // frames sent right after start-up
     bool ignoreClose = false; // stay on after the pipes closed
+    bool closePipes = false;  // close both pipes right after start-up, unread, and stay on
+    std::string deafTo;       // never read; answer this request record unasked, stay on
+    bool dieMidFrame = false; // dying means: half of the next frame, then SIGKILL
 
     ReplyMode reply = ReplyMode::Normal;
     std::string replyTo; // only requests of this record name get the reply

@@ -1,0 +1,238 @@
+#include "encoders.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "norv/enums.h"
+
+namespace norv_engine {
+
+namespace {
+
+// The bitrate the encoder may reach at a moment, and the buffer over which
+// it averages, as multiples of the target bitrate: loose enough for the
+// encoder to spend bits where the picture needs them, tight enough that a
+// single pass lands near its target.
+constexpr double kMaxRateFactor = 1.5;
+constexpr double kBufferSeconds = 2.0;
+
+// A keyframe at least every this many seconds.
+constexpr int kKeyframeSeconds = 10;
+
+// The x264 speed preset: its own default balance of speed and quality.
+constexpr char kX264Preset[] = "medium";
+
+const char* X265Preset(int hevcQuality) {
+    if (hevcQuality >= nvt::hevc_ql_best) {
+        return "slower";
+    }
+    if (hevcQuality >= nvt::hevc_ql_better) {
+        return "slow";
+    }
+    if (hevcQuality >= nvt::hevc_ql_balanced) {
+        return "medium";
+    }
+    if (hevcQuality >= nvt::hevc_ql_fast) {
+        return "faster";
+    }
+    return "ultrafast";
+}
+
+bool Named(const AVCodec* codec, const char* name) {
+    return std::strcmp(codec->name, name) == 0;
+}
+
+std::string Kbps(int64_t bitsPerSecond) {
+    return std::to_string(std::max<int64_t>(1, bitsPerSecond / 1000));
+}
+
+} // namespace
+
+CodecContextPtr OpenVideoEncoder(const VideoEncoderSetup& setup, std::string& why) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(setup.encoder);
+    if (codec == nullptr) {
+        why = std::string("no video encoder ") + setup.encoder;
+        return nullptr;
+    }
+    CodecContextPtr context(avcodec_alloc_context3(codec));
+    if (!context) {
+        why = "out of memory";
+        return nullptr;
+    }
+    AVCodecContext* c = context.get();
+    c->width = setup.width;
+    c->height = setup.height;
+    c->sample_aspect_ratio = setup.sampleAspect;
+    c->pix_fmt = kEncodePixelFormat;
+    c->framerate = setup.frameRate;
+    c->time_base = av_inv_q(setup.frameRate);
+    c->gop_size = std::max(1, static_cast<int>(av_q2d(setup.frameRate) * kKeyframeSeconds));
+    c->bit_rate = setup.bitrate;
+    c->rc_max_rate = static_cast<int64_t>(setup.bitrate * kMaxRateFactor);
+    c->rc_buffer_size = static_cast<int>(
+        std::min<double>(setup.bitrate * kBufferSeconds, std::numeric_limits<int>::max()));
+    c->thread_count = 0; // as many as the machine has
+    if (setup.globalHeader) {
+        c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    if (setup.pass == EncodePass::First) {
+        c->flags |= AV_CODEC_FLAG_PASS1;
+    } else if (setup.pass == EncodePass::Second) {
+        c->flags |= AV_CODEC_FLAG_PASS2;
+    }
+
+    Options options;
+    if (Named(codec, "libx264")) {
+        options.Set("preset", kX264Preset);
+        if (setup.pass != EncodePass::Single) {
+            options.Set("stats", setup.statsPath.c_str());
+        }
+    } else if (Named(codec, "libx265")) {
+        options.Set("preset", X265Preset(setup.hevcQuality));
+        // x265 writes its own messages to standard error unless told not to.
+        std::string params = "log-level=none:vbv-maxrate=" + Kbps(c->rc_max_rate) +
+                             ":vbv-bufsize=" + Kbps(c->rc_buffer_size);
+        if (setup.pass != EncodePass::Single) {
+            params += std::string(":pass=") + (setup.pass == EncodePass::First ? "1" : "2") +
+                      ":stats=" + setup.statsPath;
+        }
+        options.Set("x265-params", params.c_str());
+    } else {
+        // FFmpeg's MPEG-4 Part 2 encoder: four motion vectors per macroblock
+        // and AC prediction, as common players expect; no B-frames in AVI.
+        c->flags |= AV_CODEC_FLAG_4MV | AV_CODEC_FLAG_AC_PRED;
+        c->max_b_frames = 0;
+        // How far a single pass may stray from the average: FFmpeg's default
+        // (4 Mbit) lets low bitrates overshoot by a third on short clips; a
+        // quarter second's worth keeps them on target.
+        c->bit_rate_tolerance = static_cast<int>(std::min<int64_t>(
+            std::max<int64_t>(setup.bitrate / 4, 1000), std::numeric_limits<int>::max()));
+        if (setup.pass == EncodePass::Second && setup.statsIn != nullptr) {
+            c->stats_in = av_strdup(setup.statsIn->c_str());
+            if (c->stats_in == nullptr) {
+                why = "out of memory";
+                return nullptr;
+            }
+        }
+    }
+    const int opened = avcodec_open2(c, codec, options.Address());
+    if (opened < 0) {
+        why = std::string("cannot open the video encoder ") + setup.encoder + ": " +
+              ErrorText(opened);
+        return nullptr;
+    }
+    return context;
+}
+
+AudioFormat EncoderAudioFormat(const AVCodec* encoder, int sourceRate,
+                               const AVChannelLayout& sourceLayout) {
+    AudioFormat format;
+    format.sampleFormat =
+        encoder->sample_fmts != nullptr ? encoder->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
+    format.sampleRate = sourceRate > 0 ? sourceRate : 48000;
+    if (encoder->supported_samplerates != nullptr) {
+        // The source's rate when taken, else the nearest above it, else the
+        // highest.
+        int best = 0;
+        bool exact = false;
+        for (const int* r = encoder->supported_samplerates; *r != 0; ++r) {
+            exact = exact || *r == format.sampleRate;
+            if ((*r >= format.sampleRate && (best < format.sampleRate || *r < best)) ||
+                (best<format.sampleRate&& * r> best)) {
+                best = *r;
+            }
+        }
+        if (!exact && best > 0) {
+            format.sampleRate = best;
+        }
+    }
+    AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    const AVChannelLayout* chosen = &sourceLayout;
+    if (sourceLayout.nb_channels <= 0) {
+        chosen = &stereo;
+    }
+    if (encoder->ch_layouts != nullptr) {
+        const AVChannelLayout* sameCount = nullptr;
+        const AVChannelLayout* stereoTaken = nullptr;
+        const AVChannelLayout* exact = nullptr;
+        for (const AVChannelLayout* l = encoder->ch_layouts; l->nb_channels != 0; ++l) {
+            if (av_channel_layout_compare(l, chosen) == 0) {
+                exact = l;
+            }
+            if (sameCount == nullptr && l->nb_channels == chosen->nb_channels) {
+                sameCount = l;
+            }
+            if (av_channel_layout_compare(l, &stereo) == 0) {
+                stereoTaken = l;
+            }
+        }
+        chosen = exact != nullptr         ? exact
+                 : sameCount != nullptr   ? sameCount
+                 : stereoTaken != nullptr ? stereoTaken
+                                          : encoder->ch_layouts;
+    } else if (chosen->order == AV_CHANNEL_ORDER_UNSPEC) {
+        av_channel_layout_default(&format.layout, chosen->nb_channels);
+        return format;
+    }
+    av_channel_layout_copy(&format.layout, chosen);
+    return format;
+}
+
+CodecContextPtr OpenAudioEncoder(const AVCodec* encoder, const AudioFormat& format, int64_t bitrate,
+                                 bool globalHeader, std::string& why) {
+    CodecContextPtr context(avcodec_alloc_context3(encoder));
+    if (!context) {
+        why = "out of memory";
+        return nullptr;
+    }
+    AVCodecContext* c = context.get();
+    c->sample_fmt = format.sampleFormat;
+    c->sample_rate = format.sampleRate;
+    av_channel_layout_copy(&c->ch_layout, &format.layout);
+    c->bit_rate = bitrate;
+    c->time_base = AVRational{1, format.sampleRate};
+    c->thread_count = 0;
+    if (globalHeader) {
+        c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+    const int opened = avcodec_open2(c, encoder, nullptr);
+    if (opened < 0) {
+        why = std::string("cannot open the audio encoder ") + encoder->name + ": " +
+              ErrorText(opened);
+        return nullptr;
+    }
+    return context;
+}
+
+bool Encode(AVCodecContext* encoder, const AVFrame* frame,
+            const std::function<bool(AVPacket*)>& sink, std::string& why) {
+    const int sent = avcodec_send_frame(encoder, frame);
+    if (sent < 0 && !(sent == AVERROR_EOF && frame == nullptr)) {
+        why = std::string("the ") + encoder->codec->name + " encoder failed: " + ErrorText(sent);
+        return false;
+    }
+    PacketPtr packet(av_packet_alloc());
+    if (!packet) {
+        why = "out of memory";
+        return false;
+    }
+    for (;;) {
+        const int received = avcodec_receive_packet(encoder, packet.get());
+        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) {
+            return true;
+        }
+        if (received < 0) {
+            why = std::string("the ") + encoder->codec->name +
+                  " encoder failed: " + ErrorText(received);
+            return false;
+        }
+        const bool kept = sink(packet.get());
+        av_packet_unref(packet.get());
+        if (!kept) {
+            return false;
+        }
+    }
+}
+
+} // namespace norv_engine

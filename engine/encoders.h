@@ -1,0 +1,64 @@
+// The encoders of an output and their rate control: the profile's video
+// encoder at a bitrate (one pass, or either pass of two, with the
+// statistics the encoder keeps between them), and an audio encoder at a
+// bitrate with the sample format, rate and layout it takes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "ffmpeg.h"
+
+namespace norv_engine {
+
+/// Which pass of a video encode this is.
+enum class EncodePass { Single, First, Second };
+
+struct VideoEncoderSetup {
+    const char* encoder = nullptr; ///< FFmpeg's encoder name
+    int width = 0;
+    int height = 0;
+    AVRational sampleAspect{1, 1};
+    AVRational frameRate{25, 1};
+    int64_t bitrate = 0; ///< bits per second
+    EncodePass pass = EncodePass::Single;
+    /// The statistics file of encoders that keep their own (libx264,
+    /// libx265); FFmpeg's own encoders keep them in memory (statsIn).
+    std::string statsPath;
+    /// The first pass's statistics, for the second pass of FFmpeg's own
+    /// encoders.
+    const std::string* statsIn = nullptr;
+    /// The speed/quality level of the HEVC encoder (a HevcQualityLevel).
+    int hevcQuality = 1;
+    bool globalHeader = false;
+};
+
+/// The pixel format the engine encodes video in.
+constexpr AVPixelFormat kEncodePixelFormat = AV_PIX_FMT_YUV420P;
+
+/// Opens the video encoder; null with why when it cannot be opened.
+CodecContextPtr OpenVideoEncoder(const VideoEncoderSetup& setup, std::string& why);
+
+/// The sample format, rate and layout an audio encoder takes, as close to
+/// the source's as it allows.
+struct AudioFormat {
+    AVSampleFormat sampleFormat = AV_SAMPLE_FMT_NONE;
+    int sampleRate = 0;
+    AVChannelLayout layout{};
+};
+AudioFormat EncoderAudioFormat(const AVCodec* encoder, int sourceRate,
+                               const AVChannelLayout& sourceLayout);
+
+/// Opens an audio encoder at bitrate (bits per second) for format; null
+/// with why when it cannot be opened.
+CodecContextPtr OpenAudioEncoder(const AVCodec* encoder, const AudioFormat& format, int64_t bitrate,
+                                 bool globalHeader, std::string& why);
+
+/// Sends frame (null: the end) to an encoder and hands every packet it has
+/// ready to sink, whose false stops the work. Returns false (with why) when
+/// encoding fails or the sink stopped.
+bool Encode(AVCodecContext* encoder, const AVFrame* frame,
+            const std::function<bool(AVPacket*)>& sink, std::string& why);
+
+} // namespace norv_engine

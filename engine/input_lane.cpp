@@ -1,0 +1,169 @@
+#include "input_lane.h"
+
+#include <algorithm>
+
+#include "engine_log.h"
+#include "media_probe.h"
+#include "norv/enum_names.h"
+
+namespace norv_engine {
+
+InputLane::InputLane(std::vector<LaneFile> files, LaneStreams streams, const StopToken& stop)
+    : files_(std::move(files)), wanted_(std::move(streams)), stop_(stop),
+      packet_(av_packet_alloc()) {}
+
+bool InputLane::Open(size_t index) {
+    current_ = index;
+    format_.reset();
+    fileEnded_ = false;
+    const LaneFile& file = files_[index];
+    ProbedFile probed = ProbeFile(file.path, stop_);
+    if (probed.err != nvt::SUCCESS) {
+        error_ = probed.err;
+        why_ = "cannot read " + file.path + " (" + nvt::EnumName<nvt::Result>(probed.err) + ")";
+        return false;
+    }
+    format_ = std::move(probed.format);
+    const AVFormatContext* format = format_.get();
+    videoIndex_ = wanted_.video ? NthStreamIndex(format, AVMEDIA_TYPE_VIDEO, 0) : -1;
+    audioIndex_.clear();
+    for (int ordinal : wanted_.audio) {
+        audioIndex_.push_back(NthStreamIndex(format, AVMEDIA_TYPE_AUDIO, ordinal));
+    }
+    subtitleIndex_.clear();
+    for (int ordinal : wanted_.subtitles) {
+        subtitleIndex_.push_back(NthStreamIndex(format, AVMEDIA_TYPE_SUBTITLE, ordinal));
+    }
+    // Streams nobody reads are not even demuxed.
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        StreamRole role;
+        format->streams[i]->discard =
+            FindSlot(role, static_cast<int>(i)) < 0 ? AVDISCARD_ALL : AVDISCARD_DEFAULT;
+    }
+    start_ = format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
+    offset_ = end_;
+    LogLine(Severity::Info, "reading %s from %.3f s of the output", file.path.c_str(),
+            static_cast<double>(offset_) / AV_TIME_BASE);
+    return true;
+}
+
+bool InputLane::OpenFirst() {
+    if (format_) {
+        return true;
+    }
+    if (files_.empty() || error_ != nvt::SUCCESS) {
+        return false;
+    }
+    return Open(0);
+}
+
+int InputLane::FindSlot(StreamRole& role, int streamIndex) const {
+    if (streamIndex == videoIndex_) {
+        role = StreamRole::Video;
+        return 0;
+    }
+    for (size_t s = 0; s < audioIndex_.size(); ++s) {
+        if (audioIndex_[s] == streamIndex) {
+            role = StreamRole::Audio;
+            return static_cast<int>(s);
+        }
+    }
+    for (size_t s = 0; s < subtitleIndex_.size(); ++s) {
+        if (subtitleIndex_[s] == streamIndex) {
+            role = StreamRole::Subtitle;
+            return static_cast<int>(s);
+        }
+    }
+    return -1;
+}
+
+const AVStream* InputLane::Stream(StreamRole role, int slot) const {
+    if (!format_) {
+        return nullptr;
+    }
+    int index = -1;
+    const auto at = [slot](const std::vector<int>& list) {
+        return slot >= 0 && static_cast<size_t>(slot) < list.size() ? list[slot] : -1;
+    };
+    switch (role) {
+    case StreamRole::Video:
+        index = videoIndex_;
+        break;
+    case StreamRole::Audio:
+        index = at(audioIndex_);
+        break;
+    case StreamRole::Subtitle:
+        index = at(subtitleIndex_);
+        break;
+    }
+    return index >= 0 ? format_->streams[index] : nullptr;
+}
+
+int64_t InputLane::ToJoined(int64_t timestamp, AVRational timeBase) const {
+    if (timestamp == AV_NOPTS_VALUE) {
+        return AV_NOPTS_VALUE;
+    }
+    return av_rescale_q(timestamp, timeBase, AV_TIME_BASE_Q) - start_ + offset_;
+}
+
+InputLane::Step InputLane::Next() {
+    if (error_ != nvt::SUCCESS) {
+        return Step::Failed;
+    }
+    if (!format_) {
+        if (current_ >= files_.size()) {
+            return Step::End;
+        }
+        if (!Open(current_)) {
+            return Step::Failed;
+        }
+    }
+    if (fileEnded_) {
+        // The caller has finished with the file: on to the next one.
+        format_.reset();
+        if (++current_ >= files_.size()) {
+            return Step::End;
+        }
+        if (!Open(current_)) {
+            return Step::Failed;
+        }
+    }
+    for (;;) {
+        av_packet_unref(packet_.get());
+        const int read = av_read_frame(format_.get(), packet_.get());
+        if (stop_.StopRequested()) {
+            error_ = nvt::Aborted;
+            why_ = "stopped";
+            return Step::Failed;
+        }
+        if (read < 0) {
+            if (read != AVERROR_EOF) {
+                // A damaged end of file: what was read is kept.
+                LogLine(Severity::Warning, "reading %s stopped: %s", File().path.c_str(),
+                        ErrorText(read).c_str());
+            }
+            fileEnded_ = true;
+            return Step::FileEnd;
+        }
+        slot_ = FindSlot(role_, packet_->stream_index);
+        if (slot_ < 0) {
+            continue;
+        }
+        const AVStream* stream = format_->streams[packet_->stream_index];
+        const int64_t at = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
+        if (at != AV_NOPTS_VALUE) {
+            int64_t duration = av_rescale_q(packet_->duration, stream->time_base, AV_TIME_BASE_Q);
+            if (duration <= 0 && role_ == StreamRole::Video) {
+                const AVRational rate =
+                    av_guess_frame_rate(format_.get(), const_cast<AVStream*>(stream), nullptr);
+                duration = rate.num > 0 ? av_rescale_q(1, av_inv_q(rate), AV_TIME_BASE_Q) : 0;
+            }
+            if (role_ != StreamRole::Subtitle) {
+                end_ = std::max(end_, ToJoined(at, stream->time_base) + duration);
+            }
+        }
+        return Step::Packet;
+    }
+}
+
+} // namespace norv_engine

@@ -1,0 +1,89 @@
+// Reading a sequence of files as one input with continuous timestamps: each
+// file's timestamps are moved so that it starts where the one before ended
+// (its own start time taken away), in microseconds of the joined timeline.
+// A lane reads the same streams of every file, named by their ordinal among
+// the file's streams of a kind (the first audio stream is audio 0).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ffmpeg.h"
+#include "norv/enums.h"
+#include "stop_token.h"
+
+namespace norv_engine {
+
+struct LaneFile {
+    std::string path;
+    size_t source = 0; ///< the joined source it belongs to
+};
+
+struct LaneStreams {
+    bool video = false;
+    std::vector<int> audio;     ///< ordinals among the audio streams
+    std::vector<int> subtitles; ///< ordinals among the subtitle streams
+};
+
+enum class StreamRole { Video, Audio, Subtitle };
+
+class InputLane {
+public:
+    InputLane(std::vector<LaneFile> files, LaneStreams streams, const StopToken& stop);
+
+    enum class Step {
+        Packet,  ///< packet() holds the next packet of a wanted stream
+        FileEnd, ///< the file in work has no more packets (once per file)
+        End,     ///< every file is read
+        Failed,  ///< a file could not be opened: error() and why()
+    };
+    Step Next();
+
+    /// The packet Next delivered, its stream's role and slot (index into
+    /// the LaneStreams list of its kind; 0 for video).
+    AVPacket* packet() const { return packet_.get(); }
+    StreamRole role() const { return role_; }
+    int slot() const { return slot_; }
+
+    /// A wanted stream of the file in work; null when the file lacks it.
+    const AVStream* Stream(StreamRole role, int slot) const;
+    /// The file in work; opens the first file on first use. False when it
+    /// cannot be opened.
+    bool OpenFirst();
+
+    /// A timestamp of a stream of the file in work, in microseconds of the
+    /// joined timeline.
+    int64_t ToJoined(int64_t timestamp, AVRational timeBase) const;
+    /// Joined time of the furthest packet read so far.
+    int64_t Position() const { return end_; }
+    size_t FileIndex() const { return current_; }
+    const LaneFile& File() const { return files_[current_ < files_.size() ? current_ : 0]; }
+
+    nvt::Result error() const { return error_; }
+    const std::string& why() const { return why_; }
+
+private:
+    bool Open(size_t index);
+    int FindSlot(StreamRole& role, int streamIndex) const;
+
+    std::vector<LaneFile> files_;
+    LaneStreams wanted_;
+    const StopToken& stop_;
+    size_t current_ = 0;
+    FormatContextPtr format_;
+    int videoIndex_ = -1;
+    std::vector<int> audioIndex_;    ///< stream index per audio slot, -1 when absent
+    std::vector<int> subtitleIndex_; ///< stream index per subtitle slot
+    int64_t start_ = 0;              ///< the file's own start, microseconds
+    int64_t offset_ = 0;             ///< where it starts on the joined timeline
+    int64_t end_ = 0;
+    PacketPtr packet_;
+    StreamRole role_ = StreamRole::Video;
+    int slot_ = 0;
+    bool fileEnded_ = false;
+    nvt::Result error_ = nvt::SUCCESS;
+    std::string why_;
+};
+
+} // namespace norv_engine

@@ -1,0 +1,147 @@
+#include "output_file.h"
+
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "engine_log.h"
+#include "platform/guid.h"
+
+namespace norv_engine {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Suffixes libx264 and libx265 append to a statistics file's name.
+const char* const kScratchSuffixes[] = {"",        ".temp",        ".mbtree",
+                                        ".cutree", ".mbtree.temp", ".cutree.temp"};
+
+// True when a file can be created (and is then removed) at path.
+bool CanCreate(const std::string& path) {
+    {
+        std::ofstream probe(path, std::ios::binary | std::ios::trunc);
+        if (!probe) {
+            return false;
+        }
+    }
+    std::error_code ignored;
+    fs::remove(path, ignored);
+    return true;
+}
+
+std::string Folder(const fs::path& path) {
+    const fs::path parent = path.parent_path();
+    return parent.empty() ? std::string(".") : parent.string();
+}
+
+} // namespace
+
+OutputFile::~OutputFile() {
+    std::error_code ignored;
+    if (!committed_) {
+        if (!work_.empty()) {
+            fs::remove(work_, ignored);
+        }
+        if (!beside_.empty()) {
+            fs::remove(beside_, ignored);
+        }
+    }
+    RemoveScratch();
+}
+
+nvt::Result OutputFile::Prepare(const std::string& target, const std::string& tempDir,
+                                bool useTempDir, std::string& why) {
+    target_ = target;
+    const fs::path targetPath(target);
+    std::error_code ec;
+    if (target.empty() || !targetPath.has_filename()) {
+        why = "the output has no file name";
+        return nvt::ENG_WRITING_ERROR;
+    }
+    if (fs::is_directory(targetPath, ec)) {
+        why = "the output " + target + " is a folder";
+        return nvt::ENG_WRITING_ERROR;
+    }
+    std::string unique = NorvOS::NewGuidText();
+    if (unique.size() > 2) {
+        unique = unique.substr(1, unique.size() - 2);
+    }
+    suffix_ = "." + unique + ".part";
+    const std::string hidden = "." + targetPath.filename().string() + suffix_;
+    beside_ = (fs::path(Folder(targetPath)) / hidden).string();
+    if (!CanCreate(beside_)) {
+        why = "cannot write in the folder of " + target;
+        beside_.clear();
+        return nvt::ENG_WRITING_ERROR;
+    }
+    work_ = beside_;
+    if (useTempDir && !tempDir.empty()) {
+        const std::string inTemp = (fs::path(tempDir) / hidden).string();
+        if (fs::is_directory(tempDir, ec) && CanCreate(inTemp)) {
+            work_ = inTemp;
+        } else {
+            LogLine(Severity::Warning, "cannot write in the temporary folder %s; writing beside %s",
+                    tempDir.c_str(), target.c_str());
+        }
+    }
+    return nvt::SUCCESS;
+}
+
+std::string OutputFile::ScratchPath(const std::string& name) {
+    const std::string path = (fs::path(Folder(fs::path(work_))) /
+                              ("." + fs::path(target_).filename().string() + "." + name + suffix_))
+                                 .string();
+    scratch_.push_back(path);
+    return path;
+}
+
+uint64_t OutputFile::WorkSize() const {
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(work_, ec);
+    return ec ? 0 : static_cast<uint64_t>(size);
+}
+
+void OutputFile::DiscardWork() {
+    std::error_code ignored;
+    fs::remove(work_, ignored);
+}
+
+nvt::Result OutputFile::Commit(std::string& why) {
+    std::error_code ec;
+    if (work_ != beside_) {
+        // From the temporary folder: a rename where it can, else a copy to
+        // the temporary name beside the target, which is then renamed.
+        fs::rename(work_, beside_, ec);
+        if (ec) {
+            ec.clear();
+            fs::copy_file(work_, beside_, fs::copy_options::overwrite_existing, ec);
+            if (ec) {
+                why = "cannot move the output next to " + target_ + ": " + ec.message();
+                return nvt::ENG_WRITING_ERROR;
+            }
+            fs::remove(work_, ec);
+            ec.clear();
+        }
+        work_ = beside_;
+    }
+    fs::rename(beside_, target_, ec);
+    if (ec) {
+        why = "cannot name the output " + target_ + ": " + ec.message();
+        return nvt::ENG_WRITING_ERROR;
+    }
+    committed_ = true;
+    return nvt::SUCCESS;
+}
+
+void OutputFile::RemoveScratch() {
+    std::error_code ignored;
+    for (const std::string& base : scratch_) {
+        for (const char* suffix : kScratchSuffixes) {
+            fs::remove(base + suffix, ignored);
+        }
+    }
+    scratch_.clear();
+}
+
+} // namespace norv_engine

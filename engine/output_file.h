@@ -1,0 +1,56 @@
+// Where a transcode's output is written while it is made, and how it gets
+// its name: the file is written under a hidden temporary name beside the
+// target (or in the request's temporary folder) and renamed at the end, so
+// that no half-written file ever carries the requested name. Scratch files
+// (the encoders' two-pass statistics) live beside the temporary file.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "norv/enums.h"
+
+namespace norv_engine {
+
+class OutputFile {
+public:
+    OutputFile() = default;
+    /// Removes the temporary file and every scratch file, unless committed.
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    /// Chooses the temporary names for target and checks that the target's
+    /// folder can take the output. With useTempDir and an existing folder
+    /// tempDir, the work file is written there. ENG_WRITING_ERROR (with why)
+    /// when the target cannot be written.
+    nvt::Result Prepare(const std::string& target, const std::string& tempDir, bool useTempDir,
+                        std::string& why);
+
+    /// The file the muxer writes.
+    const std::string& WorkPath() const { return work_; }
+    /// A scratch path in the work folder, removed (with the files an encoder
+    /// derives from it by appending suffixes) when this object goes.
+    std::string ScratchPath(const std::string& name);
+
+    /// The size of the work file in bytes; 0 when it cannot be read.
+    uint64_t WorkSize() const;
+    /// Removes the work file (before it is written again).
+    void DiscardWork();
+
+    /// Moves the work file to the target name. ENG_WRITING_ERROR (with why)
+    /// when it cannot be placed there.
+    nvt::Result Commit(std::string& why);
+
+private:
+    void RemoveScratch();
+
+    std::string target_;
+    std::string work_;
+    std::string beside_; ///< temporary name beside the target
+    std::string suffix_; ///< unique to this output
+    std::vector<std::string> scratch_;
+    bool committed_ = false;
+};
+
+} // namespace norv_engine

@@ -1,0 +1,83 @@
+// Progress of a transcode as the library sees it: a ProgressResponse about
+// four times a second with every field filled, the progress in percent of
+// the whole job (every pass included), and a remaining time that is
+// smoothed: it counts down with the clock and is corrected gently towards
+// what the measured speed says, so that it does not jump about. It is never
+// negative and is 0 at the end.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "replier.h"
+
+namespace norv_engine {
+
+/// Kinds of stage reported in stageID (documented in the engine protocol).
+enum StageId : int {
+    kStagePreparing = 0,    ///< opening the sources and planning the output
+    kStageAnalysisPass = 1, ///< the first pass of a two-pass encode
+    kStageEncoding = 2,     ///< encoding the output (the only or the last pass)
+    kStageCopying = 3,      ///< writing the output with every stream copied
+    kStageFinishing = 4,    ///< checking the output and moving it into place
+};
+
+/// What the pass in work has done so far.
+struct ProgressCounters {
+    unsigned fileNum = 1; ///< the joined source in work, from 1
+    std::string file;     ///< the file in work
+    uint64_t videoFrames = 0;
+    uint64_t audioSamples = 0;
+    uint64_t bytesWritten = 0;
+};
+
+class ProgressMeter {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    /// priorSeconds: the time the job is expected to take before anything is
+    /// measured.
+    ProgressMeter(Replier& reply, unsigned fileCount, double priorSeconds);
+
+    /// The time the job is expected to take, once it is known.
+    void SetPrior(double seconds) { prior_ = seconds > 0.0 ? seconds : 0.0; }
+    /// The stages of the job, each with its share of the whole work.
+    void Plan(const std::vector<double>& shares);
+    /// Starts stage index (0-based) of the plan.
+    void BeginStage(unsigned index, StageId id);
+    /// True when Update would send a record now (about four times a second,
+    /// or when a later file is in work).
+    bool Due(unsigned fileNum) const;
+    /// Reports the fraction (0..1) of the stage in work, at most about four
+    /// times a second unless forced.
+    void Update(double fraction, const ProgressCounters& counters, bool force = false);
+    /// Reports the end: 100 % and nothing remaining.
+    void Finish(const ProgressCounters& counters);
+
+    /// The smoothed remaining time for a job at progress (0..1) after
+    /// elapsed seconds, given the previous estimate made step seconds ago;
+    /// prior is the estimate before anything is measured.
+    static double SmoothRemaining(double previous, double step, double progress, double elapsed,
+                                  double prior);
+
+private:
+    void Send(double overall, const ProgressCounters& counters, double remaining);
+
+    Replier& reply_;
+    const unsigned fileCount_;
+    double prior_;
+    std::vector<double> shares_{1.0};
+    unsigned stage_ = 0;
+    StageId stageId_ = kStagePreparing;
+    Clock::time_point start_ = Clock::now();
+    Clock::time_point stageStart_ = start_;
+    Clock::time_point lastSent_{};
+    bool sentOnce_ = false;
+    unsigned fileNum_ = 1;    ///< never decreases, as the library expects
+    double overall_ = 0.0;    ///< never decreases
+    double remaining_ = -1.0; ///< seconds; negative until first estimated
+};
+
+} // namespace norv_engine

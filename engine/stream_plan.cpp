@@ -1,0 +1,389 @@
+// The second half of the plan: each output stream, decided from the
+// derivation's figures and the first file's streams.
+#include <algorithm>
+
+#include "code_pages.h"
+#include "codec_map.h"
+#include "engine_log.h"
+#include "media_probe.h"
+#include "norv/enum_names.h"
+#include "output/profile_limits.h"
+#include "platform/path_info.h"
+#include "subtitle_track.h"
+#include "tracks.h"
+#include "transcode_plan.h"
+
+namespace norv_engine {
+
+namespace {
+
+// Margins that leave less than this of the picture are ignored.
+constexpr int kMinCroppedSide = 16;
+
+const AVStream* NthStream(const AVFormatContext* format, AVMediaType type, int n) {
+    const int index = NthStreamIndex(format, type, n);
+    return index >= 0 ? format->streams[index] : nullptr;
+}
+
+int QuarterTurns(int degrees) {
+    const int turns = static_cast<int>(std::lround(degrees / 90.0)) % 4;
+    return turns < 0 ? turns + 4 : turns;
+}
+
+std::string Tag(const AVStream* stream, const char* key) {
+    const AVDictionaryEntry* e = av_dict_get(stream->metadata, key, nullptr, 0);
+    return e != nullptr && e->value != nullptr ? e->value : std::string();
+}
+
+// The pixel aspect that shows a w x h picture with the display aspect of the
+// cropped source (turned by turns), or square pixels when the aspect is not
+// kept.
+AVRational OutputAspect(int cropWidth, int cropHeight, AVRational sar, int turns, int w, int h,
+                        bool keep) {
+    if (!keep || w <= 0 || h <= 0 || cropWidth <= 0 || cropHeight <= 0) {
+        return AVRational{1, 1};
+    }
+    // Display aspect of the source part: cropWidth * sar / cropHeight.
+    int64_t num = static_cast<int64_t>(cropWidth) * sar.num;
+    int64_t den = static_cast<int64_t>(cropHeight) * sar.den;
+    if (turns % 2 == 1) {
+        std::swap(num, den);
+    }
+    AVRational out{1, 1};
+    av_reduce(&out.num, &out.den, num * h, den * w, 65535);
+    return out.num > 0 && out.den > 0 ? out : AVRational{1, 1};
+}
+
+// The output frame rate: the source's, divided down to the profile's.
+AVRational OutputFrameRate(int profile, AVRational source) {
+    if (source.num <= 0 || source.den <= 0) {
+        source = AVRational{25, 1};
+    }
+    const nvt::ProfileLimits* row = nvt::FindProfileLimits(profile, av_q2d(source));
+    const double ceiling = row != nullptr ? row->frameRate : 30.0;
+    int divisor = 1;
+    while (av_q2d(source) / divisor > ceiling * 1.001 && divisor < 16) {
+        ++divisor;
+    }
+    AVRational rate{1, 1};
+    av_reduce(&rate.num, &rate.den, source.num, static_cast<int64_t>(source.den) * divisor,
+              65535); // MPEG-4 Part 2 takes no finer time base
+    return rate;
+}
+
+const char* AudioEncoderFor(const ProfileRecipe& recipe, nvt::AudioCodec wanted) {
+    for (const auto& entry : recipe.audio) {
+        if (entry.first == wanted && avcodec_find_encoder_by_name(entry.second) != nullptr) {
+            return entry.second;
+        }
+    }
+    for (const auto& entry : recipe.audio) {
+        if (avcodec_find_encoder_by_name(entry.second) != nullptr) {
+            return entry.second;
+        }
+    }
+    return nullptr;
+}
+
+nvt::Result PlanVideo(const TBS::TranscodeRequest& request, const Derived& derived,
+                      const AVFormatContext* format, const AVStream* video, TranscodePlan& plan) {
+    const nvt::CustomPresetData& preset = request.CustomPresetData;
+    const SettingsResult& r = derived.result;
+    VideoPlan& v = plan.video;
+    const AVCodecParameters* p = video->codecpar;
+    v.sourceCodec = p->codec_id;
+    v.frameRate =
+        OutputFrameRate(plan.profile, av_guess_frame_rate(const_cast<AVFormatContext*>(format),
+                                                          const_cast<AVStream*>(video), nullptr));
+    AVRational sar = av_guess_sample_aspect_ratio(const_cast<AVFormatContext*>(format),
+                                                  const_cast<AVStream*>(video), nullptr);
+    if (sar.num <= 0 || sar.den <= 0) {
+        sar = AVRational{1, 1};
+    }
+    VideoChainSetup& c = v.chain;
+    c.frameRate = v.frameRate;
+    const nvt::CropRect& rect = preset.rect;
+    const int64_t horizontal = static_cast<int64_t>(rect.left) + rect.right;
+    const int64_t vertical = static_cast<int64_t>(rect.top) + rect.bottom;
+    if (horizontal + vertical > 0) {
+        if (horizontal <= p->width - kMinCroppedSide && vertical <= p->height - kMinCroppedSide) {
+            // Even offsets and sizes, as the 4:2:0 picture needs.
+            c.cropLeft = static_cast<int>(rect.left) & ~1;
+            c.cropTop = static_cast<int>(rect.top) & ~1;
+            c.cropRight = static_cast<int>(horizontal) - c.cropLeft;
+            c.cropBottom = static_cast<int>(vertical) - c.cropTop;
+            c.cropRight += (p->width - c.cropLeft - c.cropRight) & 1;
+            c.cropBottom += (p->height - c.cropTop - c.cropBottom) & 1;
+        } else {
+            LogLine(Severity::Warning, "crop margins %u/%u/%u/%u leave no picture; ignored",
+                    rect.left, rect.right, rect.top, rect.bottom);
+        }
+    }
+    c.flipHorizontal = (static_cast<unsigned>(request.flip) & 1u) != 0;
+    c.flipVertical = (static_cast<unsigned>(request.flip) & 2u) != 0;
+    // The source's own turn (shown upright everywhere) and the requested one.
+    c.quarterTurns = (QuarterTurns(RotationOf(video)) + QuarterTurns(request.angle)) % 4;
+    const bool turned = c.quarterTurns % 2 == 1;
+    c.width = static_cast<int>(turned ? r.height : r.width);
+    c.height = static_cast<int>(turned ? r.width : r.height);
+    const int cropWidth = p->width - c.cropLeft - c.cropRight;
+    const int cropHeight = p->height - c.cropTop - c.cropBottom;
+    c.sampleAspect = OutputAspect(cropWidth, cropHeight, sar, c.quarterTurns, c.width, c.height,
+                                  preset.enableAspectRatio);
+    v.bitrate = static_cast<int64_t>(r.videoKbps) * 1024;
+    v.minBitrate = static_cast<int64_t>(r.videoMinKbps) * 1024;
+    v.maxBitrate = static_cast<int64_t>(r.videoMaxKbps) * 1024;
+    v.hevcQuality = preset.hevcQualityLevel;
+    v.twoPass = preset.enableVideo2passEncoding || derived.request.fitToFileSize;
+
+    const AVCodec* encoder = avcodec_find_encoder_by_name(plan.recipe->videoEncoder);
+    const bool pictureKept = c.cropLeft + c.cropRight + c.cropTop + c.cropBottom == 0 &&
+                             !c.flipHorizontal && !c.flipVertical &&
+                             QuarterTurns(request.angle) == 0 && !request.subtitleBurnFirstTrack;
+    v.copy = (preset.videoPassthrough || !request.needTranscode) && pictureKept &&
+             encoder != nullptr && encoder->id == v.sourceCodec;
+    if (v.copy) {
+        v.twoPass = false;
+    } else if (avcodec_find_decoder(v.sourceCodec) == nullptr) {
+        return nvt::ENG_DECODER;
+    }
+
+    if (derived.request.trickPlay.Any() && plan.profile == nvt::NP_NorvPlusHD &&
+        plan.container == Container::Matroska && r.trickWidth > 0 && r.trickHeight > 0) {
+        v.trick = true;
+        v.trickChain = c;
+        v.trickChain.frameRate = AVRational{5, 1};
+        v.trickChain.width = static_cast<int>(turned ? r.trickHeight : r.trickWidth);
+        v.trickChain.height = static_cast<int>(turned ? r.trickWidth : r.trickHeight);
+        v.trickChain.sampleAspect =
+            OutputAspect(cropWidth, cropHeight, sar, c.quarterTurns, v.trickChain.width,
+                         v.trickChain.height, preset.enableAspectRatio);
+        const uint32_t kbps = r.trickKbps < r.videoKbps ? r.trickKbps : r.trickMinKbps;
+        v.trickBitrate = static_cast<int64_t>(std::max(1u, kbps)) * 1024;
+        plan.size.trickKbps = kbps;
+    }
+    return nvt::SUCCESS;
+}
+
+// The bitrate of audio track k that the derivation gave, in kbps, within
+// the profile's audio range.
+uint32_t DerivedAudioKbps(const Derived& derived, size_t k, const nvt::ProfileLimits* row) {
+    const uint32_t low = nvt::MinAudioBitrateKbps(row);
+    const uint32_t high = nvt::MaxAudioBitrateKbps(row);
+    uint32_t kbps = k < derived.result.audioKbps.size() ? derived.result.audioKbps[k] : 0;
+    if (kbps == 0) {
+        kbps = nvt::DefaultAudioBitrateKbps(row);
+    }
+    return std::max(low, high > 0 ? std::min(kbps, high) : kbps);
+}
+
+nvt::Result PlanAudioTrack(const TBS::TranscodeRequest& request, const TranscodePlan& plan,
+                           const AVStream* stream, bool passBit, nvt::AudioCodec wanted,
+                           uint32_t kbps, AudioPlan& a, std::string& why) {
+    const AVCodecID codec = stream->codecpar->codec_id;
+    a.copy = passBit ||
+             (!request.needTranscode && Capabilities::Get().WritesAudioCodec(plan.profile, codec));
+    if (a.copy) {
+        a.sourceBitrate =
+            stream->codecpar->bit_rate > 0 ? stream->codecpar->bit_rate : TaggedBitrate(stream);
+        return nvt::SUCCESS;
+    }
+    if (avcodec_find_decoder(codec) == nullptr) {
+        why = std::string("no decoder for the audio codec ") + avcodec_get_name(codec);
+        return nvt::ENG_DECODER;
+    }
+    a.encoder = AudioEncoderFor(*plan.recipe, wanted);
+    if (a.encoder == nullptr) {
+        why = "no audio encoder for the profile";
+        return nvt::ENG_NO_ENCODER_AUD;
+    }
+    a.bitrate = static_cast<int64_t>(kbps) * 1000;
+    return nvt::SUCCESS;
+}
+
+nvt::Result PlanAudio(const TBS::TranscodeRequest& request, const Derived& derived,
+                      const AVFormatContext* format, const StopToken& stop, TranscodePlan& plan,
+                      std::string& why) {
+    const nvt::ProfileLimits* row =
+        nvt::FindProfileLimits(plan.profile, av_q2d(plan.video.frameRate));
+    const auto wantedCodec = [&](size_t k) {
+        return k < request.dstAudioCodecs.size() ? request.dstAudioCodecs[k] : nvt::AC_UNKNOWN;
+    };
+    for (size_t k = 0; k < request.audioTracks.size(); ++k) {
+        const int ordinal = static_cast<int>(request.audioTracks[k]);
+        const AVStream* stream = NthStream(format, AVMEDIA_TYPE_AUDIO, ordinal);
+        if (stream == nullptr) {
+            LogLine(Severity::Warning, "the source has no audio track %d", ordinal);
+            continue;
+        }
+        AudioPlan a;
+        a.ordinal = ordinal;
+        a.language = static_cast<size_t>(ordinal) < request.audioLangCodes.size()
+                         ? request.audioLangCodes[static_cast<size_t>(ordinal)]
+                         : Tag(stream, "language");
+        const bool passBit = derived.request.audioPassthrough.Get(k);
+        const uint32_t kbps = DerivedAudioKbps(derived, k, row);
+        const nvt::Result planned =
+            PlanAudioTrack(request, plan, stream, passBit, wantedCodec(k), kbps, a, why);
+        if (planned != nvt::SUCCESS) {
+            return planned;
+        }
+        plan.size.audioKbps +=
+            passBit && k < derived.summary.audioKbps.size() ? derived.summary.audioKbps[k] : kbps;
+        plan.audio.push_back(a);
+    }
+    // Audio files given besides the sources: every audio stream of each
+    // becomes a further track, at the bitrate the settings give it.
+    size_t next = request.audioTracks.size();
+    const std::vector<uint32_t>& bitrates = request.CustomPresetData.audioBitrates;
+    for (size_t j = 0; j < request.extraFiles.size(); ++j) {
+        ProbedFile probed = ProbeFile(request.extraFiles[j], stop);
+        if (probed.err != nvt::SUCCESS) {
+            why = "cannot read " + request.extraFiles[j] + " (" +
+                  nvt::EnumName<nvt::Result>(probed.err) + ")";
+            return probed.err;
+        }
+        for (int ordinal = 0;; ++ordinal, ++next) {
+            const AVStream* stream = NthStream(probed.format.get(), AVMEDIA_TYPE_AUDIO, ordinal);
+            if (stream == nullptr) {
+                break;
+            }
+            AudioPlan a;
+            a.extra = true;
+            a.extraLane = j;
+            a.ordinal = ordinal;
+            a.language = Tag(stream, "language");
+            uint32_t kbps = next < bitrates.size() ? bitrates[next] : 0;
+            if (kbps < nvt::MinAudioBitrateKbps(row) || kbps > nvt::MaxAudioBitrateKbps(row)) {
+                kbps = nvt::DefaultAudioBitrateKbps(row);
+            }
+            const nvt::Result planned =
+                PlanAudioTrack(request, plan, stream, false, wantedCodec(next), kbps, a, why);
+            if (planned != nvt::SUCCESS) {
+                return planned;
+            }
+            plan.audio.push_back(a);
+        }
+    }
+    return nvt::SUCCESS;
+}
+
+size_t ExternalLane(TranscodePlan& plan, const std::string& path) {
+    auto& files = plan.externalSubtitleFiles;
+    const auto found = std::find(files.begin(), files.end(), path);
+    if (found != files.end()) {
+        return static_cast<size_t>(found - files.begin());
+    }
+    files.push_back(path);
+    return files.size() - 1;
+}
+
+nvt::Result PlanSubtitles(const TBS::TranscodeRequest& request, const AVFormatContext* format,
+                          const StopToken& stop, TranscodePlan& plan) {
+    const size_t entries = std::min(request.subtitleIDs.size(), request.subtitleTrackNames.size());
+    const bool numbered = request.subtitleTracks.size() == entries;
+    for (size_t e = 0; e < entries; ++e) {
+        const std::string& name = request.subtitleTrackNames[e];
+        const int ordinal = std::max(0, request.subtitleIDs[e]);
+        const uint32_t value = numbered ? request.subtitleTracks[e] : 0;
+        const bool namedTrack = numbered && value >= 100 && value < 1000;
+        const bool external = !name.empty() && !namedTrack &&
+                              NorvOS::InspectPath(name).kind == NorvOS::PathKind::RegularFile;
+        const int page = e < request.subtitleCodePages.size() ? request.subtitleCodePages[e] : 0;
+        std::string charset = page > 0 ? EncodingOfCodePage(static_cast<unsigned>(page)) : "";
+        if (charset == "UTF-8") {
+            charset.clear();
+        }
+        ProbedFile probed;
+        const AVFormatContext* holder = format;
+        if (external) {
+            probed = ProbeFile(name, stop);
+            if (probed.err != nvt::SUCCESS) {
+                LogLine(Severity::Warning, "subtitle file %s cannot be read", name.c_str());
+                continue;
+            }
+            holder = probed.format.get();
+        }
+        const AVStream* stream = NthStream(holder, AVMEDIA_TYPE_SUBTITLE, ordinal);
+        if (stream == nullptr) {
+            LogLine(Severity::Warning, "no subtitle track %d in %s", ordinal,
+                    external ? name.c_str() : plan.files.front().path.c_str());
+            continue;
+        }
+        if (request.subtitleBurnFirstTrack) {
+            plan.burn = std::make_unique<SubtitleBurn>();
+            plan.burn->file = external ? name : plan.files.front().path;
+            plan.burn->streamIndex = ordinal;
+            plan.burn->charset = charset;
+            return nvt::SUCCESS; // only the first selected subtitle is drawn
+        }
+        SubtitlePlan s;
+        s.codec = SubtitleOutputCodec(plan.recipe->muxer, stream->codecpar->codec_id);
+        if (s.codec == AV_CODEC_ID_NONE) {
+            LogLine(Severity::Warning, "the %s output cannot carry %s subtitles; left out",
+                    plan.recipe->muxer, avcodec_get_name(stream->codecpar->codec_id));
+            continue;
+        }
+        s.copy = !IsTextSubtitle(stream->codecpar->codec_id);
+        s.external = external;
+        s.externalLane = external ? ExternalLane(plan, name) : 0;
+        s.ordinal = ordinal;
+        s.charset = charset;
+        s.language = e < request.subtitleLangCodes.size() ? request.subtitleLangCodes[e] : "";
+        plan.subtitles.push_back(s);
+    }
+    return nvt::SUCCESS;
+}
+
+} // namespace
+
+nvt::Result PlanStreams(const TBS::TranscodeRequest& request, const Derived& derived,
+                        const StopToken& stop, TranscodePlan& plan, std::string& why) {
+    double seconds = 0.0;
+    ProbedFile first;
+    for (size_t i = 0; i < plan.files.size(); ++i) {
+        ProbedFile probed = ProbeFile(plan.files[i].path, stop);
+        if (probed.err != nvt::SUCCESS) {
+            why = "cannot read " + plan.files[i].path + " (" +
+                  nvt::EnumName<nvt::Result>(probed.err) + ")";
+            return probed.err;
+        }
+        seconds += static_cast<double>(InputDuration(probed.format.get())) / AV_TIME_BASE;
+        if (i == 0) {
+            first = std::move(probed);
+        }
+    }
+    plan.durationSeconds = seconds;
+    const AVFormatContext* format = first.format.get();
+    const AVStream* video = NthStream(format, AVMEDIA_TYPE_VIDEO, 0);
+    if (video == nullptr) {
+        why = "the first source has no video";
+        return nvt::ENG_INVALID_VID_STREAM;
+    }
+    nvt::Result result = PlanVideo(request, derived, format, video, plan);
+    if (result != nvt::SUCCESS) {
+        why = std::string("no decoder for the video codec ") +
+              avcodec_get_name(video->codecpar->codec_id);
+        return result;
+    }
+    result = PlanAudio(request, derived, format, stop, plan, why);
+    if (result != nvt::SUCCESS) {
+        return result;
+    }
+    result = PlanSubtitles(request, format, stop, plan);
+    if (result != nvt::SUCCESS) {
+        return result;
+    }
+    SizeTarget& size = plan.size;
+    size.videoKbps = derived.result.videoKbps;
+    for (uint32_t kib : derived.summary.extraKiB) {
+        size.extraBytes += 1024ull * kib;
+    }
+    size.estimatedSize = derived.result.estimatedSize;
+    if (derived.request.fitToFileSize && !derived.result.sizeLimitUnreachable) {
+        size.sizeLimit = request.CustomPresetData.fileSizeLimit;
+    }
+    return nvt::SUCCESS;
+}
+
+} // namespace norv_engine

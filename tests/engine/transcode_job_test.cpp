@@ -1,0 +1,135 @@
+// The transcode job run in-process on a channel that keeps what the engine
+// sends: every progress record is complete, the progress only grows, the
+// remaining time counts down smoothly to 0, and one response ends the job.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "api/ref_counted_impl.h"
+#include "corpus.h"
+#include "ipc/norv_ipc.h"
+#include "messages/xml.h"
+#include "progress_meter.h"
+#include "support/temp_dir.h"
+#include "transcode_job.h"
+
+namespace norv_engine {
+namespace {
+
+// Keeps the frames the engine sends.
+class RecordingChannel : public nvtl::RefCountedImpl<nvds::INorvIPC> {
+public:
+    bool Subscribe(const nvt::WideString&, const nvtl::RefCountedPtr<nvds::INorvIPCCallback>&,
+                   bool) override {
+        return true;
+    }
+    bool Subscribe(const std::string&, const nvtl::RefCountedPtr<nvds::INorvIPCCallback>&,
+                   bool) override {
+        return true;
+    }
+    bool Send(const nvt::WideString&, const nvt::WideString&, uint32_t, const void*,
+              uint32_t*) override {
+        return false;
+    }
+    bool Send(const std::string&, const std::string& topic, uint32_t length, const void* payload,
+              uint32_t* sent) override {
+        frames.emplace_back(topic, std::string(static_cast<const char*>(payload), length));
+        if (sent != nullptr) {
+            *sent = 1;
+        }
+        return true;
+    }
+    std::vector<std::pair<std::string, std::string>> frames;
+};
+
+TBS::TranscodeRequest TwoPassRequest(const std::string& input, const std::string& output) {
+    TBS::TranscodeRequest request;
+    request.CustomPresetData = nvt::CustomPresetData(nvt::NP_Mobile);
+    request.CustomPresetData.enableVideo2passEncoding = true;
+    request.inputFiles = {input};
+    request.outputFile = output;
+    request.audioTracks = {0};
+    request.needTranscode = true;
+    return request;
+}
+
+TEST(TranscodeJob, ProgressRecordsAreCompleteAndTheRemainingTimeCountsDownSmoothly) {
+    norv_test::TempDir dir;
+    nvtl::RefCountedPtr<RecordingChannel> channel(new RecordingChannel());
+    Replier reply(channel.get());
+    std::atomic<bool> closing{false};
+    StopToken stop(closing);
+    const std::string input = norv_test::CorpusFile("long.mp4");
+    const TBS::TranscodeResponse response =
+        RunTranscode(TwoPassRequest(input, dir.file("out.avi")), stop, reply);
+    EXPECT_EQ(response.resultID, 0u) << response.resultDescription;
+    EXPECT_FALSE(response.resultDescription.empty());
+
+    std::vector<TBS::ProgressResponse> records;
+    for (const auto& frame : channel->frames) {
+        ASSERT_EQ(frame.first, "TRANS->CONVstruct TBS::ProgressResponse");
+        TBS::ProgressResponse p;
+        ASSERT_TRUE(TBS::FromXml(frame.second, p));
+        records.push_back(p);
+    }
+    // About four a second over a run of seconds.
+    ASSERT_GT(records.size(), 8u);
+    const TBS::ProgressResponse* previous = nullptr;
+    int turns = 0;     // times the remaining time changed direction
+    int direction = 0; // of its last change of more than a second
+    for (const TBS::ProgressResponse& p : records) {
+        EXPECT_EQ(p.sFilename, input);
+        EXPECT_EQ(p.fileNum, 1u);
+        EXPECT_EQ(p.fileCount, 1u);
+        EXPECT_EQ(p.countOfStages, 2u);
+        EXPECT_EQ(p.passCount, 2u);
+        EXPECT_EQ(p.stage, p.passStepNum);
+        EXPECT_FALSE(p.details.empty());
+        // The analysis pass, then the encoding pass (the first record may
+        // come before either, the last closes the job).
+        EXPECT_EQ(p.stageID, p.stage == 1 ? (p.progress == 0.0 ? p.stageID : 1) : p.stageID);
+        if (previous != nullptr) {
+            EXPECT_GE(p.progress, previous->progress);
+            EXPECT_GE(p.stage, previous->stage);
+            EXPECT_GE(p.timeElapsed, previous->timeElapsed);
+            const int change =
+                static_cast<int>(p.timeRemaining) - static_cast<int>(previous->timeRemaining);
+            if (std::abs(change) > 1) {
+                const int now = change > 0 ? 1 : -1;
+                turns += direction != 0 && now != direction ? 1 : 0;
+                direction = now;
+            }
+        }
+        previous = &p;
+    }
+    EXPECT_LE(turns, 1);
+    const TBS::ProgressResponse& last = records.back();
+    EXPECT_EQ(last.progress, 100.0);
+    EXPECT_EQ(last.timeRemaining, 0u);
+    EXPECT_EQ(last.stageID, 4);
+    EXPECT_EQ(last.stage, 2u);
+    EXPECT_GT(last.currentVideoFrame, 400u); // 20 s at 25 frames per second
+    bool rated = false;
+    for (const TBS::ProgressResponse& p : records) {
+        rated = rated || (p.videoRenderingRate > 0 && p.currentAudioSample > 0);
+    }
+    EXPECT_TRUE(rated);
+}
+
+TEST(TranscodeJob, SmoothedRemainingTime) {
+    // Measured at half way after 10 s: 10 s are left.
+    EXPECT_DOUBLE_EQ(ProgressMeter::SmoothRemaining(-1.0, 0.0, 0.5, 10.0, 0.0), 10.0);
+    // Before anything says otherwise, the prior counts down.
+    EXPECT_DOUBLE_EQ(ProgressMeter::SmoothRemaining(-1.0, 0.0, 0.0, 0.5, 30.0), 29.5);
+    // A measurement far off moves the estimate a little, not all the way.
+    const double moved = ProgressMeter::SmoothRemaining(20.0, 0.25, 0.5, 10.0, 0.0);
+    EXPECT_LT(moved, 19.75);
+    EXPECT_GT(moved, 17.0);
+    // Never negative; 0 at the end.
+    EXPECT_EQ(ProgressMeter::SmoothRemaining(-1.0, 0.0, 0.0, 10.0, 5.0), 0.0);
+    EXPECT_EQ(ProgressMeter::SmoothRemaining(50.0, 0.25, 1.0, 100.0, 0.0), 0.0);
+}
+
+} // namespace
+} // namespace norv_engine

@@ -1,0 +1,186 @@
+#include "transcode_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "api/transcoder_logic.h"
+#include "corpus.h"
+#include "output/custom_preset.h"
+#include "platform/text.h"
+#include "support/temp_dir.h"
+
+namespace norv_test {
+
+namespace {
+
+// Runs a shell command with its standard output into a file; that output.
+std::string Output(const std::string& command) {
+    TempDir dir;
+    const std::string file = dir.file("out.txt");
+    if (std::system((command + " > '" + file + "' 2>/dev/null").c_str()) != 0) {
+        return std::string();
+    }
+    return ReadFile(file);
+}
+
+std::string Quoted(const std::string& path) {
+    return "'" + path + "'";
+}
+
+} // namespace
+
+nvtl::RefCountedPtr<nvt::ISourceMedia> Analysed(const std::string& corpusName) {
+    return AnalysedPath(CorpusFile(corpusName));
+}
+
+nvtl::RefCountedPtr<nvt::ISourceMedia> AnalysedPath(const std::string& path) {
+    nvt::CNorvTranscoderLogic logic;
+    logic.InitTranscodeEngine(nvt::W(RealEngine().c_str()), nvt::SLoggerParam(), nullptr,
+                              nvt::WideString());
+    std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>> sources;
+    int32_t width = 0, height = 0;
+    EXPECT_EQ(
+        logic.CreateMediaSource(nvt::W(path.c_str()), &width, &height, nvt::WideString(), sources),
+        nvt::SUCCESS)
+        << path;
+    return sources.empty() ? nvtl::RefCountedPtr<nvt::ISourceMedia>() : sources.front();
+}
+
+nvtl::RefCountedPtr<nvt::TranscodeOutputSettings> SettingsFor(nvt::NorvProfile profile) {
+    return nvtl::RefCountedPtr<nvt::TranscodeOutputSettings>(
+        new nvt::TranscodeOutputSettings(profile));
+}
+
+void ApplyCrop(nvt::TranscodeOutputSettings& settings, const nvt::CropRect& rect) {
+    nvtl::RefCountedPtr<nvt::CustomPreset> preset(new nvt::CustomPreset());
+    nvt::CustomPresetData data = settings.Request().CustomPresetData;
+    data.rect = rect;
+    data.creationTime = 1;
+    preset->SetData(data);
+    ASSERT_EQ(settings.ApplyPreset(preset.get()), nvt::SUCCESS);
+}
+
+Run Prepare(const std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>>& sources,
+            nvt::ITranscodeOutputSettings& settings,
+            const std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>>& extras,
+            const std::string& logPath) {
+    Run run;
+    const std::string engine = RealEngine();
+    run.session = nvtl::RefCountedPtr<nvt::TranscodeSession>(
+        new nvt::TranscodeSession(nvt::W(engine.c_str())));
+    // Asked once: each question starts an engine.
+    static const nvtl::RefCountedPtr<nvt::ITranscodeEngineInfo> info = [&] {
+        nvt::CNorvTranscoderLogic logic;
+        nvt::ITranscodeEngineInfo* out = nullptr;
+        logic.InitTranscodeEngine(nvt::W(engine.c_str()), nvt::SLoggerParam(), &out,
+                                  nvt::WideString());
+        nvtl::RefCountedPtr<nvt::ITranscodeEngineInfo> held(out);
+        if (out != nullptr) {
+            out->Release();
+        }
+        return held;
+    }();
+    if (info) {
+        run.session->SetEngineInfo(info.get());
+    }
+    for (const auto& source : sources) {
+        EXPECT_EQ(run.session->AddSource(source.get()), nvt::SUCCESS);
+    }
+    for (const auto& extra : extras) {
+        EXPECT_EQ(run.session->AddExtraSource(extra.get()), nvt::SUCCESS);
+    }
+    EXPECT_EQ(run.session->SetOutputSettings(&settings), nvt::SUCCESS);
+    if (!logPath.empty()) {
+        run.session->SetLoggerParam(nvt::SLoggerParam{true, nvt::NORV_ALL_MSG, logPath});
+    }
+    run.callback = nvtl::RefCountedPtr<RecordingCallback>(new RecordingCallback());
+    return run;
+}
+
+void Start(Run& run, const std::string& output) {
+    run.started = run.session->Start(nvt::W(output.c_str()), run.callback.get());
+    EXPECT_EQ(run.started, nvt::SUCCESS);
+}
+
+nvt::Result Finish(Run& run) {
+    if (run.started != nvt::SUCCESS) {
+        return run.started;
+    }
+    if (!WaitUntil([&] {
+            return StateOf(*run.session) != nvt::TS_Running ||
+                   run.callback->CountOf(CallbackEvent::Error) > 0;
+        })) {
+        return nvt::NOT_SET;
+    }
+    for (const CallbackEvent& e : run.callback->Events()) {
+        if (e.kind == CallbackEvent::Error) {
+            return e.code;
+        }
+    }
+    return StateOf(*run.session) == nvt::TS_Done ? nvt::SUCCESS : nvt::NOT_SET;
+}
+
+Preview PreviewOf(nvt::ITranscodeSession& session) {
+    Preview p;
+    nvt::ITranscodeOutputProperties* properties = nullptr;
+    EXPECT_EQ(session.GetOutputProperties(&properties), nvt::SUCCESS);
+    if (properties != nullptr) {
+        properties->GetResolution(&p.width, &p.height);
+        properties->GetTrickResolution(&p.trickWidth, &p.trickHeight);
+        properties->GetEstimatedSize(&p.estimatedSize);
+        properties->Release();
+    }
+    return p;
+}
+
+nlohmann::json Probe(const std::string& path) {
+    const std::string text =
+        Output("ffprobe -v error -print_format json -show_format -show_streams " + Quoted(path));
+    return nlohmann::json::parse(text, nullptr, false);
+}
+
+std::vector<nlohmann::json> Streams(const nlohmann::json& probe, const char* kind) {
+    std::vector<nlohmann::json> out;
+    if (probe.is_object() && probe.contains("streams")) {
+        for (const auto& s : probe["streams"]) {
+            if (s.value("codec_type", "") == kind) {
+                out.push_back(s);
+            }
+        }
+    }
+    return out;
+}
+
+double PictureStat(const std::string& path, double seconds, const std::string& crop,
+                   const char* stat) {
+    const std::string key = std::string("lavfi.signalstats.") + stat;
+    const std::string text =
+        Output("ffmpeg -nostdin -v error -ss " + std::to_string(seconds) + " -i " + Quoted(path) +
+               " -frames:v 1 -vf 'crop=" + crop + ",signalstats,metadata=print:key=" + key +
+               ":file=-' -f null -");
+    const size_t at = text.find(key + "=");
+    return at == std::string::npos ? -1.0 : std::atof(text.c_str() + at + key.size() + 1);
+}
+
+std::string VideoHash(const std::string& path) {
+    return Output("ffmpeg -nostdin -v error -i " + Quoted(path) +
+                  " -map 0:v:0 -c copy -f streamhash -hash md5 -");
+}
+
+std::string SubtitleText(const std::string& path) {
+    return Output("ffmpeg -nostdin -v error -i " + Quoted(path) + " -map 0:s:0 -f srt -");
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        out.push_back(entry.path().string());
+    }
+    return out;
+}
+
+} // namespace norv_test
