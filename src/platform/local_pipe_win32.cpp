@@ -418,9 +418,13 @@ bool CLocalPipe::Flush(uint32_t timeoutMs) {
     const HANDLE helper = ::CreateThread(nullptr, kFlushStackSize, &FlushCall::Run, &call,
                                          STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (helper == nullptr) {
-        // Without a helper the wait could not be bounded: report the data as
-        // possibly unread, as a flush that ran out of time does.
-        return timeoutMs == kFlushForever && ::FlushFileBuffers(handle) != FALSE;
+        // Without a helper the wait cannot be bounded: a bounded flush reports
+        // the data as possibly unread, as one that ran out of time does.
+        if (timeoutMs != kFlushForever) {
+            return false;
+        }
+        ::FlushFileBuffers(handle);
+        return true;
     }
     const HANDLE objects[2] = {helper, impl_->stopped.handle};
     const DWORD waited = ::WaitForMultipleObjects(
