@@ -17,6 +17,14 @@ using WideString = std::basic_string<WideChar>;
 
 } // namespace nvt
 
+/// A literal of wide text in the interface's character type, for example
+/// NORV_WTEXT("holiday.mp4").
+#if defined(_WIN32)
+#define NORV_WTEXT(text) L##text
+#else
+#define NORV_WTEXT(text) u##text
+#endif
+
 #if defined(_WIN32)
 #define NORV_API_EXPORT __declspec(dllexport)
 #define NORV_API_IMPORT __declspec(dllimport)

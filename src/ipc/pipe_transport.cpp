@@ -45,13 +45,14 @@ bool CPipeTransport::Open() {
     if (IsConnected()) {
         return false;
     }
+    using NorvOS::PipeDirection;
     if (isServer_) {
-        if (readPipe_.Create(readPipeName_)) {
-            writePipe_.Create(writePipeName_);
+        if (readPipe_.Create(readPipeName_, PipeDirection::Read)) {
+            writePipe_.Create(writePipeName_, PipeDirection::Write);
         }
     } else {
-        if (readPipe_.Open(readPipeName_)) {
-            writePipe_.Open(writePipeName_);
+        if (readPipe_.Open(readPipeName_, PipeDirection::Read)) {
+            writePipe_.Open(writePipeName_, PipeDirection::Write);
         }
     }
     if (!IsConnected()) {

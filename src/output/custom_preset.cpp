@@ -20,7 +20,7 @@ bool IsEmptyPath(const WideString& path) {
 }
 
 const WideString& PresetExtension() {
-    static const WideString extension = u"preset";
+    static const WideString extension = NORV_WTEXT("preset");
     return extension;
 }
 

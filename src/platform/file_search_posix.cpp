@@ -6,45 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <set>
 #include <string>
 
+#include "platform/extension_set.h"
 #include "platform/text.h"
 
 namespace nvt {
 namespace {
-
-WideChar FoldAscii(WideChar c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<WideChar>(c - 'A' + 'a') : c;
-}
-
-// Case-insensitive order for the extension set (ASCII letters fold).
-struct CaseInsensitiveLess {
-    bool operator()(const WideString& a, const WideString& b) const {
-        return std::lexicographical_compare(
-            a.begin(), a.end(), b.begin(), b.end(),
-            [](WideChar x, WideChar y) { return FoldAscii(x) < FoldAscii(y); });
-    }
-};
-
-using ExtensionSet = std::set<WideString, CaseInsensitiveLess>;
-
-ExtensionSet SplitExtensions(const WideString& extensions) {
-    ExtensionSet set;
-    WideString rest = extensions;
-    for (;;) {
-        const size_t comma = rest.find(u',');
-        if (comma == WideString::npos) {
-            set.insert(rest); // the last item, even when empty
-            break;
-        }
-        if (comma != 0) {
-            set.insert(rest.substr(0, comma));
-        }
-        rest = rest.substr(comma + 1);
-    }
-    return set;
-}
 
 bool IsDirectory(const std::string& path, unsigned char type) {
     if (type == DT_DIR) {
@@ -84,11 +52,7 @@ void SearchFolder(WideString folder, const ExtensionSet& extensions, bool recurs
             SearchFolder(path, extensions, recursive, results);
             continue;
         }
-        const size_t dot = path.rfind(u'.');
-        if (dot == WideString::npos) {
-            continue;
-        }
-        if (extensions.count(path.substr(dot + 1)) != 0) {
+        if (HasListedExtension(path, extensions)) {
             results.push_back(path);
         }
     }

@@ -15,8 +15,11 @@ constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kErrorBrokenPipe = 109;
 constexpr uint32_t kErrorInvalidName = 123;
 constexpr uint32_t kErrorPipeBusy = 231;
+constexpr uint32_t kErrorNoData = 232;
 constexpr uint32_t kErrorPipeNotConnected = 233;
+constexpr uint32_t kErrorMoreData = 234;
 constexpr uint32_t kErrorPipeListening = 536;
+constexpr uint32_t kErrorOperationAborted = 995;
 
 /// The last error recorded on the calling thread (0 after a success).
 uint32_t GetLastSystemError();

@@ -3,12 +3,16 @@
 // A server end creates the pipe under its name and takes its single client
 // lazily: the first Read or Write after the client has arrived accepts it.
 // A Read waits for the client to arrive; a Write does not.
-// A client end opens a pipe that a server has created. Every operation
-// records the calling thread's last error (platform/last_error.h):
-// kErrorPipeListening while a server still waits for its client,
-// kErrorBrokenPipe when the peer has gone, kErrorPipeNotConnected after this
-// end was disconnected or closed, kErrorFileNotFound when nothing listens
-// under the name, kErrorPipeBusy when the listener's queue stays full.
+// A client end opens a pipe that a server has created. Both ends name the
+// direction bytes move from their side, since Windows pipes carry them one
+// way only (POSIX sockets carry both ways and ignore it). Only a peer of the
+// same user on the same machine gets through. Every operation records the
+// calling thread's last error (platform/last_error.h), in Windows' own
+// numbering: kErrorPipeListening while a server still waits for its client,
+// kErrorBrokenPipe when the peer has gone (a write on Windows reports
+// kErrorNoData), kErrorPipeNotConnected after this end was disconnected or
+// closed, kErrorFileNotFound when nothing listens under the name,
+// kErrorPipeBusy when the listener's queue stays full.
 //
 // Threads: one thread may read while another writes and a third disconnects.
 // Close releases the descriptors and must only run once no other thread can
@@ -21,10 +25,20 @@
 
 namespace NorvOS {
 
+/// The way bytes move through one end of a pipe.
+enum class PipeDirection {
+    Read,  ///< this end receives
+    Write, ///< this end sends
+};
+
 class CLocalPipe {
 public:
     /// Longest pipe name the system can carry.
+#if defined(_WIN32)
+    static constexpr uint32_t kMaxNameLength = 256;
+#else
     static constexpr uint32_t kMaxNameLength = 107;
+#endif
     /// How long Open waits for a busy pipe before it gives up.
     static constexpr uint32_t kBusyWaitMs = 5000;
 
@@ -37,12 +51,12 @@ public:
     /// Server end: creates the pipe and starts listening for one client.
     /// Fails when the end is already in use, the name is empty, too long, or
     /// already taken.
-    bool Create(const std::string& name);
+    bool Create(const std::string& name, PipeDirection direction);
 
-    /// Client end: connects to the pipe a server created under name. Fails at
-    /// once when nothing listens; waits up to kBusyWaitMs while the pipe is
-    /// busy.
-    bool Open(const std::string& name);
+    /// Client end: connects to the pipe a server created under name, whose
+    /// server end moves bytes the other way. Fails at once when nothing
+    /// listens; waits up to kBusyWaitMs while the pipe is busy.
+    bool Open(const std::string& name, PipeDirection direction);
 
     /// True from a successful Create or Open until Disconnect or Close.
     bool IsValid() const;
@@ -68,9 +82,9 @@ public:
 
     /// Ends the connection in both directions and stops listening. A thread
     /// blocked in Read or Write on this end wakes up with kErrorBrokenPipe
-    /// (kErrorPipeNotConnected when it was waiting for the client); later
-    /// calls fail with kErrorPipeNotConnected. The descriptors stay
-    /// reserved until Close.
+    /// (kErrorPipeNotConnected when it was waiting for the client, and always
+    /// on Windows); later calls fail with kErrorPipeNotConnected. The
+    /// descriptors stay reserved until Close.
     void Disconnect();
 
     /// Disconnects, then releases the descriptors.

@@ -160,7 +160,7 @@ CLocalPipe::~CLocalPipe() {
     Close();
 }
 
-bool CLocalPipe::Create(const std::string& name) {
+bool CLocalPipe::Create(const std::string& name, PipeDirection /*direction*/) {
     std::lock_guard<std::mutex> guard(impl_->lock);
     if (impl_->valid || impl_->listenFd >= 0 || impl_->connFd >= 0) {
         SetLastSystemError(kErrorInvalidParameter);
@@ -184,7 +184,7 @@ bool CLocalPipe::Create(const std::string& name) {
     return true;
 }
 
-bool CLocalPipe::Open(const std::string& name) {
+bool CLocalPipe::Open(const std::string& name, PipeDirection /*direction*/) {
     {
         std::lock_guard<std::mutex> guard(impl_->lock);
         if (impl_->valid || impl_->listenFd >= 0 || impl_->connFd >= 0) {

@@ -18,6 +18,10 @@ constexpr uint32_t kBelowNormalPriorityClass = 0x4000;
 constexpr uint32_t kNormalPriorityClass = 0x20;
 constexpr uint32_t kAboveNormalPriorityClass = 0x8000;
 
+#if !defined(_WIN32)
+// Windows splits the command line and finds the program itself; elsewhere
+// the same rules are followed here.
+
 /// Splits a command line into arguments by the Windows rules: the program
 /// name ends at the first blank unless it starts with a double quote, in
 /// which case it runs to the next one; the other arguments are separated by
@@ -31,6 +35,7 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 /// given, any other is searched in PATH. Empty when no executable file is
 /// found.
 std::string FindProgram(const std::string& name);
+#endif
 
 /// The calling process's id.
 uint32_t CurrentProcessId();
@@ -85,7 +90,9 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+#if !defined(_WIN32)
 /// The nice value a priority class stands for; false for an unknown class.
 bool PriorityClassToNice(uint32_t priorityClass, int& nice);
+#endif
 
 } // namespace NorvOS

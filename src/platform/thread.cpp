@@ -1,18 +1,12 @@
-// Worker threads on std::thread.
+// Worker threads: the part that is the same on every system. The system's
+// thread itself (Handle, Launch) and SleepMs live in thread_posix.cpp and
+// thread_win32.cpp.
 #include "platform/thread.h"
-
-#include <chrono>
-#include <system_error>
-#include <thread>
 
 #include "platform/event.h"
 #include "platform/thread_priority.h"
 
 namespace NorvOS {
-
-struct CNorvThread::Handle {
-    std::thread thread;
-};
 
 CNorvThread::CNorvThread(ThreadRoutine routine, void* userData, int32_t value,
                          int32_t priorityIndex)
@@ -28,22 +22,18 @@ void CNorvThread::Start() {
     if (routine_ == nullptr) {
         return;
     }
-    // A finished thread that was never stopped is joined before it is
-    // replaced; a std::thread must not be dropped while joinable.
-    if (thread_ && thread_->thread.joinable()) {
+    // A finished thread that was never stopped is released before it is
+    // replaced.
+    if (thread_) {
         doneEvent_->Wait();
-        thread_->thread.join();
+        thread_.reset();
     }
     doneEvent_->Reset();
     stopFlag_.store(false);
-    try {
-        std::unique_ptr<Handle> handle(new Handle);
-        handle->thread = std::thread(&CNorvThread::Entry, this);
-        thread_ = std::move(handle);
-    } catch (...) {
-        // The thread could not be created: nothing runs, so nothing will
-        // set the event; set it here so waiters see a finished thread.
-        thread_.reset();
+    thread_.reset(Launch());
+    if (!thread_) {
+        // Nothing runs, so nothing will set the event; set it here so that
+        // waiters see a finished thread.
         doneEvent_->Set();
     }
 }
@@ -61,18 +51,11 @@ void CNorvThread::Stop() {
     stopFlag_.store(true);
     OnStopRequested();
     doneEvent_->Wait();
-    if (thread_->thread.joinable()) {
-        thread_->thread.join();
-    }
     thread_.reset();
 }
 
 bool CNorvThread::IsFinished() {
     return doneEvent_->IsSet();
-}
-
-void SleepMs(uint32_t ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 } // namespace NorvOS

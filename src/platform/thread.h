@@ -46,13 +46,22 @@ protected:
     virtual void OnStopRequested() {}
 
 private:
+    /// The system's thread, defined by each system's implementation.
+    struct Handle;
+    /// Waits until the thread has left Entry, then releases it.
+    struct HandleDeleter {
+        void operator()(Handle* handle) const;
+    };
+
+    /// Starts a system thread that runs Entry(this); null when none could be
+    /// created.
+    Handle* Launch();
     static void Entry(CNorvThread* self);
 
     int32_t value_;
     ThreadRoutine routine_;
     void* userData_;
-    struct Handle;
-    std::unique_ptr<Handle> thread_;
+    std::unique_ptr<Handle, HandleDeleter> thread_;
     std::atomic<bool> stopFlag_{false};
     std::unique_ptr<CEvent> doneEvent_;
     int32_t priorityIndex_;

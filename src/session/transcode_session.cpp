@@ -8,6 +8,7 @@
 #include "messages/xml.h"
 #include "output/output_properties.h"
 #include "output/output_settings.h"
+#include "platform/com_apartment.h"
 #include "platform/text.h"
 #include "session/joined_files.h"
 #include "session/request_builder.h"
@@ -629,7 +630,9 @@ Result TranscodeSession::StartTranscode() {
 void TranscodeSession::WorkerRoutine(std::atomic<bool>* /*stopFlag*/, void* userData,
                                      int32_t /*value*/) {
     // The routine ends through the done flag or a broken pipe, never through
-    // the stop flag: a run is only left once the engine has answered.
+    // the stop flag: a run is only left once the engine has answered. COM is
+    // there for the caller's callbacks, which run on this thread.
+    NorvOS::CComApartment com;
     static_cast<TranscodeSession*>(userData)->RunWorker();
 }
 

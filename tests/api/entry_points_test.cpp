@@ -8,7 +8,7 @@ namespace {
 
 using namespace nvt;
 
-const WideString kEngine = u"/nonexistent/NorvEngine";
+const WideString kEngine = NORV_WTEXT("/nonexistent/NorvEngine");
 
 // A fresh engine object per test: the process's own one keeps its state.
 class EngineObject : public ::testing::Test {
@@ -25,19 +25,22 @@ TEST_F(EngineObject, SessionsNeedAnInitialisedEngine) {
     std::vector<nvtl::RefCountedPtr<ISourceMedia>> sources;
     int32_t w = 0;
     int32_t h = 0;
-    EXPECT_EQ(logic.CreateMediaSource(u"a.mp4", &w, &h, u"", sources), NotAvailable);
+    EXPECT_EQ(logic.CreateMediaSource(NORV_WTEXT("a.mp4"), &w, &h, NORV_WTEXT(""), sources),
+              NotAvailable);
 }
 
 TEST_F(EngineObject, InitRefusesAnEmptyLocationAndStaysUninitialised) {
     ITranscodeSession* session = nullptr;
-    EXPECT_EQ(logic.InitTranscodeEngine(u"", SLoggerParam(), nullptr, u""), InvalidArgument);
-    EXPECT_EQ(logic.InitTranscodeEngine(WideString(1, 0) + u"x", SLoggerParam(), nullptr, u""),
+    EXPECT_EQ(logic.InitTranscodeEngine(NORV_WTEXT(""), SLoggerParam(), nullptr, NORV_WTEXT("")),
+              InvalidArgument);
+    EXPECT_EQ(logic.InitTranscodeEngine(WideString(1, 0) + NORV_WTEXT("x"), SLoggerParam(), nullptr,
+                                        NORV_WTEXT("")),
               InvalidArgument);
     EXPECT_EQ(logic.CreateTranscodeSession(&session), NotAvailable);
 }
 
 TEST_F(EngineObject, InitWithoutInfoStoresTheLocationOnly) {
-    EXPECT_EQ(logic.InitTranscodeEngine(kEngine, SLoggerParam(), nullptr, u""), SUCCESS);
+    EXPECT_EQ(logic.InitTranscodeEngine(kEngine, SLoggerParam(), nullptr, NORV_WTEXT("")), SUCCESS);
     ITranscodeSession* session = nullptr;
     ASSERT_EQ(logic.CreateTranscodeSession(&session), SUCCESS);
     ASSERT_NE(session, nullptr);
@@ -49,14 +52,15 @@ TEST_F(EngineObject, InitWithoutInfoStoresTheLocationOnly) {
 }
 
 TEST_F(EngineObject, CreateMediaSourceEmptiesTheVectorAndRefusesAnEmptyPath) {
-    ASSERT_EQ(logic.InitTranscodeEngine(kEngine, SLoggerParam(), nullptr, u""), SUCCESS);
+    ASSERT_EQ(logic.InitTranscodeEngine(kEngine, SLoggerParam(), nullptr, NORV_WTEXT("")), SUCCESS);
     ITranscodeSession* session = nullptr;
     ASSERT_EQ(logic.CreateTranscodeSession(&session), SUCCESS);
     std::vector<nvtl::RefCountedPtr<ISourceMedia>> sources;
     sources.emplace_back(nullptr);
     int32_t w = 0;
     int32_t h = 0;
-    EXPECT_EQ(logic.CreateMediaSource(u"", &w, &h, u"", sources), InvalidArgument);
+    EXPECT_EQ(logic.CreateMediaSource(NORV_WTEXT(""), &w, &h, NORV_WTEXT(""), sources),
+              InvalidArgument);
     EXPECT_TRUE(sources.empty());
     session->Release();
 }
@@ -102,7 +106,8 @@ TEST(ExportedFunctions, ForwardToTheProcessEngineObject) {
     EXPECT_EQ(::CreateTranscodeProfile(static_cast<NorvProfile>(12), 29.97, &profile),
               InvalidArgument);
     EXPECT_EQ(::CreateCustomPresetFactory(nullptr), InvalidArgument);
-    EXPECT_EQ(::InitTranscodeEngine(u"", SLoggerParam(), nullptr, u""), InvalidArgument);
+    EXPECT_EQ(::InitTranscodeEngine(NORV_WTEXT(""), SLoggerParam(), nullptr, NORV_WTEXT("")),
+              InvalidArgument);
     EXPECT_EQ(&GetTranscoderLogic(), &GetTranscoderLogic());
 }
 

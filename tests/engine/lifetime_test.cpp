@@ -2,6 +2,7 @@
 // away in the middle of an analysis, and several run side by side.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 
 #include "api/transcoder_logic.h"

@@ -186,8 +186,8 @@ TEST(OutputSettings, FlipIsABitSet) {
 
 TEST(OutputSettings, SettersReachTheRequestTemplate) {
     auto s = MakeSettings(NP_NorvPlusHD);
-    s->SetTempDir(u"/tmp/v\u00e4lja \U0001F600");
-    EXPECT_EQ(s->GetTempDir(), u"/tmp/v\u00e4lja \U0001F600");
+    s->SetTempDir(NORV_WTEXT("/tmp/v\u00e4lja \U0001F600"));
+    EXPECT_EQ(s->GetTempDir(), NORV_WTEXT("/tmp/v\u00e4lja \U0001F600"));
     s->SetTitle("Title \xc3\xa4");
     s->SetAudioTracks({2, 0});
     s->SetTrackCodecs({AC_AAC, AC_AC3});
@@ -235,7 +235,7 @@ TEST(OutputSettings, ResetRestoresDefaultsButKeepsCodePagesAndUserValues) {
     s->SetAudioPassthrough(true);
     s->SetResolution(320, 240);
     s->SetPriority(prioVideoBitrate);
-    s->SetTempDir(u"/tmp");
+    s->SetTempDir(NORV_WTEXT("/tmp"));
     s->SetAudioTracks({1});
     s->SetNeedTranscode(false);
     s->SetFlip(2);

@@ -142,7 +142,7 @@ TEST(TranscodeProfile, SelectableAudioBitratesReplaceTheVector) {
 
 TEST(TranscodeProfile, DisplayNames) {
     for (int32_t p = 0; p < _NP_count_; ++p) {
-        WideString name = u"old";
+        WideString name = NORV_WTEXT("old");
         EXPECT_EQ(MakeProfile(static_cast<NorvProfile>(p), 30)->GetDisplayName(name), SUCCESS);
         EXPECT_EQ(name, W(ProfileDisplayName(p)));
     }
@@ -154,23 +154,23 @@ TEST(TranscodeProfile, DescriptionNamesTheEnginesAudioCodecs) {
     info->Response().mapSupportedOutputCodecs[NP_HEVC4K] = {AC_MP3};
     info->Response().mapSupportedOutputCodecs[NP_HD720] = {};
 
-    WideString text = u"old";
+    WideString text = NORV_WTEXT("old");
     EXPECT_EQ(MakeProfile(NP_NorvPlusHD, 30)->GetDescription(text, info.get()), SUCCESS);
-    EXPECT_EQ(text, u"MKV, H.264, AAC/AC3");
+    EXPECT_EQ(text, NORV_WTEXT("MKV, H.264, AAC/AC3"));
     EXPECT_EQ(MakeProfile(NP_HEVC4K, 30)->GetDescription(text, info.get()), SUCCESS);
-    EXPECT_EQ(text, u"MKV, HEVC, MP3");
+    EXPECT_EQ(text, NORV_WTEXT("MKV, HEVC, MP3"));
     EXPECT_EQ(MakeProfile(NP_HD720, 30)->GetDescription(text, info.get()), SUCCESS);
-    EXPECT_EQ(text, u"AVI, Norv");
+    EXPECT_EQ(text, NORV_WTEXT("AVI, Norv"));
     EXPECT_EQ(MakeProfile(NP_iPhoneMP4H264, 30)->GetDescription(text, info.get()), SUCCESS);
-    EXPECT_EQ(text, u"MP4, H.264");
+    EXPECT_EQ(text, NORV_WTEXT("MP4, H.264"));
 
     // A value that is not a codec keeps its whole name.
     info->Response().mapSupportedOutputCodecs[NP_Mobile] = {AC_UNKNOWN,
                                                             static_cast<AudioCodec>(99)};
     EXPECT_EQ(MakeProfile(NP_Mobile, 30)->GetDescription(text, info.get()), SUCCESS);
-    EXPECT_EQ(text, u"AVI, Norv, UNKNOWN/Invalid value");
+    EXPECT_EQ(text, NORV_WTEXT("AVI, Norv, UNKNOWN/Invalid value"));
 
-    text = u"old";
+    text = NORV_WTEXT("old");
     EXPECT_EQ(MakeProfile(NP_NorvPlusHD, 30)->GetDescription(text, nullptr), InvalidArgument);
     EXPECT_TRUE(text.empty());
 }

@@ -27,8 +27,8 @@ WideString Units(std::initializer_list<unsigned> units) {
 }
 
 TEST(TextConversion, AsciiAndTwoByteFormsRoundTrip) {
-    EXPECT_EQ(Utf8ToWide("abc"), u"abc");
-    EXPECT_EQ(WideToUtf8(u"abc"), "abc");
+    EXPECT_EQ(Utf8ToWide("abc"), NORV_WTEXT("abc"));
+    EXPECT_EQ(WideToUtf8(NORV_WTEXT("abc")), "abc");
     EXPECT_EQ(Utf8ToWide(Bytes({0xC3, 0xA9})), Units({0x00E9}));
     EXPECT_EQ(WideToUtf8(Units({0x00E9})), Bytes({0xC3, 0xA9}));
     EXPECT_EQ(WideToUtf8(Units({0x20AC})), Bytes({0xE2, 0x82, 0xAC}));
@@ -37,7 +37,7 @@ TEST(TextConversion, AsciiAndTwoByteFormsRoundTrip) {
 
 TEST(TextConversion, EmptyInputGivesEmptyOutput) {
     EXPECT_TRUE(Utf8ToWide("").empty());
-    EXPECT_TRUE(WideToUtf8(u"").empty());
+    EXPECT_TRUE(WideToUtf8(NORV_WTEXT("")).empty());
 }
 
 TEST(TextConversion, MalformedUtf8GivesEmptyResult) {
@@ -69,8 +69,8 @@ TEST(TextConversion, LoneSurrogates) {
 }
 
 TEST(TextConversion, EmbeddedNulEndsTheResult) {
-    EXPECT_EQ(Utf8ToWide(std::string("ab\0cd", 5)), u"ab");
-    EXPECT_EQ(WideToUtf8(WideString(u"ab\0cd", 5)), "ab");
+    EXPECT_EQ(Utf8ToWide(std::string("ab\0cd", 5)), NORV_WTEXT("ab"));
+    EXPECT_EQ(WideToUtf8(WideString(NORV_WTEXT("ab\0cd"), 5)), "ab");
 }
 
 TEST(MemoryBuffer, ResizeKeepsInvariant) {

@@ -15,6 +15,7 @@
 #include "platform/text.h"
 #include "session/transcode_session.h"
 #include "support/engine_session.h"
+#include "support/raw_pipe_peer.h"
 #include "support/recorded_requests.h"
 #include "support/temp_dir.h"
 
@@ -418,6 +419,11 @@ TEST_F(TranscodeRunTest, RunWithoutCallbackStillEnds) {
     EXPECT_TRUE(StateBecomes(*session, TS_Done));
 }
 
+#if defined(_WIN32)
+size_t OpenDescriptors() {
+    return static_cast<size_t>(norv_test::CountOpenDescriptors());
+}
+#else
 size_t OpenDescriptors() {
     size_t count = 0;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
@@ -426,6 +432,7 @@ size_t OpenDescriptors() {
     }
     return count;
 }
+#endif
 
 TEST(SessionResources, ExchangesLeaveNoDescriptorsBehind) {
     const size_t before = OpenDescriptors();
@@ -449,8 +456,18 @@ TEST(SessionResources, ExchangesLeaveNoDescriptorsBehind) {
         << OpenDescriptors() << " open, " << before << " before";
 }
 
+#if defined(_WIN32)
+// The priority class of a running process, as Windows reports it.
+uint32_t PriorityOf(uint32_t pid) {
+    return norv_test::PriorityClassOf(pid);
+}
+
+uint32_t ExpectedPriority(uint32_t priorityClass) {
+    return priorityClass;
+}
+#else
 /// The nice value of a running process: field 19 of /proc/<pid>/stat.
-int NiceOf(uint32_t pid) {
+int PriorityOf(uint32_t pid) {
     const std::string stat = norv_test::ReadFile("/proc/" + std::to_string(pid) + "/stat");
     const auto close = stat.rfind(')');
     if (close == std::string::npos) {
@@ -465,11 +482,13 @@ int NiceOf(uint32_t pid) {
     return std::stoi(field);
 }
 
-int NiceOfClass(uint32_t priorityClass) {
+int ExpectedPriority(uint32_t priorityClass) {
     int nice = 0;
     EXPECT_TRUE(NorvOS::PriorityClassToNice(priorityClass, nice));
     return nice;
 }
+
+#endif
 
 TEST(SessionPriority, AnalysisRunsTheEngineAtTheSessionsPriority) {
     norv_test::TempDir dir;
@@ -481,7 +500,7 @@ TEST(SessionPriority, AnalysisRunsTheEngineAtTheSessionsPriority) {
     // The engine stays on while the session holds its pipes.
     const uint32_t pid = norv_test::ReadPidFile(pidFile);
     ASSERT_NE(pid, 0u);
-    EXPECT_EQ(NiceOf(pid), NiceOfClass(NorvOS::kBelowNormalPriorityClass));
+    EXPECT_EQ(PriorityOf(pid), ExpectedPriority(NorvOS::kBelowNormalPriorityClass));
     session.reset();
     EXPECT_TRUE(norv_test::WaitUntil([&] { return !norv_test::ProcessExists(pid); }));
 }
@@ -513,7 +532,7 @@ TEST(SessionPriority, TranscodeRunsTheEngineAtTheMappedPriority) {
         ASSERT_TRUE(callback->WaitFor(CallbackEvent::Progress)); // the engine now waits
         const uint32_t pid = norv_test::ReadPidFile(pidFile);
         ASSERT_NE(pid, 0u);
-        EXPECT_EQ(NiceOf(pid), NiceOfClass(c.priorityClass));
+        EXPECT_EQ(PriorityOf(pid), ExpectedPriority(c.priorityClass));
         EXPECT_EQ(session->Cancel(), SUCCESS);
         session.reset();
         EXPECT_TRUE(norv_test::WaitUntil([&] { return !norv_test::ProcessExists(pid); }));

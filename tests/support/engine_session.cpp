@@ -1,5 +1,9 @@
 #include "support/engine_session.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include <atomic>
 #include <fstream>
 #include <random>
@@ -7,6 +11,7 @@
 #include <thread>
 
 #include "ipc/transport.h"
+#include "support/raw_pipe_peer.h"
 
 namespace norv_test {
 
@@ -39,6 +44,19 @@ uint32_t ReadPidFile(const std::string& path, uint32_t timeoutMs) {
     return pid;
 }
 
+#if defined(_WIN32)
+
+// Windows keeps no zombies: a process exists while it runs.
+bool ProcessExists(uint32_t pid) {
+    return pid != 0 && ProcessAlive(pid);
+}
+
+bool ProcessRunning(uint32_t pid) {
+    return ProcessExists(pid);
+}
+
+#else
+
 namespace {
 
 /// The one-letter state of /proc/<pid>/stat, or 0 when there is no such
@@ -68,6 +86,8 @@ bool ProcessRunning(uint32_t pid) {
     return state != 0 && state != 'Z' && state != 'X';
 }
 
+#endif
+
 std::string UniquePipeName() {
     static std::atomic<unsigned> counter{0};
     std::random_device random;
@@ -78,6 +98,12 @@ std::string UniquePipeName() {
 
 namespace {
 
+#if defined(_WIN32)
+/// True when a server end of the named pipe waits for its client.
+bool Listening(const std::string& name) {
+    return ::WaitNamedPipeA(name.c_str(), 1) != FALSE;
+}
+#else
 /// True when a stream socket listens under the abstract name: a line of
 /// /proc/net/unix with the listening flag and the path "@" + name.
 bool Listening(const std::string& name) {
@@ -96,6 +122,7 @@ bool Listening(const std::string& name) {
     }
     return false;
 }
+#endif
 
 } // namespace
 

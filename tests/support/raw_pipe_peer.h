@@ -1,5 +1,6 @@
-// A pipe peer for tests that speaks raw bytes over the local socket, without
-// the library's transport, so that tests see exactly what is on the wire.
+// A pipe peer for tests that speaks raw bytes over the local pipe (a socket
+// on POSIX, a named pipe on Windows), without the library's transport, so
+// that tests see exactly what is on the wire.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +16,8 @@ public:
     RawPipePeer(const RawPipePeer&) = delete;
     RawPipePeer& operator=(const RawPipePeer&) = delete;
 
-    /// Connects to the pipe a server created under its full name.
+    /// Connects to the pipe a server created under its full name (on
+    /// Windows in the one direction the server's end leaves open).
     bool Connect(const std::string& pipeName);
     /// Sends all bytes with one call per chunk of at most chunk bytes.
     bool Send(const void* data, size_t size, size_t chunk = SIZE_MAX);
@@ -30,7 +32,11 @@ public:
     void Close();
 
 private:
+#if defined(_WIN32)
+    void* handle_ = nullptr;
+#else
     int fd_ = -1;
+#endif
 };
 
 /// The bytes of one frame as the wire carries it.
@@ -38,14 +44,23 @@ std::string EncodeFrame(const std::string& sender, const std::string& topic,
                         const std::string& payload);
 std::string EncodeValue(uint32_t value);
 
-/// Facts about processes, read from /proc.
+/// Facts about processes, read from /proc on POSIX and asked of the system
+/// on Windows.
+/// Open descriptors (handles on Windows) of this process.
 int CountOpenDescriptors();
-/// Zombie children of this process.
+/// Zombie children of this process (none on Windows, which has no zombies).
 int CountZombieChildren();
+#if defined(_WIN32)
+/// The priority class of the process; 0 when it cannot be read.
+uint32_t PriorityClassOf(uint32_t processId);
+/// True when this Windows program runs under Wine.
+bool RunningUnderWine();
+#else
 /// Nice value of every thread of the process; empty when it is gone.
 std::string NiceValuesOfThreads(uint32_t processId);
+#endif
 bool ProcessAlive(uint32_t processId);
-/// Sends SIGKILL to the process.
+/// Ends the process at once (SIGKILL; TerminateProcess on Windows).
 void KillProcess(uint32_t processId);
 
 } // namespace norv_test

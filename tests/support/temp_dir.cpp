@@ -1,11 +1,13 @@
 #include "support/temp_dir.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace norv_test {
 
@@ -24,9 +26,36 @@ TempDir::TempDir() {
     throw std::runtime_error("cannot create a temporary folder");
 }
 
+#if defined(_WIN32)
+namespace {
+
+// Removes what it can of a tree; false when something stays. The C++
+// library's remove_all can loop without end on Windows when an entry is
+// in use, so each entry is removed on its own.
+bool RemoveTree(const std::filesystem::path& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::is_directory(fs::symlink_status(path, ec))) {
+        for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
+            RemoveTree(it->path());
+        }
+    }
+    return fs::remove(path, ec) || !fs::exists(fs::symlink_status(path, ec));
+}
+
+} // namespace
+#endif
+
 TempDir::~TempDir() {
+#if defined(_WIN32)
+    // A program the test started may hold a file a moment longer.
+    for (int attempt = 0; attempt < 100 && !RemoveTree(path_); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+#else
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
+#endif
 }
 
 void WriteFile(const std::string& path, const std::string& text) {

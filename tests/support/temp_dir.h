@@ -13,8 +13,14 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& path() const { return path_; }
-    /// path() + "/" + name
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    /// path(), the system's separator ('/', on Windows '\\') and name.
+    std::string file(const std::string& name) const { return path_ + kSeparator + name; }
+
+#if defined(_WIN32)
+    static constexpr char kSeparator = '\\';
+#else
+    static constexpr char kSeparator = '/';
+#endif
 
 private:
     std::string path_;

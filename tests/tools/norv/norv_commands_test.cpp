@@ -1,7 +1,9 @@
 // norv's subcommands run as a user runs them, against the scripted engine:
 // exit status and output of each, the JSON forms parsed back, finding the
 // engine, and presets from saving to applying to deleting.
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +15,14 @@ namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
+
+// The separator norv writes paths with.
+const std::string kSep(1, TempDir::kSeparator);
+#if defined(_WIN32)
+constexpr char kExe[] = ".exe";
+#else
+constexpr char kExe[] = "";
+#endif
 
 // A working folder with two small input files. The scripted engine never
 // reads them; norv only checks that they exist.
@@ -46,10 +56,10 @@ TEST(Norv, EachCommandAnswersWithItsStatusAndOutput) {
     const Case cases[] = {
         {{"info"}, "--version=9.8.7", 0, "version       9.8.7", ""},
         {{"profiles"}, "", 0, "NP_NorvPlusHD       Norv Plus         MKV, H.264, AAC/AC3", ""},
-        {{"analyze", "a.mp4", "b.mp4"}, "--subtitle-tracks=1", 0, "/b.mp4\n  mp4, 0:01:00", ""},
+        {{"analyze", "a.mp4", "b.mp4"}, "--subtitle-tracks=1", 0, kSep + "b.mp4\n  mp4, 0:01:00", ""},
         {{"analyze", "a.mp4"}, "--subtitle-tracks=1", 0, "sub    #3", ""},
-        {{"analyze", "a.mp4"}, "--analysis-files=3", 0, "/a.mp4.part3\n", ""},
-        {{"analyze", "a.mp4", "nothere.mp4"}, "", 1, "/a.mp4\n",
+        {{"analyze", "a.mp4"}, "--analysis-files=3", 0, kSep + "a.mp4.part3\n", ""},
+        {{"analyze", "a.mp4", "nothere.mp4"}, "", 1, kSep + "a.mp4\n",
          "norv: nothere.mp4: no such file: CRTL_FILE_DOES_NOT_EXIST (5)\n"},
         {{"analyze", "a.mp4"}, "--fail-input=a.mp4", 1, "",
          "a.mp4: analysis failed: ENG_UNSUPPORTED_FILE_TYPE (21)"},
@@ -174,12 +184,32 @@ TEST(Norv, JsonOutputParsesBack) {
     }
 }
 
+// Removes a file. On Windows an engine that norv started may still run from
+// it for a moment after norv has ended, and a running program's file cannot
+// be removed.
+void RemoveOnceFree(const std::string& file) {
+    std::error_code error;
+    for (int i = 0; i < 3000; ++i) {
+        fs::remove(file, error);
+        if (!error) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ADD_FAILURE() << file << ": " << error.message();
+}
+
 TEST(Norv, FindsTheEngineByOptionEnvironmentOrBesideItself) {
     TempDir dir;
     const std::string bin = dir.file("bin");
     fs::create_directory(bin);
-    fs::copy_file(NORV_CLI, bin + "/norv");
+    const std::string copy = bin + kSep + "norv" + kExe;
+    fs::copy_file(NORV_CLI, copy);
+#if defined(_WIN32)
+    fs::copy_file(NORV_LIBRARY, bin + kSep + fs::path(NORV_LIBRARY).filename().string());
+#endif
     const std::string scripted = NORV_SCRIPTED_ENGINE;
+    const std::string besideEngine = bin + kSep + "NorvEngine" + kExe;
     struct Case {
         std::string program;
         std::string option; // --engine
@@ -194,13 +224,17 @@ TEST(Norv, FindsTheEngineByOptionEnvironmentOrBesideItself) {
          "cannot start the engine \"/nonexistent/NorvEngine\": ENG_ERR (2)"},
         {NORV_CLI, "", scripted, false, 0, ""},
         {NORV_CLI, scripted, "/nonexistent/NorvEngine", false, 0, ""},
-        {bin + "/norv", "", "", true, 0, ""},
-        {bin + "/norv", "", "/nonexistent/NorvEngine", true, 1, "cannot start the engine"},
+        {copy, "", "", true, 0, ""},
+        {copy, "", "/nonexistent/NorvEngine", true, 1, "cannot start the engine"},
     };
     for (const Case& c : cases) {
-        fs::remove(bin + "/NorvEngine");
+        RemoveOnceFree(besideEngine);
         if (c.besideNorv) {
-            fs::create_symlink(scripted, bin + "/NorvEngine");
+#if defined(_WIN32)
+            fs::copy_file(scripted, besideEngine); // links need rights Windows seldom grants
+#else
+            fs::create_symlink(scripted, besideEngine);
+#endif
         }
         NorvOptions options;
         options.folder = dir.path();
@@ -219,6 +253,7 @@ TEST(Norv, FindsTheEngineByOptionEnvironmentOrBesideItself) {
             EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
         }
     }
+    RemoveOnceFree(besideEngine);
 }
 
 TEST(Norv, PresetsAreSavedListedAppliedAndDeleted) {
@@ -254,7 +289,7 @@ TEST(Norv, PresetsAreSavedListedAppliedAndDeleted) {
     EXPECT_NE(mismatch.err.find("preset is made for NP_HD720, not NP_NorvPlusHD"),
               std::string::npos);
 
-    EXPECT_EQ(run({"presets", "delete", "p", "small"})["deleted"], "p/small.preset");
+    EXPECT_EQ(run({"presets", "delete", "p", "small"})["deleted"], "p" + kSep + "small.preset");
     EXPECT_EQ(run({"presets", "list", "p"}).size(), 1u);
     EXPECT_FALSE(fs::exists(folder.file("p/small.preset")));
     const NorvOutput gone = RunNorv({"presets", "show", "p", "small"}, options);

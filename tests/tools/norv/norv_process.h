@@ -1,6 +1,6 @@
 // Runs norv as a user would: a real process with its own arguments,
-// environment and working folder, in a process group of its own (as a
-// terminal's foreground job), its output kept for the test.
+// environment and working folder, on POSIX in a process group of its own
+// (as a terminal's foreground job), its output kept for the test.
 #pragma once
 
 #include <functional>
@@ -23,7 +23,7 @@ struct NorvOptions {
     std::string folder;                     ///< working folder (must exist)
     std::map<std::string, std::string> env; ///< set on top of the test's environment
     std::string program;                    ///< norv itself unless set
-    bool terminal = false;                  ///< standard error is a terminal
+    bool terminal = false;                  ///< standard error is a terminal (POSIX)
 };
 
 /// The scripted engine's command line with the given options added.
@@ -40,8 +40,10 @@ public:
     /// Waits up to 60 s until what norv wrote to standard error satisfies
     /// ready; false on time-out or when norv ended first.
     bool WaitForError(const std::function<bool(const std::string&)>& ready);
+#if !defined(_WIN32)
     /// Sends sig to norv's process group, as a terminal sends Ctrl-C.
     void SignalGroup(int sig);
+#endif
     /// Waits for norv to end.
     NorvOutput Wait();
 

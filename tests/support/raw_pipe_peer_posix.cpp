@@ -15,8 +15,6 @@
 #include <sstream>
 #include <vector>
 
-#include "ipc/crc.h"
-
 namespace norv_test {
 
 RawPipePeer::~RawPipePeer() {
@@ -79,22 +77,6 @@ bool RawPipePeer::Receive(void* data, size_t size, uint32_t timeoutMs) {
     return true;
 }
 
-uint32_t RawPipePeer::ReceiveValue(uint32_t timeoutMs) {
-    uint8_t b[4] = {0, 0, 0, 0};
-    if (!Receive(b, 4, timeoutMs)) {
-        return 0xDEADDEADU;
-    }
-    return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24);
-}
-
-std::string RawPipePeer::ReceiveText(size_t size, uint32_t timeoutMs) {
-    std::string text(size, '\0');
-    if (size != 0 && !Receive(&text[0], size, timeoutMs)) {
-        return "<nothing received>";
-    }
-    return text;
-}
-
 bool RawPipePeer::WaitClosedByPeer(uint32_t timeoutMs) {
     pollfd entry{fd_, POLLIN, 0};
     if (::poll(&entry, 1, static_cast<int>(timeoutMs)) <= 0) {
@@ -109,22 +91,6 @@ void RawPipePeer::Close() {
         ::close(fd_);
         fd_ = -1;
     }
-}
-
-std::string EncodeValue(uint32_t value) {
-    std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i) {
-        bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFFU);
-    }
-    return bytes;
-}
-
-std::string EncodeFrame(const std::string& sender, const std::string& topic,
-                        const std::string& payload) {
-    const auto n = static_cast<uint32_t>(payload.size());
-    return "Norv" + EncodeValue(n) + EncodeValue(nvds::FrameCrc(payload.data(), n)) +
-           EncodeValue(static_cast<uint32_t>(sender.size())) + sender +
-           EncodeValue(static_cast<uint32_t>(topic.size())) + topic + payload;
 }
 
 int CountOpenDescriptors() {

@@ -1,5 +1,6 @@
 // UTF-8 / UTF-16 conversion. The library's own code: no locale or code-page
-// service of the system is involved, so the result is the same everywhere.
+// service of the system is involved. The Windows build converts with the
+// system's converters instead (text_win32.cpp), to the same results.
 #include "platform/text.h"
 
 #include <limits>

@@ -1,4 +1,5 @@
-// Manual-reset event on a mutex and a condition variable.
+// Manual-reset event on a mutex and a condition variable; the Windows build
+// uses the system's own events (event_win32.cpp).
 #include "platform/event.h"
 
 #include <chrono>
