@@ -32,14 +32,38 @@ std::string Quoted(const Json& text) {
     return value.empty() ? std::string() : "  \"" + value + "\"";
 }
 
+// A bitrate the container does not state (0) is shown as unknown.
+std::string Kbps(double bitsPerSecond) {
+    if (bitsPerSecond <= 0) {
+        return "? kb/s";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f kb/s", bitsPerSecond / 1000);
+    return text;
+}
+
 void PrintAudio(const char* kind, const Json& tracks) {
     for (const Json& t : tracks) {
-        std::printf("  %-6s #%-3d %-8s %d ch  %d Hz  %d bit  %.0f kb/s  %s%s\n", kind,
-                    t["id"].get<int>(), ShortName(t["codec"].get<std::string>().c_str()).c_str(),
+        std::printf("  %-6s #%-3d %-8s %d ch  %d Hz  %d bit  %s  %s%s\n", kind, t["id"].get<int>(),
+                    ShortName(t["codec"].get<std::string>().c_str()).c_str(),
                     t["channels"].get<int>(), t["sample_rate"].get<int>(),
-                    t["bits_per_sample"].get<int>(), t["bitrate"].get<double>() / 1000,
+                    t["bits_per_sample"].get<int>(), Kbps(t["bitrate"].get<double>()).c_str(),
                     t["language"].get<std::string>().c_str(), Quoted(t["name"]).c_str());
     }
+}
+
+// The tracks offered for output ("audio+") are listed only when they are not
+// simply the source's audio tracks again.
+bool SameTracks(const Json& a, const Json& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i]["id"] != b[i]["id"] || a[i]["codec"] != b[i]["codec"]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void PrintSource(const Json& s) {
@@ -48,13 +72,15 @@ void PrintSource(const Json& s) {
                 FormatDuration(s["duration_ms"].get<uint64_t>() / 1000.0).c_str(),
                 FormatBytes(s["size"].get<uint64_t>()).c_str());
     for (const Json& v : s["video"]) {
-        std::printf("  video  #%-3d %-8s %dx%d  %.3f fps  aspect %.3f  %.0f kb/s\n",
-                    v["id"].get<int>(), ShortName(v["codec"].get<std::string>().c_str()).c_str(),
-                    v["width"].get<int>(), v["height"].get<int>(), v["frame_rate"].get<double>(),
-                    v["aspect"].get<double>(), v["bitrate"].get<double>() / 1000);
+        std::printf("  video  #%-3d %-8s %dx%d  %.3f fps  aspect %.3f  %s\n", v["id"].get<int>(),
+                    ShortName(v["codec"].get<std::string>().c_str()).c_str(), v["width"].get<int>(),
+                    v["height"].get<int>(), v["frame_rate"].get<double>(),
+                    v["aspect"].get<double>(), Kbps(v["bitrate"].get<double>()).c_str());
     }
     PrintAudio("audio", s["audio"]);
-    PrintAudio("audio+", s["high_level_audio"]);
+    if (!SameTracks(s["audio"], s["high_level_audio"])) {
+        PrintAudio("audio+", s["high_level_audio"]);
+    }
     for (const Json& t : s["unsupported_audio"]) {
         std::printf("  audio? %s (not supported)%s\n",
                     ShortName(t["codec"].get<std::string>().c_str()).c_str(),
