@@ -62,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     nvtl::RefCountedPtr<nvds::INorvIPC> channel;
     NORV_FUZZ_CHECK(nvds::CreatePipeIPC(base, true, nullptr, &channel));
     NorvOS::CLocalPipe toServer;
-    NORV_FUZZ_CHECK(toServer.Open(nvds::ClientToServerPipeName(base)));
+    NORV_FUZZ_CHECK(
+        toServer.Open(nvds::ClientToServerPipeName(base), NorvOS::PipeDirection::Write));
 
     // Two keys, one a prefix of the other: a frame may reach both.
     nvtl::RefCountedPtr<Subscriber> subscriber(new Subscriber);

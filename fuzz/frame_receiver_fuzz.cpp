@@ -39,8 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         "norv-fuzz-frames-" + std::to_string(NorvOS::CurrentProcessId()));
     NorvOS::CLocalPipe server;
     NorvOS::CLocalPipe client;
-    NORV_FUZZ_CHECK(server.Create(name));
-    NORV_FUZZ_CHECK(client.Open(name));
+    NORV_FUZZ_CHECK(server.Create(name, NorvOS::PipeDirection::Read));
+    NORV_FUZZ_CHECK(client.Open(name, NorvOS::PipeDirection::Write));
     // The input fits in the socket's buffer (fuzz/run bounds its length).
     if (size != 0) {
         NORV_FUZZ_CHECK(client.Write(data, static_cast<uint32_t>(size)));
