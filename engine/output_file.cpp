@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <set>
 #include <system_error>
 
 #include "engine_log.h"
@@ -30,6 +32,33 @@ bool CanCreate(const std::string& path) {
     return true;
 }
 
+// The files of the outputs being made, which an engine ending before its
+// job removes itself.
+struct Unfinished {
+    std::mutex lock;
+    std::multiset<std::string> paths;
+};
+
+Unfinished& UnfinishedFiles() {
+    static Unfinished* files = new Unfinished; // outlives every job thread
+    return *files;
+}
+
+void Track(const std::string& path) {
+    Unfinished& files = UnfinishedFiles();
+    std::lock_guard<std::mutex> guard(files.lock);
+    files.paths.insert(path);
+}
+
+void Untrack(const std::string& path) {
+    Unfinished& files = UnfinishedFiles();
+    std::lock_guard<std::mutex> guard(files.lock);
+    const auto at = files.paths.find(path);
+    if (at != files.paths.end()) {
+        files.paths.erase(at);
+    }
+}
+
 std::string Folder(const fs::path& path) {
     const fs::path parent = path.parent_path();
     return parent.empty() ? std::string(".") : parent.string();
@@ -48,6 +77,21 @@ OutputFile::~OutputFile() {
         }
     }
     RemoveScratch();
+    if (!beside_.empty()) {
+        Untrack(beside_);
+    }
+    if (!temp_.empty()) {
+        Untrack(temp_);
+    }
+}
+
+void OutputFile::RemoveUnfinishedBeforeExit() {
+    Unfinished& files = UnfinishedFiles();
+    files.lock.lock(); // kept: the process ends next
+    std::error_code ignored;
+    for (const std::string& path : files.paths) {
+        fs::remove(path, ignored);
+    }
 }
 
 nvt::Result OutputFile::Prepare(const std::string& target, const std::string& tempDir,
@@ -70,7 +114,9 @@ nvt::Result OutputFile::Prepare(const std::string& target, const std::string& te
     suffix_ = "." + unique + ".part";
     const std::string hidden = "." + targetPath.filename().string() + suffix_;
     beside_ = (fs::path(Folder(targetPath)) / hidden).string();
+    Track(beside_);
     if (!CanCreate(beside_)) {
+        Untrack(beside_);
         why = "cannot write in the folder of " + target;
         beside_.clear();
         return nvt::ENG_WRITING_ERROR;
@@ -78,9 +124,12 @@ nvt::Result OutputFile::Prepare(const std::string& target, const std::string& te
     work_ = beside_;
     if (useTempDir && !tempDir.empty()) {
         const std::string inTemp = (fs::path(tempDir) / hidden).string();
+        Track(inTemp);
         if (fs::is_directory(tempDir, ec) && CanCreate(inTemp)) {
             work_ = inTemp;
+            temp_ = inTemp;
         } else {
+            Untrack(inTemp);
             LogLine(Severity::Warning, "cannot write in the temporary folder %s; writing beside %s",
                     tempDir.c_str(), target.c_str());
         }
@@ -92,6 +141,9 @@ std::string OutputFile::ScratchPath(const std::string& name) {
     const std::string path = (fs::path(Folder(fs::path(work_))) /
                               ("." + fs::path(target_).filename().string() + "." + name + suffix_))
                                  .string();
+    for (const char* suffix : kScratchSuffixes) {
+        Track(path + suffix);
+    }
     scratch_.push_back(path);
     return path;
 }
@@ -139,6 +191,7 @@ void OutputFile::RemoveScratch() {
     for (const std::string& base : scratch_) {
         for (const char* suffix : kScratchSuffixes) {
             fs::remove(base + suffix, ignored);
+            Untrack(base + suffix);
         }
     }
     scratch_.clear();

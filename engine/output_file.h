@@ -42,12 +42,20 @@ public:
     /// when it cannot be placed there.
     nvt::Result Commit(std::string& why);
 
+    /// For an engine that ends before its job could clean up after itself:
+    /// removes the temporary and scratch files of every output still being
+    /// made, and keeps the lock that guards their list, so that no output
+    /// names a further file before the process ends. Call it only just
+    /// before ending the process.
+    static void RemoveUnfinishedBeforeExit();
+
 private:
     void RemoveScratch();
 
     std::string target_;
     std::string work_;
     std::string beside_; ///< temporary name beside the target
+    std::string temp_;   ///< temporary name in the temporary folder, if used
     std::string suffix_; ///< unique to this output
     std::vector<std::string> scratch_;
     bool committed_ = false;

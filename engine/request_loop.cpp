@@ -6,6 +6,7 @@
 #include "api/ref_counted_impl.h"
 #include "engine_log.h"
 #include "ipc/transport.h"
+#include "output_file.h"
 #include "replier.h"
 #include "requests.h"
 
@@ -120,6 +121,9 @@ void RequestLoop::Shutdown() {
         if (!changed_.wait_for(guard, std::chrono::milliseconds(kJobGraceMs),
                                [this] { return !jobRunning_; })) {
             LogLine(Severity::Warning, "the pipes closed; ending without the running job");
+            // The job cannot remove its partial output any more: that is
+            // done here, and no output starts a file after it.
+            OutputFile::RemoveUnfinishedBeforeExit();
             std::_Exit(0);
         }
     }

@@ -4,15 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <fstream>
 #include <vector>
 
 #include "api/ref_counted_impl.h"
 #include "corpus.h"
 #include "ipc/norv_ipc.h"
 #include "messages/xml.h"
+#include "output_file.h"
 #include "progress_meter.h"
+#include "support/forked_child.h"
 #include "support/temp_dir.h"
 #include "transcode_job.h"
+#include "transcode_support.h"
 
 namespace norv_engine {
 namespace {
@@ -129,6 +134,36 @@ TEST(TranscodeJob, SmoothedRemainingTime) {
     // Never negative; 0 at the end.
     EXPECT_EQ(ProgressMeter::SmoothRemaining(-1.0, 0.0, 0.0, 10.0, 5.0), 0.0);
     EXPECT_EQ(ProgressMeter::SmoothRemaining(50.0, 0.25, 1.0, 100.0, 0.0), 0.0);
+}
+
+// An engine that ends before its job removes the job's unfinished files
+// itself (the temporary output and the encoders' statistics) and keeps an
+// output that was finished.
+TEST(OutputFile, UnfinishedFilesGoWhenTheEngineEndsBeforeItsJob) {
+    norv_test::TempDir dir;
+    const norv_test::ChildOutcome outcome = norv_test::RunInChild([&] {
+        std::string why;
+        OutputFile done;
+        if (done.Prepare(dir.file("done.mkv"), "", false, why) != nvt::SUCCESS) {
+            return 1;
+        }
+        std::ofstream(done.WorkPath()) << "whole";
+        if (done.Commit(why) != nvt::SUCCESS) {
+            return 2;
+        }
+        OutputFile running;
+        if (running.Prepare(dir.file("film.mkv"), "", false, why) != nvt::SUCCESS) {
+            return 3;
+        }
+        std::ofstream(running.WorkPath()) << "partial";
+        const std::string stats = running.ScratchPath("pass");
+        std::ofstream(stats) << "stats";
+        std::ofstream(stats + ".mbtree") << "tree";
+        OutputFile::RemoveUnfinishedBeforeExit();
+        std::_Exit(0);
+    });
+    EXPECT_TRUE(outcome.exited && outcome.exitCode == 0) << outcome.exitCode;
+    EXPECT_EQ(norv_test::FolderEntries(dir.path()), std::vector<std::string>{dir.file("done.mkv")});
 }
 
 } // namespace
