@@ -10,6 +10,7 @@
 #include "output/profile_limits.h"
 #include "platform/path_info.h"
 #include "playlist.h"
+#include "session/join_rule.h"
 #include "thumbnail.h"
 #include "tracks.h"
 
@@ -179,37 +180,6 @@ bool Delivers(nvt::Result err) {
     return err == nvt::SUCCESS || err == nvt::ENG_NO_AC3_DEC;
 }
 
-// Why two files of a chain cannot be joined into one output; SUCCESS when
-// they can.
-nvt::Result JoinCheck(const TBS::AnalyzeResponse& first, const TBS::AnalyzeResponse& next) {
-    if (first.videoTracks.size() != next.videoTracks.size()) {
-        return nvt::Combine_impossible_different_Width_Height_FPS;
-    }
-    if (!first.videoTracks.empty()) {
-        const TBS::SVideoTrack& a = first.videoTracks[0];
-        const TBS::SVideoTrack& b = next.videoTracks[0];
-        if (a.videoWidth != b.videoWidth || a.videoHeight != b.videoHeight ||
-            a.videoFrameRate != b.videoFrameRate) {
-            return nvt::Combine_impossible_different_Width_Height_FPS;
-        }
-        if (first.angle != next.angle) {
-            return nvt::Combine_impossible_different_VideoAngle;
-        }
-    }
-    if (first.audioTracks.size() != next.audioTracks.size()) {
-        return nvt::Combine_impossible_different_AudioTrackCount;
-    }
-    for (size_t i = 0; i < first.audioTracks.size(); ++i) {
-        const TBS::SAudioTrack& a = first.audioTracks[i];
-        const TBS::SAudioTrack& b = next.audioTracks[i];
-        if (a.audioChannelCount != b.audioChannelCount || a.audioSampleRate != b.audioSampleRate ||
-            a.audioBitsPerSample != b.audioBitsPerSample) {
-            return nvt::Combine_impossible_different_ChannelCount_SampleRate_BitsPerSample;
-        }
-    }
-    return nvt::SUCCESS;
-}
-
 TBS::AnalyzeResponse Failure(const TBS::AnalyzeRequest& request, nvt::Result err) {
     TBS::AnalyzeResponse response;
     response.inputFile = request.inputFile;
@@ -239,7 +209,9 @@ TBS::AnalyzeResponse AnalyseChain(const TBS::AnalyzeRequest& request, const Play
             return Failure(request, part.err);
         }
         if (i != 0) {
-            const nvt::Result join = JoinCheck(first.fields, part.fields);
+            const nvt::Result join =
+                nvt::JoinRule(nvt::JoinFactsOf(first.fields), nvt::JoinFactsOf(part.fields),
+                              nvt::AudioTrackCount::Same);
             if (join != nvt::SUCCESS) {
                 return Failure(request, join);
             }

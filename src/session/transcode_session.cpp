@@ -10,6 +10,7 @@
 #include "output/output_settings.h"
 #include "platform/com_apartment.h"
 #include "platform/text.h"
+#include "session/join_rule.h"
 #include "session/joined_files.h"
 #include "session/request_builder.h"
 #include "session/settings_derivation.h"
@@ -46,56 +47,6 @@ int32_t LauncherLevel(TranscodePriority priority) {
     default:
         return TP_Normal;
     }
-}
-
-/// The facts the join checks compare; a track that cannot be read counts
-/// with zero values.
-struct VideoFacts {
-    int32_t angle = 0;
-    int32_t width = 0;
-    int32_t height = 0;
-    double frameRate = 0.0;
-};
-
-VideoFacts ReadVideoFacts(ISourceMedia& source) {
-    VideoFacts facts;
-    HeldRef<ISourceMediaVideoTrack> track;
-    if (source.GetVideoTrack(0, track.Receive()) == SUCCESS && track) {
-        facts.angle = track->GetAngle();
-        track->GetWidth(&facts.width);
-        track->GetHeight(&facts.height);
-        track->GetFrameRate(&facts.frameRate);
-    }
-    return facts;
-}
-
-struct AudioFacts {
-    int32_t channelCount = 0;
-    int32_t sampleRate = 0;
-    int32_t bitsPerSample = 0;
-    bool operator!=(const AudioFacts& o) const {
-        return channelCount != o.channelCount || sampleRate != o.sampleRate ||
-               bitsPerSample != o.bitsPerSample;
-    }
-};
-
-AudioFacts ReadAudioFacts(ISourceMedia& source, uint32_t index) {
-    AudioFacts facts;
-    HeldRef<ISourceMediaAudioTrack> track;
-    if (source.GetAudioTrack(index, track.Receive()) == SUCCESS && track) {
-        track->GetChannelCount(&facts.channelCount);
-        track->GetSampleRate(&facts.sampleRate);
-        track->GetBitsPerSample(&facts.bitsPerSample);
-    }
-    return facts;
-}
-
-int32_t AudioTrackCount(ISourceMedia& source) {
-    int32_t count = 0;
-    if (source.GetAudioTrackCount(&count) != SUCCESS || count < 0) {
-        return 0;
-    }
-    return count;
 }
 
 /// Clears the analysis target however Analyze ends.
@@ -153,26 +104,8 @@ const TranscodeSession::HandlerEntry* TranscodeSession::HandlerTable() {
 // ---- sources ---------------------------------------------------------------
 
 Result TranscodeSession::JoinCheck(ISourceMedia* added) {
-    ISourceMedia& first = *sources_.front();
-    const VideoFacts a = ReadVideoFacts(first);
-    const VideoFacts b = ReadVideoFacts(*added);
-    if (a.angle != b.angle) {
-        return Combine_impossible_different_VideoAngle;
-    }
-    if (a.width != b.width || a.height != b.height || a.frameRate != b.frameRate) {
-        return Combine_impossible_different_Width_Height_FPS;
-    }
-    const int32_t firstAudio = AudioTrackCount(first);
-    if (AudioTrackCount(*added) < firstAudio) {
-        return Combine_impossible_different_AudioTrackCount;
-    }
-    for (int32_t i = 0; i < firstAudio; ++i) {
-        const auto index = static_cast<uint32_t>(i);
-        if (ReadAudioFacts(first, index) != ReadAudioFacts(*added, index)) {
-            return Combine_impossible_different_ChannelCount_SampleRate_BitsPerSample;
-        }
-    }
-    return SUCCESS;
+    return JoinRule(JoinFactsOf(*sources_.front()), JoinFactsOf(*added),
+                    AudioTrackCount::AtLeastFirst);
 }
 
 Result TranscodeSession::AddSource(ISourceMedia* source) {
