@@ -7,8 +7,11 @@
 // transcode.
 //
 // Where the parts live:
-//   transcode_session.cpp  connection, sending, the consumer loops, the
-//                          handler table, Start/Cancel/Analyze and the lists
+//   transcode_session.cpp  the façade: settings, state, preview,
+//                          Analyze, Start, the worker and Cancel
+//   session_sources.cpp    the source and extra-source lists, the join check
+//   engine_exchange.cpp    connection, sending, the consumer loops, the
+//                          handler table and the reply handlers
 //   request_builder.cpp    the TranscodeRequest built from settings and sources
 //   progress_handler.cpp   the "struct TBS::ProgressResponse" handler
 //   settings_derivation.cpp the derivation behind GetOutputProperties
