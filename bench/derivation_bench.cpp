@@ -3,7 +3,7 @@
 // audio tracks (one passed through), two subtitles, fitted to a size limit.
 #include <benchmark/benchmark.h>
 
-#include "session/settings_derivation.h"
+#include "session/derivation_inputs.h"
 
 namespace {
 

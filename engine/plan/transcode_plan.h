@@ -13,7 +13,7 @@
 #include "ffmpeg.h"
 #include "input_lane.h"
 #include "messages/records.h"
-#include "session/settings_derivation.h"
+#include "session/derivation_inputs.h"
 #include "stop_token.h"
 #include "video_chain.h"
 

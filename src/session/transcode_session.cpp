@@ -14,7 +14,7 @@
 #include "session/joined_files.h"
 #include "session/request_builder.h"
 #include "session/session_topics.h"
-#include "session/settings_derivation.h"
+#include "session/derivation_inputs.h"
 
 namespace nvt {
 

@@ -1,7 +1,7 @@
 // The derivation of a transcode's output: helpers, picture, bitrates, sizes
 // and fitting to a size limit. Expected numbers are worked out by hand in the
 // comments next to them.
-#include "session/settings_derivation.h"
+#include "session/derivation_inputs.h"
 
 #include <gtest/gtest.h>
 

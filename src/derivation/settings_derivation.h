@@ -1,7 +1,8 @@
 // Derivation of a transcode's effective output (picture, aspect, bitrates,
 // trick-play track, expected and minimum size, fitting to a size limit) from
-// a summary of the source and the user's wishes, plus the session-side
-// preparation of those inputs from sources and output settings.
+// a summary of the source and the user's wishes. The library's preview and
+// the engine's plan both run it, so that the output is what was previewed;
+// each side prepares its inputs (session/derivation_inputs.h).
 //
 // The derivation itself is pure computation over plain records: no engine,
 // no I/O, no allocation other than the result's audio vector. It is cheap
@@ -12,16 +13,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "norv/records.h"
-
 #include "norv/enums.h"
-#include "session/source_refs.h"
-
-namespace nvt {
-class ITranscodeEngineInfo;
-class TranscodeOutputSettings;
-struct OutputPropertyValues;
-} // namespace nvt
 
 /// A counted sequence of flags, packed into 32-bit words; bit i is flag i.
 class BitVector {
@@ -162,33 +154,9 @@ bool DeriveTranscodeSettings(const SourceSummary& source, const SettingsRequest&
 
 namespace nvt {
 
-/// What the derivation reads of the output settings: the preset-able
-/// settings (bitrates in bits per second) and the audio and subtitle
-/// selections. The engine builds one from the request it receives, so that
-/// it derives exactly what the session previewed.
-struct OutputWishes {
-    const CustomPresetData& preset;
-    const std::vector<uint32_t>& audioSelection;    ///< audio track indices of the first source
-    const std::vector<uint32_t>& subtitleSelection; ///< in the session's subtitle numbering
-};
-
-/// The wishes the output settings hold.
-OutputWishes WishesOf(const TranscodeOutputSettings& settings);
-
-/// Condenses the first source, the extra sources and the output settings
-/// into the derivation's inputs, bitrates the source does not report filled
-/// in from its size. totalDurationMs is the session's duration over all of
-/// its sources. engineInfo (may be null) tells whether AC3 can be passed
-/// through. Returns SUCCESS; ENG_ERR when the first source has no readable
-/// first video track.
-Result PrepareSettingsDerivation(ISourceMedia& firstSource, const SourceList& extraSources,
-                                 uint64_t totalDurationMs, const OutputWishes& wishes,
-                                 ITranscodeEngineInfo* engineInfo, SourceSummary& summary,
-                                 SettingsRequest& request);
-Result PrepareSettingsDerivation(ISourceMedia& firstSource, const SourceList& extraSources,
-                                 uint64_t totalDurationMs, const TranscodeOutputSettings& settings,
-                                 ITranscodeEngineInfo* engineInfo, SourceSummary& summary,
-                                 SettingsRequest& request);
+/// kbps of a bitrate in bits per second: whole KiB per second, plus one when
+/// the remainder exceeds a quarter.
+uint32_t KbpsOf(double bitsPerSecond);
 
 /// Replaces unknown (zero) source bitrates by what the file size leaves for
 /// them: all video entries when their sum is 0 and there are video tracks,
@@ -201,14 +169,5 @@ void FillUnknownBitrates(SourceSummary& summary, std::size_t videoTrackCount,
 /// frame rate over totalDurationMs.
 uint32_t EstimateTranscodeSeconds(uint64_t totalDurationMs, uint32_t width, uint32_t height,
                                   double frameRate);
-
-/// The whole output-properties computation of a session that is not busy:
-/// prepares the inputs, derives, and on success fills values (estimatedTime
-/// included). Returns SUCCESS; ENG_ERR when the first source has no readable
-/// first video track; InvalidArgument when the inputs cannot be derived.
-/// values is left unchanged unless SUCCESS is returned.
-Result DeriveOutputProperties(ISourceMedia& firstSource, const SourceList& extraSources,
-                              uint64_t totalDurationMs, const TranscodeOutputSettings& settings,
-                              ITranscodeEngineInfo* engineInfo, OutputPropertyValues& values);
 
 } // namespace nvt
