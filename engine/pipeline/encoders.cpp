@@ -65,6 +65,11 @@ CodecContextPtr OpenVideoEncoder(const VideoEncoderSetup& setup, std::string& wh
     c->height = setup.height;
     c->sample_aspect_ratio = setup.sampleAspect;
     c->pix_fmt = kEncodePixelFormat;
+    c->color_primaries = setup.colour.primaries;
+    c->color_trc = setup.colour.transfer;
+    c->colorspace = setup.colour.matrix;
+    c->color_range = setup.colour.range;
+    c->field_order = AV_FIELD_PROGRESSIVE; // interlaced sources are deinterlaced
     c->framerate = setup.frameRate;
     c->time_base = av_inv_q(setup.frameRate);
     c->gop_size = std::max(1, static_cast<int>(av_q2d(setup.frameRate) * kKeyframeSeconds));

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ffmpeg.h"
+#include "picture_colour.h"
 
 namespace norv_engine {
 
@@ -21,7 +22,8 @@ struct VideoEncoderSetup {
     int height = 0;
     AVRational sampleAspect{1, 1};
     AVRational frameRate{25, 1};
-    int64_t bitrate = 0; ///< bits per second
+    PictureColour colour; ///< the frames' colours, tagged in the stream
+    int64_t bitrate = 0;  ///< bits per second
     EncodePass pass = EncodePass::Single;
     /// The statistics file of encoders that keep their own (libx264,
     /// libx265); FFmpeg's own encoders keep them in memory (statsIn).
@@ -34,7 +36,8 @@ struct VideoEncoderSetup {
     bool globalHeader = false;
 };
 
-/// The pixel format the engine encodes video in.
+/// The pixel format the engine encodes video in: 8 bits for every profile
+/// (high dynamic range sources are tone mapped to BT.709).
 constexpr AVPixelFormat kEncodePixelFormat = AV_PIX_FMT_YUV420P;
 
 /// Opens the video encoder; null with why when it cannot be opened.

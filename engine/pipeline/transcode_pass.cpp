@@ -199,6 +199,7 @@ nvt::Result Pass::OpenOutputs(std::string& why) {
         e.width = v.chain.width;
         e.height = v.chain.height;
         e.sampleAspect = v.chain.sampleAspect;
+        e.colour = v.chain.colour;
         e.frameRate = v.frameRate;
         e.bitrate = setup_.videoBitrate;
         e.pass = setup_.videoPass;
@@ -222,6 +223,7 @@ nvt::Result Pass::OpenOutputs(std::string& why) {
         e.width = v.trickChain.width;
         e.height = v.trickChain.height;
         e.sampleAspect = v.trickChain.sampleAspect;
+        e.colour = v.trickChain.colour;
         e.frameRate = v.trickChain.frameRate;
         e.bitrate = v.trickBitrate;
         e.globalHeader = global;

@@ -1,25 +1,113 @@
 #include "video_chain.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 namespace norv_engine {
 
 namespace {
+
+// A picture whose sides differ from the output's by at most this share
+// fills it (stretched a little) rather than leaving bars a few pixels wide.
+constexpr double kFillTolerance = 0.02;
 
 std::string PixelFormatName(int format) {
     const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(format));
     return name != nullptr ? name : std::to_string(format);
 }
 
+bool Interlaced(const AVFrame* frame) {
+#ifdef AV_FRAME_FLAG_INTERLACED
+    return (frame->flags & AV_FRAME_FLAG_INTERLACED) != 0;
+#else
+    return frame->interlaced_frame != 0;
+#endif
+}
+
+const char* RangeName(AVColorRange range) {
+    return range == AVCOL_RANGE_JPEG ? "pc" : "tv";
+}
+
+// The nearest even number to value, within 2..limit.
+int EvenWithin(double value, int limit) {
+    const int even = static_cast<int>(value / 2.0 + 0.5) * 2;
+    return std::max(2, std::min(even, limit));
+}
+
 } // namespace
+
+PictureColour VideoChain::FrameColour(const AVFrame* frame) const {
+    return SourceColour(frame->color_primaries, frame->color_trc, frame->colorspace,
+                        frame->color_range, frame->format, frame->width, frame->height,
+                        setup_.frameRate);
+}
 
 bool VideoChain::Changed(const AVFrame* frame) const {
     return frame->width != width_ || frame->height != height_ || frame->format != format_ ||
-           av_cmp_q(frame->sample_aspect_ratio, frameAspect_) != 0;
+           av_cmp_q(frame->sample_aspect_ratio, frameAspect_) != 0 ||
+           FrameColour(frame) != colour_ || (Interlaced(frame) && !deinterlacing_);
+}
+
+VideoChain::Placement VideoChain::Place(const AVFrame* frame, AVRational frameAspect) const {
+    const VideoChainSetup& s = setup_;
+    Placement fill{s.width, s.height, 0, 0};
+    int w = frame->width - s.cropLeft - s.cropRight;
+    int h = frame->height - s.cropTop - s.cropBottom;
+    if (w <= 0 || h <= 0) {
+        w = frame->width;
+        h = frame->height;
+    }
+    if (!s.keepAspect || w <= 0 || h <= 0 || s.width <= 0 || s.height <= 0 ||
+        s.sampleAspect.num <= 0 || s.sampleAspect.den <= 0) {
+        return fill;
+    }
+    // Display aspect of the frames' picture, and of the output picture.
+    double picture =
+        static_cast<double>(w) * frameAspect.num / (static_cast<double>(h) * frameAspect.den);
+    if (((s.quarterTurns % 4) + 4) % 2 == 1) {
+        picture = 1.0 / picture;
+    }
+    const double output = static_cast<double>(s.width) * av_q2d(s.sampleAspect) / s.height;
+    if (std::abs(picture / output - 1.0) <= kFillTolerance) {
+        return fill;
+    }
+    Placement p = fill;
+    if (picture > output) { // wider: bars above and below
+        p.height = EvenWithin(s.height * output / picture, s.height);
+        p.y = ((s.height - p.height) / 2) & ~1;
+    } else { // narrower: bars left and right
+        p.width = EvenWithin(s.width * picture / output, s.width);
+        p.x = ((s.width - p.width) / 2) & ~1;
+    }
+    return p;
+}
+
+bool VideoChain::AddToBt709(const PictureColour& source, std::string& why) {
+    if (!Add("zscale",
+             {{"tin", std::to_string(source.transfer)},
+              {"pin", std::to_string(source.primaries)},
+              {"min", std::to_string(source.matrix)},
+              {"rin", RangeName(source.range)},
+              {"t", "linear"},
+              {"npl", "100"}},
+             why) ||
+        !Add("format", {{"pix_fmts", "gbrpf32le"}}, why) || !Add("zscale", {{"p", "bt709"}}, why)) {
+        return false;
+    }
+    if (IsHighDynamicRange(source) &&
+        !Add("tonemap", {{"tonemap", "hable"}, {"desat", "0"}}, why)) {
+        return false;
+    }
+    return Add("zscale", {{"t", "bt709"}, {"m", "bt709"}, {"r", "tv"}}, why) &&
+           Add("format", {{"pix_fmts", "yuv444p"}}, why);
 }
 
 bool VideoChain::Build(const AVFrame* frame, std::string& why) {
     const VideoChainSetup& s = setup_;
     const AVRational aspect =
         frame->sample_aspect_ratio.num > 0 ? frame->sample_aspect_ratio : AVRational{1, 1};
+    const PictureColour source = FrameColour(frame);
+    const bool deinterlace = s.interlacedSource || Interlaced(frame);
     if (!NewGraph(why) ||
         !Add("buffer",
              {{"video_size", std::to_string(frame->width) + "x" + std::to_string(frame->height)},
@@ -31,8 +119,20 @@ bool VideoChain::Build(const AVFrame* frame, std::string& why) {
         return false;
     }
     MarkSource();
+    // One frame out per frame in, so the frame rate stays the source's.
+    if (deinterlace &&
+        !Add("bwdif", {{"mode", "send_frame"}, {"parity", "auto"}, {"deint", "interlaced"}}, why)) {
+        return false;
+    }
     if (!Add("fps", {{"fps", Ratio(s.frameRate)}}, why)) {
         return false;
+    }
+    PictureColour scaled = source;
+    if (IsWideGamut(source)) {
+        if (!AddToBt709(source, why)) {
+            return false;
+        }
+        scaled = PictureColour{};
     }
     const int w = frame->width - s.cropLeft - s.cropRight;
     const int h = frame->height - s.cropTop - s.cropBottom;
@@ -56,11 +156,29 @@ bool VideoChain::Build(const AVFrame* frame, std::string& why) {
         (turns == 3 && !Add("transpose", {{"dir", "cclock"}}, why))) {
         return false;
     }
-    if (!Add(
-            "scale",
-            {{"w", std::to_string(s.width)}, {"h", std::to_string(s.height)}, {"flags", "bicubic"}},
-            why) ||
-        !Add("setsar", {{"sar", Ratio(s.sampleAspect)}}, why)) {
+    const Placement place = Place(frame, aspect);
+    if (!Add("scale",
+             {{"w", std::to_string(place.width)},
+              {"h", std::to_string(place.height)},
+              {"flags", "bicubic"},
+              {"in_color_matrix", ScaleMatrixName(scaled.matrix)},
+              {"out_color_matrix", ScaleMatrixName(s.colour.matrix)},
+              {"in_range", RangeName(scaled.range)},
+              {"out_range", RangeName(s.colour.range)}},
+             why)) {
+        return false;
+    }
+    if ((place.width != s.width || place.height != s.height) &&
+        !Add("pad",
+             {{"w", std::to_string(s.width)},
+              {"h", std::to_string(s.height)},
+              {"x", std::to_string(place.x)},
+              {"y", std::to_string(place.y)},
+              {"color", "black"}},
+             why)) {
+        return false;
+    }
+    if (!Add("setsar", {{"sar", Ratio(s.sampleAspect)}}, why)) {
         return false;
     }
     if (s.burn != nullptr) {
@@ -76,7 +194,16 @@ bool VideoChain::Build(const AVFrame* frame, std::string& why) {
             return false;
         }
     }
+    // The tags come last, on frames already in the encoder's format, so that
+    // no conversion reads them as the colours of the frames before.
     if (!Add("format", {{"pix_fmts", av_get_pix_fmt_name(s.pixelFormat)}}, why) ||
+        !Add("setparams",
+             {{"field_mode", "prog"},
+              {"range", std::to_string(s.colour.range)},
+              {"color_primaries", std::to_string(s.colour.primaries)},
+              {"color_trc", std::to_string(s.colour.transfer)},
+              {"colorspace", std::to_string(s.colour.matrix)}},
+             why) ||
         !Add("buffersink", {}, why)) {
         return false;
     }
@@ -88,6 +215,8 @@ bool VideoChain::Build(const AVFrame* frame, std::string& why) {
     height_ = frame->height;
     format_ = frame->format;
     frameAspect_ = frame->sample_aspect_ratio;
+    colour_ = source;
+    deinterlacing_ = deinterlace;
     return true;
 }
 

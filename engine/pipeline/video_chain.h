@@ -1,13 +1,18 @@
 // The picture of one output video stream, in one libavfilter graph: the
 // decoded frames become frames for the encoder at a constant frame rate.
-// In order: the frame rate, the crop margins, the flips, the quarter turns,
-// the scale to the output picture with its pixel aspect, burnt-in
-// subtitles, and the encoder's pixel format.
+// In order: the deinterlacer (for interlaced sources; frames flagged
+// progressive pass untouched), the frame rate, the tone mapping of high
+// dynamic range and BT.2020 pictures into BT.709, the crop margins, the
+// flips, the quarter turns, the scale to the output picture (into the
+// output's colour matrix, and inside bars when the frames' display aspect
+// is not the output's) with its pixel aspect, burnt-in subtitles, the
+// encoder's pixel format and the output's colour tags.
 #pragma once
 
 #include <string>
 
 #include "filter_chain.h"
+#include "picture_colour.h"
 
 namespace norv_engine {
 
@@ -27,6 +32,14 @@ struct VideoChainSetup {
     int width = 0;        ///< output picture
     int height = 0;
     AVRational sampleAspect{1, 1};
+    /// The frames keep their display aspect inside the output picture
+    /// (bars fill the rest); otherwise they are stretched to fill it.
+    bool keepAspect = false;
+    /// The source says its pictures are interlaced: frames flagged
+    /// interlaced are deinterlaced (frames that come flagged are, whatever
+    /// this says).
+    bool interlacedSource = false;
+    PictureColour colour;               ///< of the output picture
     const SubtitleBurn* burn = nullptr; ///< must outlive the chain
     AVPixelFormat pixelFormat = AV_PIX_FMT_YUV420P;
 };
@@ -39,12 +52,25 @@ public:
     AVRational OutputTimeBase() const { return av_inv_q(setup_.frameRate); }
 
 private:
+    /// Where the frames' picture goes in the output picture.
+    struct Placement {
+        int width = 0, height = 0; ///< of the scaled picture
+        int x = 0, y = 0;          ///< its top-left corner
+    };
+
     bool Build(const AVFrame* frame, std::string& why) override;
     bool Changed(const AVFrame* frame) const override;
+    PictureColour FrameColour(const AVFrame* frame) const;
+    Placement Place(const AVFrame* frame, AVRational frameAspect) const;
+    /// Adds the filters that take source's pictures through linear light
+    /// into BT.709 (tone mapped when of a high dynamic range).
+    bool AddToBt709(const PictureColour& source, std::string& why);
 
     VideoChainSetup setup_;
     int width_ = 0, height_ = 0, format_ = -1;
     AVRational frameAspect_{0, 1};
+    PictureColour colour_; ///< of the frames the graph was made for
+    bool deinterlacing_ = false;
 };
 
 } // namespace norv_engine

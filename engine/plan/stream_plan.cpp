@@ -130,6 +130,13 @@ nvt::Result PlanVideo(const TBS::TranscodeRequest& request, const Derived& deriv
     const int cropHeight = p->height - c.cropTop - c.cropBottom;
     c.sampleAspect = OutputAspect(cropWidth, cropHeight, sar, c.quarterTurns, c.width, c.height,
                                   preset.enableAspectRatio);
+    c.keepAspect = preset.enableAspectRatio;
+    c.interlacedSource = p->field_order == AV_FIELD_TT || p->field_order == AV_FIELD_BB ||
+                         p->field_order == AV_FIELD_TB || p->field_order == AV_FIELD_BT;
+    const PictureColour sourceColour =
+        SourceColour(p->color_primaries, p->color_trc, p->color_space, p->color_range, p->format,
+                     p->width, p->height, v.frameRate);
+    c.colour = OutputColour(sourceColour, c.width, c.height, v.frameRate);
     v.bitrate = static_cast<int64_t>(r.videoKbps) * 1024;
     v.minBitrate = static_cast<int64_t>(r.videoMinKbps) * 1024;
     v.maxBitrate = static_cast<int64_t>(r.videoMaxKbps) * 1024;
@@ -158,6 +165,8 @@ nvt::Result PlanVideo(const TBS::TranscodeRequest& request, const Derived& deriv
         v.trickChain.sampleAspect =
             OutputAspect(cropWidth, cropHeight, sar, c.quarterTurns, v.trickChain.width,
                          v.trickChain.height, preset.enableAspectRatio);
+        v.trickChain.colour = OutputColour(sourceColour, v.trickChain.width, v.trickChain.height,
+                                           v.trickChain.frameRate);
         const uint32_t kbps = r.trickKbps < r.videoKbps ? r.trickKbps : r.trickMinKbps;
         v.trickBitrate = static_cast<int64_t>(std::max(1u, kbps)) * 1024;
         plan.size.trickKbps = kbps;

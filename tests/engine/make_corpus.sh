@@ -99,4 +99,34 @@ for f in h264_ac3.mkv h264_aac.mp4 mpeg2.ts audio.mp3 rotated.mp4 subs.srt part1
     ffprobe -v quiet -print_format json -show_format -show_streams "$f" > "$f.json"
 done
 
+# --- Picture fidelity: interlace, colour, aspect switch ---
+# 25 interlaced frames a second (top field first, each field its own moment)
+# in MPEG-TS with AC-3, as a DVB recording.
+# shellcheck disable=SC2046
+ff $(video 720x576 50 2) $(tone 440 2) -vf tinterlace=mode=interleave_top,setfield=tff \
+    -c:v libx264 -preset ultrafast -flags +ildct+ilme -x264-params tff=1 -b:v 800k \
+    -c:a ac3 -b:a 128k -f mpegts interlaced.ts
+# A 10-bit HLG (BT.2020) HEVC phone clip.
+# shellcheck disable=SC2046
+ff $(video 320x180 25 1) $(tone 440 1) -vf format=yuv420p10le -c:v libx265 -preset ultrafast \
+    -x265-params log-level=none:colorprim=bt2020:transfer=arib-std-b67:colormatrix=bt2020nc \
+    -color_primaries bt2020 -color_trc arib-std-b67 -colorspace bt2020nc -tag:v hvc1 \
+    -c:a aac -b:a 96k -shortest hlg.mov
+# SD (525 lines, BT.601) tagged as such.
+# shellcheck disable=SC2046
+ff $(video 320x240 30000/1001 2) $(tone 440 2) -c:v libx264 -preset ultrafast \
+    -color_primaries smpte170m -color_trc smpte170m -colorspace smpte170m -color_range tv \
+    -c:a aac -b:a 96k -shortest sd.mp4
+# A white picture whose display aspect switches from 4:3 to 16:9 after a
+# second: two MPEG-2 recordings, the second's clock following the first's.
+for aspect in 4:3 16:9; do
+    # shellcheck disable=SC2046
+    ff -f lavfi -i color=white:size=352x288:rate=25:duration=1 $(tone 440 1) \
+        -c:v mpeg2video -b:v 400k -aspect "$aspect" -c:a mp2 -b:a 128k \
+        -output_ts_offset "$([ "$aspect" = 4:3 ] && echo 0 || echo 1)" -f mpegts "aspect${aspect/:/x}.ts"
+done
+cat aspect4x3.ts aspect16x9.ts > aspect_switch.ts
+rm aspect4x3.ts aspect16x9.ts
+# --- end of picture fidelity ---
+
 echo "$signature" > "$stamp"

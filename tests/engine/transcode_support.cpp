@@ -165,6 +165,38 @@ double PictureStat(const std::string& path, double seconds, const std::string& c
     return at == std::string::npos ? -1.0 : std::atof(text.c_str() + at + key.size() + 1);
 }
 
+namespace {
+
+// The last value a metadata=print filter printed for key, or fallback.
+double LastValue(const std::string& text, const std::string& key, double fallback) {
+    const size_t at = text.rfind(key + "=");
+    return at == std::string::npos ? fallback : std::atof(text.c_str() + at + key.size() + 1);
+}
+
+} // namespace
+
+InterlaceCount Interlace(const std::string& path) {
+    const std::string text = Output("ffmpeg -nostdin -v error -i " + Quoted(path) +
+                                    " -map 0:v:0 -vf 'idet,metadata=print:file=-' -f null -");
+    InterlaceCount count;
+    const double tff = LastValue(text, "lavfi.idet.multiple.tff", -1);
+    const double bff = LastValue(text, "lavfi.idet.multiple.bff", -1);
+    if (tff >= 0 && bff >= 0) {
+        count.interlaced = tff + bff;
+    }
+    count.progressive = LastValue(text, "lavfi.idet.multiple.progressive", -1);
+    return count;
+}
+
+std::pair<int, int> PictureArea(const std::string& path, double seconds) {
+    const std::string text =
+        Output("ffmpeg -nostdin -v error -ss " + std::to_string(seconds) + " -i " + Quoted(path) +
+               " -frames:v 3 -vf 'cropdetect=limit=24:round=2:reset=0,metadata=print:file=-'"
+               " -f null -");
+    return {static_cast<int>(LastValue(text, "lavfi.cropdetect.w", 0)),
+            static_cast<int>(LastValue(text, "lavfi.cropdetect.h", 0))};
+}
+
 std::string VideoHash(const std::string& path) {
     return Output("ffmpeg -nostdin -v error -i " + Quoted(path) +
                   " -map 0:v:0 -c copy -f streamhash -hash md5 -");

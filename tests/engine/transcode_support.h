@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "output/output_settings.h"
@@ -60,6 +61,18 @@ std::vector<nlohmann::json> Streams(const nlohmann::json& probe, const char* kin
 /// crop (an ffmpeg crop filter's arguments) of the frame at seconds.
 double PictureStat(const std::string& path, double seconds, const std::string& crop,
                    const char* stat);
+
+/// What ffmpeg's idet filter takes the frames of the first video stream
+/// for, over the whole file.
+struct InterlaceCount {
+    double interlaced = -1; ///< either field first; -1: not measured
+    double progressive = -1;
+};
+InterlaceCount Interlace(const std::string& path);
+
+/// The width and height of what is not black bars in the frame at seconds
+/// (ffmpeg's cropdetect); 0 x 0 when not measured.
+std::pair<int, int> PictureArea(const std::string& path, double seconds);
 
 /// A hash of the packets of the first video stream.
 std::string VideoHash(const std::string& path);
