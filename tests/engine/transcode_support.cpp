@@ -165,6 +165,17 @@ double PictureStat(const std::string& path, double seconds, const std::string& c
     return at == std::string::npos ? -1.0 : std::atof(text.c_str() + at + key.size() + 1);
 }
 
+std::vector<nlohmann::json> Packets(const std::string& path) {
+    const nlohmann::json probe = nlohmann::json::parse(
+        Output("ffprobe -v error -print_format json -show_packets " + Quoted(path)), nullptr,
+        false);
+    std::vector<nlohmann::json> out;
+    if (probe.is_object() && probe.contains("packets")) {
+        out.assign(probe["packets"].begin(), probe["packets"].end());
+    }
+    return out;
+}
+
 std::string VideoHash(const std::string& path) {
     return Output("ffmpeg -nostdin -v error -i " + Quoted(path) +
                   " -map 0:v:0 -c copy -f streamhash -hash md5 -");

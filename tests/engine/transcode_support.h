@@ -61,6 +61,9 @@ std::vector<nlohmann::json> Streams(const nlohmann::json& probe, const char* kin
 double PictureStat(const std::string& path, double seconds, const std::string& crop,
                    const char* stat);
 
+/// ffprobe's list of a file's packets, in the order the file holds them.
+std::vector<nlohmann::json> Packets(const std::string& path);
+
 /// A hash of the packets of the first video stream.
 std::string VideoHash(const std::string& path);
 
