@@ -438,26 +438,26 @@ bool Pass::Picture(AVFrame* frame, std::string& why) {
 
 bool Pass::DrainVideo(VideoOut& out, std::string& why) {
     const bool first = setup_.videoPass == EncodePass::First && &out == &main_;
-    return Drain(
-               *out.chain, out.encoder.get(),
-               [&](AVPacket* packet) {
-                   if (first && setup_.statsOut != nullptr && out.encoder->stats_out != nullptr) {
-                       *setup_.statsOut += out.encoder->stats_out;
-                   }
-                   return Write(packet, out.stream, out.encoder->time_base, why);
-               },
-               [&](AVFrame* frame) {
-                   // Keyframes are the encoder's choice, not the source's.
-                   frame->pict_type = AV_PICTURE_TYPE_NONE;
-                   ++out.frames;
-                   if (&out == &main_ && burn_ && burnWhy_.empty()) {
-                       const int64_t at =
-                           av_rescale_q(frame->pts, out.chain->OutputTimeBase(), AV_TIME_BASE_Q);
-                       burn_->Blend(frame, at, burnWhy_);
-                   }
-               },
-               why) &&
-           BurnSucceeded(why);
+    const bool drained = Drain(
+        *out.chain, out.encoder.get(),
+        [&](AVPacket* packet) {
+            if (first && setup_.statsOut != nullptr && out.encoder->stats_out != nullptr) {
+                *setup_.statsOut += out.encoder->stats_out;
+            }
+            return Write(packet, out.stream, out.encoder->time_base, why);
+        },
+        [&](AVFrame* frame) {
+            // Keyframes are the encoder's choice, not the source's.
+            frame->pict_type = AV_PICTURE_TYPE_NONE;
+            ++out.frames;
+            if (&out == &main_ && burn_ && burnWhy_.empty()) {
+                const int64_t at =
+                    av_rescale_q(frame->pts, out.chain->OutputTimeBase(), AV_TIME_BASE_Q);
+                burn_->Blend(frame, at, burnWhy_);
+            }
+        },
+        why);
+    return drained && BurnSucceeded(why);
 }
 
 bool Pass::BurnSucceeded(std::string& why) {
@@ -564,6 +564,9 @@ bool Pass::BurnPictures(InputLane& lane, const AVPacket* packet, std::string& wh
         return true;
     }
     const AVStream* input = lane.Stream(StreamRole::Subtitle, burnSlot_);
+    if (input == nullptr) {
+        return true;
+    }
     const int64_t at = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
     if (!burn_->Add(input, lane.FileIndex(), packet, lane.ToJoined(at, input->time_base), why)) {
         failure_ = nvt::ENG_ERR;
