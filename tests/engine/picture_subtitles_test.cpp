@@ -30,6 +30,7 @@ struct Job {
     const char* file; // a subtitle file beside the source; empty: its own track
     NorvProfile profile;
     bool burn;
+    uint32_t cropTop = 0; // rows of the source cut away
 
     Result Run(const std::string& output) const {
         std::vector<SourceRef> extras;
@@ -39,6 +40,9 @@ struct Job {
         auto settings = norv_test::SettingsFor(profile);
         settings->SetSubtitleTracks({0});
         settings->SetSubtitleBurnFirstTrack(burn);
+        CropRect crop;
+        crop.top = cropTop;
+        norv_test::ApplyCrop(*settings, crop);
         norv_test::Run run = norv_test::Prepare({norv_test::Analysed(source)}, *settings, extras);
         norv_test::Start(run, output);
         return norv_test::Finish(run);
@@ -56,6 +60,10 @@ TEST(RealEnginePictureSubtitles, BurntCopiedOrRefused) {
     const Row rows[] = {
         {{"DVB burnt into MP4", "box_dvbsub.ts", "", NP_iPadMP4H264, true}, SUCCESS, ""},
         {{"VobSub burnt into Matroska", "box_dvdsub.mkv", "", NP_NorvPlusHD, true}, SUCCESS, ""},
+        // The box moves up with the picture: from 62.5 % to 87.5 % of it.
+        {{"VobSub burnt into a cropped picture", "box_dvdsub.mkv", "", NP_NorvPlusHD, true, 80},
+         SUCCESS,
+         ""},
         {{"PGS file burnt into MP4", "quadrant.mp4", "box.sup", NP_iPhoneMP4H264, true},
          SUCCESS,
          ""},
@@ -87,6 +95,9 @@ TEST(RealEnginePictureSubtitles, BurntCopiedOrRefused) {
         EXPECT_LT(BoxBand(output, 1.8), 60.0);
         if (row.job.burn) {
             EXPECT_GT(BoxBand(output, 1.0), 150.0);
+            // Where the box's rows are: 75 % to 92 % of an uncropped picture.
+            const char* rows = row.job.cropTop > 0 ? "iw:ih/10:0:ih*13/20" : "iw:ih/10:0:ih*8/10";
+            EXPECT_GT(norv_test::PictureStat(output, 1.0, rows, "YMAX"), 150.0);
             // The box covers the middle half of the width only.
             EXPECT_LT(norv_test::PictureStat(output, 1.0, "iw/5:ih/3:0:ih*2/3", "YMAX"), 60.0);
         } else {
