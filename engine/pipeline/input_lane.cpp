@@ -40,7 +40,9 @@ bool InputLane::Open(size_t index) {
         format->streams[i]->discard =
             FindSlot(role, static_cast<int>(i)) < 0 ? AVDISCARD_ALL : AVDISCARD_DEFAULT;
     }
-    start_ = format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
+    // A subtitle file's times are the film's own: its first subtitle does
+    // not start it.
+    start_ = format->start_time != AV_NOPTS_VALUE && !SubtitlesOnly() ? format->start_time : 0;
     offset_ = end_;
     LogLine(Severity::Info, "reading %s from %.3f s of the output", file.path.c_str(),
             static_cast<double>(offset_) / AV_TIME_BASE);
@@ -160,6 +162,10 @@ InputLane::Step InputLane::Next() {
             }
             if (role_ != StreamRole::Subtitle) {
                 end_ = std::max(end_, ToJoined(at, stream->time_base) + duration);
+            } else if (SubtitlesOnly()) {
+                // A subtitle file's place is the start of its last subtitle,
+                // so that it is read in step with the picture.
+                end_ = std::max(end_, ToJoined(at, stream->time_base));
             }
         }
         return Step::Packet;

@@ -65,6 +65,7 @@ public:
 
 private:
     bool Open(size_t index);
+    bool SubtitlesOnly() const { return !wanted_.video && wanted_.audio.empty(); }
     int FindSlot(StreamRole& role, int streamIndex) const;
 
     std::vector<LaneFile> files_;

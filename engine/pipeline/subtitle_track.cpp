@@ -12,12 +12,8 @@ namespace {
 
 // Room for one encoded subtitle event.
 constexpr int kSubtitleBufferSize = 1024 * 1024;
-
-// Frees what a decoded subtitle holds when it goes out of scope.
-struct DecodedSubtitle {
-    AVSubtitle value{};
-    ~DecodedSubtitle() { avsubtitle_free(&value); }
-};
+// An empty timed-text subtitle: a text length of 0.
+constexpr int kTimedTextEmptySize = 2;
 
 } // namespace
 
@@ -30,7 +26,11 @@ AVCodecID SubtitleOutputCodec(const char* muxer, AVCodecID source) {
     const bool text = IsTextSubtitle(source);
     if (std::strcmp(muxer, "matroska") == 0) {
         if (!text) {
-            return source;
+            // The picture subtitles Matroska has codec names for.
+            const bool carried = source == AV_CODEC_ID_DVD_SUBTITLE ||
+                                 source == AV_CODEC_ID_DVB_SUBTITLE ||
+                                 source == AV_CODEC_ID_HDMV_PGS_SUBTITLE;
+            return carried ? source : AV_CODEC_ID_NONE;
         }
         return source == AV_CODEC_ID_ASS || source == AV_CODEC_ID_SSA ? AV_CODEC_ID_ASS
                                                                       : AV_CODEC_ID_SUBRIP;
@@ -129,7 +129,35 @@ bool SubtitleTrack::Convert(const AVStream* stream, const AVPacket* packet, int6
     std::memcpy(out->data, buffer.data(), static_cast<size_t>(size));
     out->pts = out->dts = s.pts;
     out->duration = av_rescale_q(s.end_display_time, AVRational{1, 1000}, AV_TIME_BASE_Q);
+    if (!EndBefore(out->pts, sink)) {
+        return false;
+    }
+    if (encoder_->codec_id == AV_CODEC_ID_MOV_TEXT && out->duration > 0) {
+        pendingEnd_.reset(av_packet_alloc());
+        if (!pendingEnd_ || av_new_packet(pendingEnd_.get(), kTimedTextEmptySize) < 0) {
+            why = "out of memory";
+            return false;
+        }
+        std::memset(pendingEnd_->data, 0, kTimedTextEmptySize);
+        pendingEnd_->pts = pendingEnd_->dts = out->pts + out->duration;
+    }
     return sink(out.get());
+}
+
+bool SubtitleTrack::EndBefore(int64_t limit, const std::function<bool(AVPacket*)>& sink) {
+    if (!pendingEnd_) {
+        return true;
+    }
+    PacketPtr end = std::move(pendingEnd_);
+    if (end->pts > limit) {
+        return true; // the next subtitle replaces this one before its end
+    }
+    end->duration = limit != INT64_MAX ? limit - end->pts : 0;
+    return sink(end.get());
+}
+
+bool SubtitleTrack::Finish(const std::function<bool(AVPacket*)>& sink) {
+    return EndBefore(INT64_MAX, sink);
 }
 
 } // namespace norv_engine

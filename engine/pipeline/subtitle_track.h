@@ -16,6 +16,15 @@ namespace norv_engine {
 /// text in MP4. AV_CODEC_ID_NONE when the container cannot carry it.
 AVCodecID SubtitleOutputCodec(const char* muxer, AVCodecID source);
 
+/// A decoded subtitle, whose rectangles are freed when it goes out of scope.
+struct DecodedSubtitle {
+    AVSubtitle value{};
+    DecodedSubtitle() = default;
+    DecodedSubtitle(const DecodedSubtitle&) = delete;
+    DecodedSubtitle& operator=(const DecodedSubtitle&) = delete;
+    ~DecodedSubtitle() { avsubtitle_free(&value); }
+};
+
 /// True for subtitles made of text, which are converted rather than copied.
 bool IsTextSubtitle(AVCodecID codec);
 
@@ -37,7 +46,20 @@ public:
     bool Convert(const AVStream* stream, const AVPacket* packet, int64_t shiftUs,
                  const std::function<bool(AVPacket*)>& sink, std::string& why);
 
+    /// Hands the end of the last subtitle, where the format marks it with
+    /// an empty one, to sink.
+    bool Finish(const std::function<bool(AVPacket*)>& sink);
+
 private:
+    /// Hands the pending end mark to sink when it comes at or before
+    /// limit; drops it when a later subtitle starts before it.
+    bool EndBefore(int64_t limit, const std::function<bool(AVPacket*)>& sink);
+
+    /// Timed text marks the end of a subtitle with an empty one. It is
+    /// written when the next subtitle comes, so that the marks go into the
+    /// file in time with the picture rather than when the muxer fills the
+    /// gap before the next subtitle.
+    PacketPtr pendingEnd_;
     CodecContextPtr encoder_;
     CodecContextPtr decoder_;
     const AVStream* decoderStream_ = nullptr;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "audio_chain.h"
+#include "bitmap_burn.h"
 #include "decoder.h"
 #include "engine_log.h"
 #include "muxer.h"
@@ -94,6 +95,9 @@ private:
     bool DecodeVideo(const AVPacket* packet, std::string& why);
     bool Picture(AVFrame* frame, std::string& why);
     bool DrainVideo(VideoOut& out, std::string& why);
+    /// False (with why) once blending picture subtitles has failed.
+    bool BurnSucceeded(std::string& why);
+    bool BurnPictures(InputLane& lane, const AVPacket* packet, std::string& why);
     /// Hands every frame the chain has ready (noted first) to the encoder
     /// and its packets to sink; at the chain's end the encoder is flushed.
     bool Drain(FilterChain& chain, AVCodecContext* encoder,
@@ -127,12 +131,18 @@ private:
     int64_t frameDurationUs_ = 0; ///< of the frame in work
     std::vector<AudioOut> audio_;
     std::vector<SubtitleOut> subtitles_;
+    std::unique_ptr<BitmapBurn> burn_; ///< picture subtitles blended into main_
+    size_t burnLane_ = 0;
+    int burnSlot_ = -1;
+    std::string burnWhy_;                ///< why a blend failed
     nvt::Result failure_ = nvt::ENG_ERR; ///< the code of a failed step
 };
 
 nvt::Result Pass::OpenLanes(std::string& why) {
     const size_t extraLanes = plan_.extraAudioFiles.size();
-    const size_t subtitleLanes = setup_.complete ? plan_.externalSubtitleFiles.size() : 0;
+    // Burnt-in subtitles are read in every pass, soft ones in the last.
+    const size_t subtitleLanes =
+        setup_.complete || plan_.burnPictures ? plan_.externalSubtitleFiles.size() : 0;
     std::vector<LaneStreams> wanted(1 + extraLanes + subtitleLanes);
     wanted[0].video = true;
     for (const AudioPlan& a : plan_.audio) {
@@ -150,6 +160,11 @@ nvt::Result Pass::OpenLanes(std::string& why) {
             out.slot = SlotOf(wanted[out.lane].subtitles, s.ordinal);
             subtitles_.push_back(std::move(out));
         }
+    }
+    if (plan_.burnPictures) {
+        const SubtitlePlan& b = *plan_.burnPictures;
+        burnLane_ = b.external ? 1 + extraLanes + b.externalLane : 0;
+        burnSlot_ = SlotOf(wanted[burnLane_].subtitles, b.ordinal);
     }
     laneAudio_.resize(wanted.size());
     laneSubtitles_.resize(wanted.size());
@@ -215,6 +230,15 @@ nvt::Result Pass::OpenOutputs(std::string& why) {
         chain.burn = plan_.burn.get();
         main_.chain = std::make_unique<VideoChain>(chain);
         main_.stream = muxer_->AddStream(main_.encoder.get());
+        const AVStream* subtitles = lanes_[burnLane_]->Stream(StreamRole::Subtitle, burnSlot_);
+        const AVStream* picture = main.Stream(StreamRole::Video, 0);
+        if (plan_.burnPictures && subtitles != nullptr && picture != nullptr) {
+            burn_ = std::make_unique<BitmapBurn>(subtitles, picture->codecpar->width,
+                                                 picture->codecpar->height, v.chain);
+            if (!burn_->Usable(why)) {
+                return nvt::ENG_NOT_COMPATIBLE;
+            }
+        }
     }
     trickOn_ = v.trick && setup_.complete;
     if (trickOn_) {
@@ -416,7 +440,7 @@ bool Pass::Picture(AVFrame* frame, std::string& why) {
 
 bool Pass::DrainVideo(VideoOut& out, std::string& why) {
     const bool first = setup_.videoPass == EncodePass::First && &out == &main_;
-    return Drain(
+    const bool drained = Drain(
         *out.chain, out.encoder.get(),
         [&](AVPacket* packet) {
             if (first && setup_.statsOut != nullptr && out.encoder->stats_out != nullptr) {
@@ -428,8 +452,23 @@ bool Pass::DrainVideo(VideoOut& out, std::string& why) {
             // Keyframes are the encoder's choice, not the source's.
             frame->pict_type = AV_PICTURE_TYPE_NONE;
             ++out.frames;
+            if (&out == &main_ && burn_ && burnWhy_.empty()) {
+                const int64_t at =
+                    av_rescale_q(frame->pts, out.chain->OutputTimeBase(), AV_TIME_BASE_Q);
+                burn_->Blend(frame, at, burnWhy_);
+            }
         },
         why);
+    return drained && BurnSucceeded(why);
+}
+
+bool Pass::BurnSucceeded(std::string& why) {
+    if (burnWhy_.empty()) {
+        return true;
+    }
+    why = burnWhy_;
+    failure_ = nvt::ENG_ERR;
+    return false;
 }
 
 bool Pass::Drain(FilterChain& chain, AVCodecContext* encoder,
@@ -492,6 +531,9 @@ bool Pass::OnPacket(size_t l, std::string& why) {
         }
         return true;
     case StreamRole::Subtitle:
+        if (!BurnPictures(lane, packet, why)) {
+            return false;
+        }
         for (size_t i : laneSubtitles_[l][static_cast<size_t>(lane.slot())]) {
             SubtitleOut& out = subtitles_[i];
             if (out.stream < 0) {
@@ -515,6 +557,22 @@ bool Pass::OnPacket(size_t l, std::string& why) {
             }
         }
         return true;
+    }
+    return true;
+}
+
+bool Pass::BurnPictures(InputLane& lane, const AVPacket* packet, std::string& why) {
+    if (!burn_ || &lane != lanes_[burnLane_].get() || lane.slot() != burnSlot_) {
+        return true;
+    }
+    const AVStream* input = lane.Stream(StreamRole::Subtitle, burnSlot_);
+    if (input == nullptr) {
+        return true;
+    }
+    const int64_t at = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    if (!burn_->Add(input, lane.FileIndex(), packet, lane.ToJoined(at, input->time_base), why)) {
+        failure_ = nvt::ENG_ERR;
+        return false;
     }
     return true;
 }
@@ -606,6 +664,13 @@ nvt::Result Pass::Flush(std::string& why) {
     }
     for (AudioOut& out : audio_) {
         if (out.chain && (!out.chain->End(why) || !DrainAudio(out, why))) {
+            return failure_;
+        }
+    }
+    for (SubtitleOut& out : subtitles_) {
+        if (out.track && out.stream >= 0 && !out.track->Finish([&](AVPacket* end) {
+                return Write(end, out.stream, AV_TIME_BASE_Q, why);
+            })) {
             return failure_;
         }
     }

@@ -288,7 +288,7 @@ size_t ExternalLane(TranscodePlan& plan, const std::string& path) {
 }
 
 nvt::Result PlanSubtitles(const TBS::TranscodeRequest& request, const AVFormatContext* format,
-                          const StopToken& stop, TranscodePlan& plan) {
+                          const StopToken& stop, TranscodePlan& plan, std::string& why) {
     const size_t entries = std::min(request.subtitleIDs.size(), request.subtitleTrackNames.size());
     const bool numbered = request.subtitleTracks.size() == entries;
     for (size_t e = 0; e < entries; ++e) {
@@ -319,24 +319,44 @@ nvt::Result PlanSubtitles(const TBS::TranscodeRequest& request, const AVFormatCo
                     external ? name.c_str() : plan.files.front().path.c_str());
             continue;
         }
-        if (request.subtitleBurnFirstTrack) {
-            plan.burn = std::make_unique<SubtitleBurn>();
-            plan.burn->file = external ? name : plan.files.front().path;
-            plan.burn->streamIndex = ordinal;
-            plan.burn->charset = charset;
-            return nvt::SUCCESS; // only the first selected subtitle is drawn
-        }
+        const AVCodecID codec = stream->codecpar->codec_id;
+        const bool text = IsTextSubtitle(codec);
         SubtitlePlan s;
-        s.codec = SubtitleOutputCodec(plan.recipe->muxer, stream->codecpar->codec_id);
+        s.external = external;
+        s.ordinal = ordinal;
+        if (request.subtitleBurnFirstTrack) {
+            // Only the first selected subtitle is drawn: text by the
+            // chain's renderer, pictures blended by the pass.
+            if (text) {
+                plan.burn = std::make_unique<SubtitleBurn>();
+                plan.burn->file = external ? name : plan.files.front().path;
+                plan.burn->streamIndex = ordinal;
+                plan.burn->charset = charset;
+            } else if (avcodec_find_decoder(codec) == nullptr) {
+                why = std::string("no decoder for the subtitle codec ") + avcodec_get_name(codec);
+                return nvt::ENG_DECODER;
+            } else {
+                s.externalLane = external ? ExternalLane(plan, name) : 0;
+                plan.burnPictures = std::make_unique<SubtitlePlan>(s);
+            }
+            return nvt::SUCCESS;
+        }
+        s.codec = SubtitleOutputCodec(plan.recipe->muxer, codec);
+        if (s.codec == AV_CODEC_ID_NONE && !text) {
+            // Dropping them would give a film without its subtitles that
+            // looks like success.
+            why = std::string("the ") + plan.recipe->muxer + " output cannot carry " +
+                  avcodec_get_name(codec) + " picture subtitles; burn them in instead";
+            LogLine(Severity::Error, "%s", why.c_str());
+            return nvt::ENG_NOT_COMPATIBLE;
+        }
         if (s.codec == AV_CODEC_ID_NONE) {
             LogLine(Severity::Warning, "the %s output cannot carry %s subtitles; left out",
-                    plan.recipe->muxer, avcodec_get_name(stream->codecpar->codec_id));
+                    plan.recipe->muxer, avcodec_get_name(codec));
             continue;
         }
-        s.copy = !IsTextSubtitle(stream->codecpar->codec_id);
-        s.external = external;
+        s.copy = !text;
         s.externalLane = external ? ExternalLane(plan, name) : 0;
-        s.ordinal = ordinal;
         s.charset = charset;
         s.language = e < request.subtitleLangCodes.size() ? request.subtitleLangCodes[e] : "";
         plan.subtitles.push_back(s);
@@ -379,7 +399,7 @@ nvt::Result PlanStreams(const TBS::TranscodeRequest& request, const Derived& der
     if (result != nvt::SUCCESS) {
         return result;
     }
-    result = PlanSubtitles(request, format, stop, plan);
+    result = PlanSubtitles(request, format, stop, plan, why);
     if (result != nvt::SUCCESS) {
         return result;
     }

@@ -82,7 +82,8 @@ struct TranscodePlan {
     VideoPlan video;
     std::vector<AudioPlan> audio;
     std::vector<SubtitlePlan> subtitles;
-    std::unique_ptr<SubtitleBurn> burn;
+    std::unique_ptr<SubtitleBurn> burn;         ///< text subtitles drawn by the chain
+    std::unique_ptr<SubtitlePlan> burnPictures; ///< picture subtitles blended by the pass
     SizeTarget size;
     double expectedSeconds = 0.0; ///< the preview's estimate of the work
     std::string title;

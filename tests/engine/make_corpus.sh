@@ -128,5 +128,44 @@ done
 cat aspect4x3.ts aspect16x9.ts > aspect_switch.ts
 rm aspect4x3.ts aspect16x9.ts
 # --- end of picture fidelity ---
+# --- Picture subtitles ---
+# A PGS (Blu-ray) subtitle file showing a white box from SHOW to CLEAR ms, on
+# a canvas of its own size: pgs_box OUT CANVAS_W CANVAS_H X Y W H SHOW CLEAR.
+# Written byte by byte: FFmpeg encodes picture subtitles only from pictures.
+pgs_box() {
+    local out=$1 cw=$2 ch=$3 x=$4 y=$5 w=$6 h=$7 on=$(($8 * 90)) off=$(($9 * 90))
+    local line rle="" i
+    h16() { printf '%04x' "$1"; }
+    seg() { printf '5047%08x00000000%s%04x%s' "$1" "$2" $((${#3} / 2)) "$3"; }
+    # Each row: one run of colour 1, then the end of the row.
+    line=$(printf '00%02x%02x010000' $((0xC0 | (w >> 8))) $((w & 255)))
+    for ((i = 0; i < h; i++)); do rle+=$line; done
+    {
+        seg "$on" 16 "$(h16 "$cw")$(h16 "$ch")1000008000000100000000$(h16 "$x")$(h16 "$y")"
+        seg "$on" 17 "0100$(h16 "$x")$(h16 "$y")$(h16 "$w")$(h16 "$h")"
+        seg "$on" 14 "000001eb8080ff"
+        seg "$on" 15 "000000c0$(printf '%06x' $((4 + ${#rle} / 2)))$(h16 "$w")$(h16 "$h")$rle"
+        seg "$on" 80 ""
+        seg "$off" 16 "$(h16 "$cw")$(h16 "$ch")10000100000000"
+        seg "$off" 17 "0100$(h16 "$x")$(h16 "$y")$(h16 "$w")$(h16 "$h")"
+        seg "$off" 80 ""
+    } | sed 's/../\\x&/g' | { bytes=$(cat); printf '%b' "$bytes"; } > "$out"
+}
+# A box in the lower middle of a 640x480 canvas (twice the pictures' size),
+# shown from 0.5 s to 1.5 s; the same as DVB subtitles in MPEG-TS and as
+# VobSub in Matroska, beside a black picture.
+pgs_box box.sup 640 480 160 360 320 80 500 1500
+for kind in dvbsub:ts dvdsub:mkv; do
+    # shellcheck disable=SC2046
+    ff -f lavfi -i color=black:size=320x240:rate=25:duration=2 -fix_sub_duration -i box.sup \
+        -map 0:v -map 1:s -c:v libx264 -preset ultrafast -c:s "${kind%%:*}" -copyts \
+        "box_${kind%%:*}.${kind##*:}"
+done
+# A line every two seconds beside long.mp4: written in time with its picture.
+for i in $(seq 0 9); do
+    printf '%d\n00:00:%02d,000 --> 00:00:%02d,900\nLine %d\n\n' $((i + 1)) $((2 * i + 1)) \
+        $((2 * i + 1)) "$i"
+done > long.srt
+# --- end of picture subtitles ---
 
 echo "$signature" > "$stamp"

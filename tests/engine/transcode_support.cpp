@@ -195,6 +195,15 @@ std::pair<int, int> PictureArea(const std::string& path, double seconds) {
                " -f null -");
     return {static_cast<int>(LastValue(text, "lavfi.cropdetect.w", 0)),
             static_cast<int>(LastValue(text, "lavfi.cropdetect.h", 0))};
+std::vector<nlohmann::json> Packets(const std::string& path) {
+    const nlohmann::json probe = nlohmann::json::parse(
+        Output("ffprobe -v error -print_format json -show_packets " + Quoted(path)), nullptr,
+        false);
+    std::vector<nlohmann::json> out;
+    if (probe.is_object() && probe.contains("packets")) {
+        out.assign(probe["packets"].begin(), probe["packets"].end());
+    }
+    return out;
 }
 
 std::string VideoHash(const std::string& path) {

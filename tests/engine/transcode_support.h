@@ -73,6 +73,8 @@ InterlaceCount Interlace(const std::string& path);
 /// The width and height of what is not black bars in the frame at seconds
 /// (ffmpeg's cropdetect); 0 x 0 when not measured.
 std::pair<int, int> PictureArea(const std::string& path, double seconds);
+/// ffprobe's list of a file's packets, in the order the file holds them.
+std::vector<nlohmann::json> Packets(const std::string& path);
 
 /// A hash of the packets of the first video stream.
 std::string VideoHash(const std::string& path);
