@@ -195,6 +195,8 @@ std::pair<int, int> PictureArea(const std::string& path, double seconds) {
                " -f null -");
     return {static_cast<int>(LastValue(text, "lavfi.cropdetect.w", 0)),
             static_cast<int>(LastValue(text, "lavfi.cropdetect.h", 0))};
+}
+
 std::vector<nlohmann::json> Packets(const std::string& path) {
     const nlohmann::json probe = nlohmann::json::parse(
         Output("ffprobe -v error -print_format json -show_packets " + Quoted(path)), nullptr,
