@@ -21,7 +21,7 @@ using SourceRef = nvtl::RefCountedPtr<ISourceMedia>;
 
 TEST(RealEngineNames, AnyOutputNameGetsItsOutputAndNothingElse) {
     struct Row {
-        const char* name; // of the output's folder and file
+        std::string name; // of the output's folder and file
         NorvProfile profile;
         bool tempFolder; // the work goes through a temporary folder of that name too
         bool cancel;     // cancelled in its first pass
@@ -34,6 +34,8 @@ TEST(RealEngineNames, AnyOutputNameGetsItsOutputAndNothingElse) {
          "bers\xc3\xa4tze \xe6\x9d\xb1\xe4\xba\xac: x=1",
          NP_NorvPlusHD, true, false},
         {"Don't: 50% \\ =", NP_NorvPlusHD, false, false},
+        // As long as a file name may be (with ".mkv").
+        {std::string(240, 'n') + " '=:%", NP_HEVC720, false, false},
         {"Star Trek: Picard", NP_HEVC720, false, true},
         {"Don't: 50% \\ =", NP_HEVC720, true, true},
     };
@@ -41,10 +43,10 @@ TEST(RealEngineNames, AnyOutputNameGetsItsOutputAndNothingElse) {
     const SourceRef film = norv_test::Analysed("long.mp4");  // 20 s, to be cancelled
     ASSERT_TRUE(clip && film);
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.name) + (row.cancel ? ", cancelled" : ""));
+        SCOPED_TRACE(row.name + (row.cancel ? ", cancelled" : ""));
         norv_test::TempDir dir;
         const std::string folder = dir.file(row.name);
-        const std::string temp = dir.file(std::string("temp ") + row.name);
+        const std::string temp = dir.file("temp " + row.name.substr(0, 200));
         std::filesystem::create_directories(folder);
         std::filesystem::create_directories(temp);
         auto settings = norv_test::SettingsFor(row.profile);
