@@ -78,6 +78,20 @@ private:
     AVDictionary* dict_ = nullptr;
 };
 
+/// text as one value of an option string that FFmpeg splits with
+/// av_get_token ("key=value:key=value", as x265-params): separators, quotes,
+/// backslashes and the whitespace at either end escaped with backslashes.
+/// False when there is no memory for it.
+inline bool EscapeOptionValue(const std::string& text, std::string& escaped) {
+    char* made = nullptr;
+    if (av_escape(&made, text.c_str(), ":=", AV_ESCAPE_MODE_BACKSLASH, 0) < 0 || made == nullptr) {
+        return false;
+    }
+    const FfmpegText held(made);
+    escaped = held.get();
+    return true;
+}
+
 /// FFmpeg's text for an error code.
 inline std::string ErrorText(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};

@@ -107,12 +107,13 @@ nvt::Result OutputFile::Prepare(const std::string& target, const std::string& te
         why = "the output " + target + " is a folder";
         return nvt::ENG_WRITING_ERROR;
     }
-    std::string unique = NorvOS::NewGuidText();
-    if (unique.size() > 2) {
-        unique = unique.substr(1, unique.size() - 2);
+    const std::string guid = NorvOS::NewGuidText(); // in braces
+    if (guid.size() < 3) {
+        why = "cannot make a unique name for the output of " + target;
+        return nvt::ENG_WRITING_ERROR;
     }
-    suffix_ = "." + unique + ".part";
-    const std::string hidden = "." + targetPath.filename().string() + suffix_;
+    unique_ = guid.substr(1, guid.size() - 2);
+    const std::string hidden = "." + unique_ + ".part";
     beside_ = (fs::path(Folder(targetPath)) / hidden).string();
     Track(beside_);
     if (!CanCreate(beside_)) {
@@ -137,10 +138,9 @@ nvt::Result OutputFile::Prepare(const std::string& target, const std::string& te
     return nvt::SUCCESS;
 }
 
-std::string OutputFile::ScratchPath(const std::string& name) {
-    const std::string path = (fs::path(Folder(fs::path(work_))) /
-                              ("." + fs::path(target_).filename().string() + "." + name + suffix_))
-                                 .string();
+std::string OutputFile::ScratchPath(const std::string& kind) {
+    const std::string path =
+        (fs::path(Folder(fs::path(work_))) / ("." + unique_ + "." + kind)).string();
     for (const char* suffix : kScratchSuffixes) {
         Track(path + suffix);
     }

@@ -2,7 +2,10 @@
 // its name: the file is written under a hidden temporary name beside the
 // target (or in the request's temporary folder) and renamed at the end, so
 // that no half-written file ever carries the requested name. Scratch files
-// (the encoders' two-pass statistics) live beside the temporary file.
+// (the encoders' two-pass statistics) live beside the temporary file. Every
+// name the job makes comes from a GUID alone: whatever the target's name
+// holds (':', quotes, '%', non-ASCII, a length at the system's limit), the
+// names handed to encoders are plain, and they all go when the job does.
 #pragma once
 
 #include <string>
@@ -29,9 +32,10 @@ public:
 
     /// The file the muxer writes.
     const std::string& WorkPath() const { return work_; }
-    /// A scratch path in the work folder, removed (with the files an encoder
-    /// derives from it by appending suffixes) when this object goes.
-    std::string ScratchPath(const std::string& name);
+    /// A scratch path in the work folder, named from this output's GUID and
+    /// kind (a plain word), removed (with the files an encoder derives from
+    /// it by appending suffixes) when this object goes.
+    std::string ScratchPath(const std::string& kind);
 
     /// The size of the work file in bytes; 0 when it cannot be read.
     uint64_t WorkSize() const;
@@ -56,7 +60,7 @@ private:
     std::string work_;
     std::string beside_; ///< temporary name beside the target
     std::string temp_;   ///< temporary name in the temporary folder, if used
-    std::string suffix_; ///< unique to this output
+    std::string unique_; ///< a GUID's digits, unique to this output
     std::vector<std::string> scratch_;
     bool committed_ = false;
 };

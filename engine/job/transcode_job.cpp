@@ -113,9 +113,16 @@ nvt::Result Job::Passes(ProgressMeter& progress, PassFigures& written, std::stri
         if (result != nvt::SUCCESS) {
             return result;
         }
-        const uint64_t limit = plan_.size.sizeLimit;
-        if (limit == 0 || written.size <= limit || plan_.video.copy) {
+        // A copy is held to the limit asked for; an encode to the limit the
+        // derivation could reach.
+        const uint64_t limit = plan_.video.copy ? plan_.size.requestedLimit : plan_.size.sizeLimit;
+        if (limit == 0 || written.size <= limit) {
             return nvt::SUCCESS;
+        }
+        if (plan_.video.copy) {
+            why = "the copied streams take " + std::to_string(written.size) +
+                  " bytes, above the limit of " + std::to_string(limit);
+            return nvt::ENG_OUTOFRANGE_ERR;
         }
         if (attempt == kLimitTries) {
             why = "the output stays above its size limit of " + std::to_string(limit) + " bytes";
@@ -155,6 +162,14 @@ nvt::Result Job::Run(std::string& text) {
     progress.SetPrior(plan_.expectedSeconds * (plan_.video.twoPass ? 1.5 : 1.0));
     PassFigures written;
     result = Passes(progress, written, why);
+    if (result == nvt::ENG_OUTOFRANGE_ERR && plan_.video.copy) {
+        LogLine(Severity::Warning, "%s; the video is encoded instead", why.c_str());
+        output_.DiscardWork();
+        result = EncodeVideoInstead(plan_, why);
+        if (result == nvt::SUCCESS) {
+            result = Passes(progress, written, why);
+        }
+    }
     if (result == nvt::SUCCESS) {
         result = output_.Commit(why);
     }

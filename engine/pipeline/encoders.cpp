@@ -99,8 +99,14 @@ CodecContextPtr OpenVideoEncoder(const VideoEncoderSetup& setup, std::string& wh
         std::string params = "log-level=none:vbv-maxrate=" + Kbps(c->rc_max_rate) +
                              ":vbv-bufsize=" + Kbps(c->rc_buffer_size);
         if (setup.pass != EncodePass::Single) {
+            // The folder of the statistics is the user's: any character.
+            std::string stats;
+            if (!EscapeOptionValue(setup.statsPath, stats)) {
+                why = "out of memory";
+                return nullptr;
+            }
             params += std::string(":pass=") + (setup.pass == EncodePass::First ? "1" : "2") +
-                      ":stats=" + setup.statsPath;
+                      ":stats=" + stats;
         }
         options.Set("x265-params", params.c_str());
     } else {

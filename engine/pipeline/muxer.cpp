@@ -1,6 +1,7 @@
 #include "muxer.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "media_probe.h"
 
@@ -127,6 +128,18 @@ int Muxer::AddCopiedStream(const AVStream* input) {
     stream->sample_aspect_ratio = input->sample_aspect_ratio;
     stream->avg_frame_rate = input->avg_frame_rate;
     stream->r_frame_rate = input->r_frame_rate;
+#if LIBAVFORMAT_VERSION_INT < AV_VERSION_INT(60, 15, 100)
+    // The stream's own side data (the display matrix of a turned picture
+    // among it), which later FFmpeg keeps in the parameters copied above.
+    for (int i = 0; i < input->nb_side_data; ++i) {
+        const AVPacketSideData& data = input->side_data[i];
+        uint8_t* copy = av_stream_new_side_data(stream, data.type, data.size);
+        if (copy == nullptr) {
+            return -1;
+        }
+        std::memcpy(copy, data.data, data.size);
+    }
+#endif
     payload_.push_back(0);
     packets_.push_back(0);
     return stream->index;

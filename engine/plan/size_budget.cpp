@@ -135,6 +135,13 @@ int64_t VideoBitrate(const TranscodePlan& plan, const OtherCosts& costs) {
                       std::max(kFloorBitrate, ceiling));
 }
 
+bool CopyFits(const TranscodePlan& plan) {
+    const OtherCosts c = PredictCosts(plan);
+    const uint64_t total =
+        plan.video.copiedBytes + c.audioBytes + c.trickBytes + c.subtitleBytes + c.containerBytes;
+    return total <= plan.size.requestedLimit;
+}
+
 int64_t ReducedVideoBitrate(const TranscodePlan& plan, int64_t bitrate,
                             const PassFigures& written) {
     const double limit = static_cast<double>(plan.size.sizeLimit) * kLimitMargin;

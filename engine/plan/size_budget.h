@@ -40,6 +40,10 @@ uint64_t TargetBytes(const TranscodePlan& plan, const OtherCosts& costs);
 /// Bits per second for the main video, within the profile's range.
 int64_t VideoBitrate(const TranscodePlan& plan, const OtherCosts& costs);
 
+/// True when the output fits within its requested limit with the main
+/// video copied (its predicted bytes) and the rest as planned.
+bool CopyFits(const TranscodePlan& plan);
+
 /// After an output came out larger than its limit: a lower bitrate for
 /// another try, from what the try wrote.
 int64_t ReducedVideoBitrate(const TranscodePlan& plan, int64_t bitrate, const PassFigures& written);

@@ -1,14 +1,17 @@
 // The second half of the plan: each output stream, decided from the
 // derivation's figures and the first file's streams.
 #include <algorithm>
+#include <optional>
 
 #include "code_pages.h"
 #include "codec_map.h"
+#include "copy_rules.h"
 #include "engine_log.h"
 #include "media_probe.h"
 #include "norv/enum_names.h"
 #include "output/profile_limits.h"
 #include "platform/path_info.h"
+#include "size_budget.h"
 #include "subtitle_track.h"
 #include "tracks.h"
 #include "transcode_plan.h"
@@ -85,8 +88,30 @@ const char* AudioEncoderFor(const ProfileRecipe& recipe, nvt::AudioCodec wanted)
     return nullptr;
 }
 
+// Why the source's video cannot be copied as it is; null when it can.
+const char* VideoCopyRefused(const TBS::TranscodeRequest& request, const TranscodePlan& plan,
+                             const AVStream* video, const JoinedCoding& joined) {
+    const VideoChainSetup& c = plan.video.chain;
+    const AVCodec* encoder = avcodec_find_encoder_by_name(plan.recipe->videoEncoder);
+    if (encoder == nullptr || encoder->id != video->codecpar->codec_id) {
+        return "the profile takes another codec";
+    }
+    if (c.cropLeft + c.cropRight + c.cropTop + c.cropBottom != 0 || c.flipHorizontal ||
+        c.flipVertical || QuarterTurns(request.angle) != 0 || request.subtitleBurnFirstTrack) {
+        return "the picture is changed";
+    }
+    if (RotationOf(video) != 0 && !CarriesDisplayMatrix(plan.container)) {
+        return "the container cannot say that the picture is turned";
+    }
+    if (!joined.VideoAlike()) {
+        return "the joined files are coded differently";
+    }
+    return nullptr;
+}
+
 nvt::Result PlanVideo(const TBS::TranscodeRequest& request, const Derived& derived,
-                      const AVFormatContext* format, const AVStream* video, TranscodePlan& plan) {
+                      const AVFormatContext* format, const AVStream* video,
+                      const JoinedCoding& joined, TranscodePlan& plan) {
     const nvt::CustomPresetData& preset = request.CustomPresetData;
     const SettingsResult& r = derived.result;
     VideoPlan& v = plan.video;
@@ -141,17 +166,19 @@ nvt::Result PlanVideo(const TBS::TranscodeRequest& request, const Derived& deriv
     v.minBitrate = static_cast<int64_t>(r.videoMinKbps) * 1024;
     v.maxBitrate = static_cast<int64_t>(r.videoMaxKbps) * 1024;
     v.hevcQuality = preset.hevcQualityLevel;
-    v.twoPass = preset.enableVideo2passEncoding || derived.request.fitToFileSize;
-
-    const AVCodec* encoder = avcodec_find_encoder_by_name(plan.recipe->videoEncoder);
-    const bool pictureKept = c.cropLeft + c.cropRight + c.cropTop + c.cropBottom == 0 &&
-                             !c.flipHorizontal && !c.flipVertical &&
-                             QuarterTurns(request.angle) == 0 && !request.subtitleBurnFirstTrack;
-    v.copy = (preset.videoPassthrough || !request.needTranscode) && pictureKept &&
-             encoder != nullptr && encoder->id == v.sourceCodec;
-    if (v.copy) {
-        v.twoPass = false;
-    } else if (avcodec_find_decoder(v.sourceCodec) == nullptr) {
+    v.twoPassWhenEncoded = preset.enableVideo2passEncoding || derived.request.fitToFileSize;
+    v.twoPass = v.twoPassWhenEncoded;
+    v.copiedBytes = joined.VideoBytes();
+    if (preset.videoPassthrough || !request.needTranscode) {
+        const char* refused = VideoCopyRefused(request, plan, video, joined);
+        v.copy = refused == nullptr;
+        if (v.copy) {
+            v.twoPass = false;
+        } else if (preset.videoPassthrough) {
+            LogLine(Severity::Info, "video encoded, not passed through: %s", refused);
+        }
+    }
+    if (!v.copy && avcodec_find_decoder(v.sourceCodec) == nullptr) {
         return nvt::ENG_DECODER;
     }
 
@@ -186,12 +213,19 @@ uint32_t DerivedAudioKbps(const Derived& derived, size_t k, const nvt::ProfileLi
     return std::max(low, high > 0 ? std::min(kbps, high) : kbps);
 }
 
+// alike: every joined file codes this track as the first does.
 nvt::Result PlanAudioTrack(const TBS::TranscodeRequest& request, const TranscodePlan& plan,
-                           const AVStream* stream, bool passBit, nvt::AudioCodec wanted,
+                           const AVStream* stream, bool passBit, bool alike, nvt::AudioCodec wanted,
                            uint32_t kbps, AudioPlan& a, std::string& why) {
     const AVCodecID codec = stream->codecpar->codec_id;
-    a.copy = passBit ||
-             (!request.needTranscode && Capabilities::Get().WritesAudioCodec(plan.profile, codec));
+    a.copy = alike && (passBit || (!request.needTranscode &&
+                                   Capabilities::Get().WritesAudioCodec(plan.profile, codec)));
+    if (passBit && !alike) {
+        LogLine(Severity::Info,
+                "audio track %d encoded, not passed through: the joined files "
+                "code it differently",
+                a.ordinal);
+    }
     if (a.copy) {
         a.sourceBitrate =
             stream->codecpar->bit_rate > 0 ? stream->codecpar->bit_rate : TaggedBitrate(stream);
@@ -211,8 +245,8 @@ nvt::Result PlanAudioTrack(const TBS::TranscodeRequest& request, const Transcode
 }
 
 nvt::Result PlanAudio(const TBS::TranscodeRequest& request, const Derived& derived,
-                      const AVFormatContext* format, const StopToken& stop, TranscodePlan& plan,
-                      std::string& why) {
+                      const AVFormatContext* format, const JoinedCoding& joined,
+                      const StopToken& stop, TranscodePlan& plan, std::string& why) {
     const nvt::ProfileLimits* row =
         nvt::FindProfileLimits(plan.profile, av_q2d(plan.video.frameRate));
     const auto wantedCodec = [&](size_t k) {
@@ -233,12 +267,14 @@ nvt::Result PlanAudio(const TBS::TranscodeRequest& request, const Derived& deriv
         const bool passBit = derived.request.audioPassthrough.Get(k);
         const uint32_t kbps = DerivedAudioKbps(derived, k, row);
         const nvt::Result planned =
-            PlanAudioTrack(request, plan, stream, passBit, wantedCodec(k), kbps, a, why);
+            PlanAudioTrack(request, plan, stream, passBit, joined.AudioAlike(ordinal),
+                           wantedCodec(k), kbps, a, why);
         if (planned != nvt::SUCCESS) {
             return planned;
         }
-        plan.size.audioKbps +=
-            passBit && k < derived.summary.audioKbps.size() ? derived.summary.audioKbps[k] : kbps;
+        plan.size.audioKbps += passBit && a.copy && k < derived.summary.audioKbps.size()
+                                   ? derived.summary.audioKbps[k]
+                                   : kbps;
         plan.audio.push_back(a);
     }
     // Audio files given besides the sources: every audio stream of each
@@ -267,7 +303,7 @@ nvt::Result PlanAudio(const TBS::TranscodeRequest& request, const Derived& deriv
                 kbps = nvt::DefaultAudioBitrateKbps(row);
             }
             const nvt::Result planned =
-                PlanAudioTrack(request, plan, stream, false, wantedCodec(next), kbps, a, why);
+                PlanAudioTrack(request, plan, stream, false, true, wantedCodec(next), kbps, a, why);
             if (planned != nvt::SUCCESS) {
                 return planned;
             }
@@ -370,6 +406,7 @@ nvt::Result PlanStreams(const TBS::TranscodeRequest& request, const Derived& der
                         const StopToken& stop, TranscodePlan& plan, std::string& why) {
     double seconds = 0.0;
     ProbedFile first;
+    std::optional<JoinedCoding> joined;
     for (size_t i = 0; i < plan.files.size(); ++i) {
         ProbedFile probed = ProbeFile(plan.files[i].path, stop);
         if (probed.err != nvt::SUCCESS) {
@@ -380,7 +417,14 @@ nvt::Result PlanStreams(const TBS::TranscodeRequest& request, const Derived& der
         seconds += static_cast<double>(InputDuration(probed.format.get())) / AV_TIME_BASE;
         if (i == 0) {
             first = std::move(probed);
+            joined.emplace(first.format.get(), first.size);
+        } else {
+            joined->Add(probed.format.get(), probed.size);
         }
+    }
+    if (!joined) {
+        why = "no input files";
+        return nvt::ENG_INVALID_INPUT_ERR;
     }
     plan.durationSeconds = seconds;
     const AVFormatContext* format = first.format.get();
@@ -389,13 +433,13 @@ nvt::Result PlanStreams(const TBS::TranscodeRequest& request, const Derived& der
         why = "the first source has no video";
         return nvt::ENG_INVALID_VID_STREAM;
     }
-    nvt::Result result = PlanVideo(request, derived, format, video, plan);
+    nvt::Result result = PlanVideo(request, derived, format, video, *joined, plan);
     if (result != nvt::SUCCESS) {
         why = std::string("no decoder for the video codec ") +
               avcodec_get_name(video->codecpar->codec_id);
         return result;
     }
-    result = PlanAudio(request, derived, format, stop, plan, why);
+    result = PlanAudio(request, derived, format, *joined, stop, plan, why);
     if (result != nvt::SUCCESS) {
         return result;
     }
@@ -409,9 +453,28 @@ nvt::Result PlanStreams(const TBS::TranscodeRequest& request, const Derived& der
         size.extraBytes += 1024ull * kib;
     }
     size.estimatedSize = derived.result.estimatedSize;
-    if (derived.request.fitToFileSize && !derived.result.sizeLimitUnreachable) {
-        size.sizeLimit = request.CustomPresetData.fileSizeLimit;
+    if (derived.request.fitToFileSize) {
+        size.requestedLimit = request.CustomPresetData.fileSizeLimit;
+        if (!derived.result.sizeLimitUnreachable) {
+            size.sizeLimit = size.requestedLimit;
+        }
     }
+    if (plan.video.copy && size.requestedLimit > 0 && !CopyFits(plan)) {
+        LogLine(Severity::Info, "video encoded, not copied: %llu bytes of it exceed the limit",
+                static_cast<unsigned long long>(plan.video.copiedBytes));
+        return EncodeVideoInstead(plan, why);
+    }
+    return nvt::SUCCESS;
+}
+
+nvt::Result EncodeVideoInstead(TranscodePlan& plan, std::string& why) {
+    VideoPlan& v = plan.video;
+    if (avcodec_find_decoder(v.sourceCodec) == nullptr) {
+        why = std::string("no decoder for the video codec ") + avcodec_get_name(v.sourceCodec);
+        return nvt::ENG_DECODER;
+    }
+    v.copy = false;
+    v.twoPass = v.twoPassWhenEncoded;
     return nvt::SUCCESS;
 }
 

@@ -31,7 +31,9 @@ struct VideoPlan {
     int64_t maxBitrate = 0;      ///< the profile's ceiling for this picture
     int64_t minBitrate = 0;
     bool twoPass = false;
-    bool trick = false; ///< a trick-play stream follows the main one
+    bool twoPassWhenEncoded = false; ///< what an encode (not a copy) takes
+    uint64_t copiedBytes = 0;        ///< predicted, of a copy over every joined file
+    bool trick = false;              ///< a trick-play stream follows the main one
     VideoChainSetup trickChain;
     int64_t trickBitrate = 0;
     int hevcQuality = 1;
@@ -68,6 +70,9 @@ struct SizeTarget {
     uint64_t extraBytes = 0;
     uint64_t estimatedSize = 0; ///< what the preview showed
     uint64_t sizeLimit = 0;     ///< 0: none; otherwise never exceeded
+    /// The limit asked for (0: none), also when the derivation found it out
+    /// of reach: a copied video is never written above it.
+    uint64_t requestedLimit = 0;
 };
 
 struct TranscodePlan {
@@ -109,5 +114,10 @@ struct Derived {
 /// Stream decisions (stream_plan.cpp), once the derivation has run.
 nvt::Result PlanStreams(const TBS::TranscodeRequest& request, const Derived& derived,
                         const StopToken& stop, TranscodePlan& plan, std::string& why);
+
+/// Gives up copying the main video: it is decoded and encoded with the
+/// picture the plan worked out. ENG_DECODER (with why) when no decoder reads
+/// the source.
+nvt::Result EncodeVideoInstead(TranscodePlan& plan, std::string& why);
 
 } // namespace norv_engine

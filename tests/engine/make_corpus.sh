@@ -167,5 +167,25 @@ for i in $(seq 0 9); do
         $((2 * i + 1)) "$i"
 done > long.srt
 # --- end of picture subtitles ---
+# ---- copy decisions ----
+# A turned clip (rotate=90) whose white top-left quarter shows where the
+# picture's top-left ends up when it is displayed.
+ff -f lavfi -i color=black:size=160x120:rate=25:duration=1 \
+    -vf drawbox=x=0:y=0:w=80:h=60:color=white:t=fill -c:v libx264 -preset ultrafast \
+    upright_quadrant.mp4
+ff -i upright_quadrant.mp4 -c copy -metadata:s:v:0 rotate=90 rotated_quadrant.mp4
+rm upright_quadrant.mp4
+# Two clips of one picture size and rate whose H.264 headers differ
+# (baseline and high profile), to be joined.
+# shellcheck disable=SC2046
+ff $(video 160x120 25 1) $(tone 440 1) -c:v libx264 -preset ultrafast -profile:v baseline \
+    -c:a aac -shortest baseline.mp4
+# shellcheck disable=SC2046
+ff $(video 160x120 25 1) $(tone 440 1) -c:v libx264 -preset medium -profile:v high \
+    -c:a aac -shortest high.mp4
+# Video of about 800 kbit/s: too big to be copied under a small size limit.
+# shellcheck disable=SC2046
+ff $(video 160x120 25 1) $(tone 440 1) -c:v libx264 -preset ultrafast -qp 4 -c:a aac \
+    -shortest heavy.mp4
 
 echo "$signature" > "$stamp"

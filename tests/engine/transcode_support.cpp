@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "api/transcoder_logic.h"
 #include "corpus.h"
@@ -26,8 +27,13 @@ std::string Output(const std::string& command) {
     return ReadFile(file);
 }
 
+// A path as one word of the shell, whatever it holds.
 std::string Quoted(const std::string& path) {
-    return "'" + path + "'";
+    std::string out = "'";
+    for (char c : path) {
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return out + "'";
 }
 
 } // namespace
@@ -211,6 +217,25 @@ std::vector<nlohmann::json> Packets(const std::string& path) {
 std::string VideoHash(const std::string& path) {
     return Output("ffmpeg -nostdin -v error -i " + Quoted(path) +
                   " -map 0:v:0 -c copy -f streamhash -hash md5 -");
+}
+
+std::vector<std::string> VideoPacketHashes(const std::string& path) {
+    // framemd5 lines: "stream, dts, pts, duration, size, hash"; '#' comments.
+    std::istringstream lines(Output("ffmpeg -nostdin -v error -i " + Quoted(path) +
+                                    " -map 0:v:0 -c copy -f framemd5 -"));
+    std::vector<std::string> hashes;
+    for (std::string line; std::getline(lines, line);) {
+        const size_t comma = line.rfind(',');
+        if (!line.empty() && line[0] != '#' && comma != std::string::npos) {
+            hashes.push_back(line.substr(comma + 1));
+        }
+    }
+    return hashes;
+}
+
+std::string DecodeErrors(const std::string& path) {
+    return Output("{ ffmpeg -nostdin -v error -i " + Quoted(path) +
+                  " -f null - 2>&1 || echo 'ffmpeg failed'; }");
 }
 
 std::string SubtitleText(const std::string& path) {

@@ -79,6 +79,13 @@ std::vector<nlohmann::json> Packets(const std::string& path);
 /// A hash of the packets of the first video stream.
 std::string VideoHash(const std::string& path);
 
+/// A hash of each packet of the first video stream, in order.
+std::vector<std::string> VideoPacketHashes(const std::string& path);
+
+/// What ffmpeg reports when it decodes every stream of a file: empty when
+/// all of it decodes.
+std::string DecodeErrors(const std::string& path);
+
 /// The text of the first subtitle stream, as SubRip.
 std::string SubtitleText(const std::string& path);
 
