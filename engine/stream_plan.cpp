@@ -10,6 +10,7 @@
 #include "output/profile_limits.h"
 #include "platform/path_info.h"
 #include "subtitle_track.h"
+#include "timeline.h"
 #include "tracks.h"
 #include "transcode_plan.h"
 
@@ -348,7 +349,9 @@ nvt::Result PlanStreams(const TBS::TranscodeRequest& request, const Derived& der
                   nvt::EnumName<nvt::Result>(probed.err) + ")";
             return probed.err;
         }
-        seconds += static_cast<double>(InputDuration(probed.format.get())) / AV_TIME_BASE;
+        seconds +=
+            static_cast<double>(EntryDuration(probed.format.get(), plan.files[i].trims, stop)) /
+            AV_TIME_BASE;
         if (i == 0) {
             first = std::move(probed);
         }

@@ -99,4 +99,25 @@ for f in h264_ac3.mkv h264_aac.mp4 mpeg2.ts audio.mp3 rotated.mp4 subs.srt part1
     ffprobe -v quiet -print_format json -show_format -show_streams "$f" > "$f.json"
 done
 
+# --- Timelines: timestamp jumps, playlist trims, a damaged packet ---
+# Two recordings of one second joined with cat: the clock of the second goes
+# back (ts_back.ts) or far ahead (ts_ahead.ts).
+# shellcheck disable=SC2046
+ff $(video 160x120 25 1) $(tone 440 1) -c:v libx264 -preset ultrafast -c:a mp2 -b:a 64k \
+    -output_ts_offset 20 -f mpegts ts_late.part
+# shellcheck disable=SC2046
+ff $(video 160x120 25 1) $(tone 660 1) -c:v libx264 -preset ultrafast -c:a mp2 -b:a 64k \
+    -f mpegts ts_early.part
+cat ts_late.part ts_early.part > ts_back.ts
+cat ts_early.part ts_late.part > ts_ahead.ts
+rm ts_late.part ts_early.part
+# The three one-second parts, trimmed: 0.6 s, 0.4 s and 0.4 s.
+printf "ffconcat version 1.0\nfile part1.mp4\ninpoint 0.2\noutpoint 0.8\nfile part2.mp4\nduration 0.4\nfile part3.mp4\ninpoint 0.6\n" \
+    > trims.ffconcat
+# PNG pictures, the header chunk of the last but one wiped: that one does
+# not decode, and a decoder with threads tells so only while it is flushed.
+ff -f lavfi -i testsrc2=size=160x120:rate=25:duration=1 -c:v png -f avi damaged.avi
+wiped="$(LC_ALL=C grep -obUa $'\x89PNG' damaged.avi | sed -n 24p | cut -d: -f1)"
+printf '\0\0\0\0' | dd of=damaged.avi bs=1 seek="$((wiped + 12))" conv=notrunc status=none
+
 echo "$signature" > "$stamp"

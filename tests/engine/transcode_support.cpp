@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "api/transcoder_logic.h"
 #include "corpus.h"
@@ -30,13 +31,7 @@ std::string Quoted(const std::string& path) {
     return "'" + path + "'";
 }
 
-} // namespace
-
-nvtl::RefCountedPtr<nvt::ISourceMedia> Analysed(const std::string& corpusName) {
-    return AnalysedPath(CorpusFile(corpusName));
-}
-
-nvtl::RefCountedPtr<nvt::ISourceMedia> AnalysedPath(const std::string& path) {
+std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>> AnalysedSources(const std::string& path) {
     nvt::CNorvTranscoderLogic logic;
     logic.InitTranscodeEngine(nvt::W(RealEngine().c_str()), nvt::SLoggerParam(), nullptr,
                               nvt::WideString());
@@ -46,7 +41,22 @@ nvtl::RefCountedPtr<nvt::ISourceMedia> AnalysedPath(const std::string& path) {
         logic.CreateMediaSource(nvt::W(path.c_str()), &width, &height, nvt::WideString(), sources),
         nvt::SUCCESS)
         << path;
+    return sources;
+}
+
+} // namespace
+
+nvtl::RefCountedPtr<nvt::ISourceMedia> Analysed(const std::string& corpusName) {
+    return AnalysedPath(CorpusFile(corpusName));
+}
+
+nvtl::RefCountedPtr<nvt::ISourceMedia> AnalysedPath(const std::string& path) {
+    const auto sources = AnalysedSources(path);
     return sources.empty() ? nvtl::RefCountedPtr<nvt::ISourceMedia>() : sources.front();
+}
+
+std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>> AnalysedAll(const std::string& corpusName) {
+    return AnalysedSources(CorpusFile(corpusName));
 }
 
 nvtl::RefCountedPtr<nvt::TranscodeOutputSettings> SettingsFor(nvt::NorvProfile profile) {
@@ -163,6 +173,26 @@ double PictureStat(const std::string& path, double seconds, const std::string& c
                ":file=-' -f null -");
     const size_t at = text.find(key + "=");
     return at == std::string::npos ? -1.0 : std::atof(text.c_str() + at + key.size() + 1);
+}
+
+nlohmann::json ProbePackets(const std::string& path) {
+    const std::string text = Output("ffprobe -v error -print_format json -show_entries "
+                                    "packet=stream_index,pts_time,dts_time,duration_time " +
+                                    Quoted(path));
+    const nlohmann::json probe = nlohmann::json::parse(text, nullptr, false);
+    return probe.is_object() && probe.contains("packets") ? probe["packets"] : nlohmann::json();
+}
+
+int DistinctPictures(const std::string& path) {
+    const std::string text =
+        Output("ffmpeg -nostdin -v error -i " + Quoted(path) +
+               " -map 0:v:0 -vf mpdecimate=hi=64:lo=32:frac=0 -vsync passthrough -f framecrc -");
+    std::istringstream lines(text);
+    int pictures = 0;
+    for (std::string line; std::getline(lines, line);) {
+        pictures += !line.empty() && line[0] != '#' ? 1 : 0;
+    }
+    return pictures;
 }
 
 std::string VideoHash(const std::string& path) {

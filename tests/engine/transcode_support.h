@@ -17,6 +17,9 @@ namespace norv_test {
 nvtl::RefCountedPtr<nvt::ISourceMedia> AnalysedPath(const std::string& path);
 /// A corpus file analysed by the real engine.
 nvtl::RefCountedPtr<nvt::ISourceMedia> Analysed(const std::string& corpusName);
+/// Every source the analysis of a corpus file gave (one per listed file of
+/// a playlist).
+std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>> AnalysedAll(const std::string& corpusName);
 
 /// Output settings of a profile, as an application starts from.
 nvtl::RefCountedPtr<nvt::TranscodeOutputSettings> SettingsFor(nvt::NorvProfile profile);
@@ -60,6 +63,14 @@ std::vector<nlohmann::json> Streams(const nlohmann::json& probe, const char* kin
 /// crop (an ffmpeg crop filter's arguments) of the frame at seconds.
 double PictureStat(const std::string& path, double seconds, const std::string& crop,
                    const char* stat);
+
+/// ffprobe's list of the packets of a file: stream_index, pts_time,
+/// dts_time and duration_time of each, in file order.
+nlohmann::json ProbePackets(const std::string& path);
+
+/// The pictures of the first video stream that differ from the one before
+/// (FFmpeg's mpdecimate drops the repeated ones).
+int DistinctPictures(const std::string& path);
 
 /// A hash of the packets of the first video stream.
 std::string VideoHash(const std::string& path);
