@@ -53,8 +53,100 @@ int64_t TimestampFolder::ShiftFor(unsigned index, int64_t at, int64_t duration, 
     return shift;
 }
 
+namespace {
+
+// Files up to this size are read through to learn how long they play;
+// larger ones only when samples of their timestamps show a jump.
+constexpr int64_t kReadThroughBytes = 32 << 20;
+constexpr int kSamples = 16;
+constexpr int kPacketsPerSample = 512;
+// An interval of the samples whose time runs this much faster than the
+// file's usual pace holds a jump ahead.
+constexpr int64_t kPaceFactor = 4;
+
+// The streams of a file other than one are not demuxed while it lives.
+class OnlyStream {
+public:
+    OnlyStream(AVFormatContext* format, int index) : format_(format) {
+        for (unsigned i = 0; i < format->nb_streams; ++i) {
+            discards_.push_back(format->streams[i]->discard);
+            format->streams[i]->discard =
+                static_cast<int>(i) == index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+        }
+    }
+    ~OnlyStream() {
+        for (unsigned i = 0; i < format_->nb_streams && i < discards_.size(); ++i) {
+            format_->streams[i]->discard = discards_[i];
+        }
+        av_seek_frame(format_, -1, 0, AVSEEK_FLAG_BYTE); // back to the start
+    }
+    OnlyStream(const OnlyStream&) = delete;
+    OnlyStream& operator=(const OnlyStream&) = delete;
+
+private:
+    AVFormatContext* format_;
+    std::vector<AVDiscard> discards_;
+};
+
+// The time (microseconds) of the first packet of the stream read from a
+// byte position on; AV_NOPTS_VALUE when none comes soon.
+int64_t TimeAt(AVFormatContext* format, const AVStream* stream, int64_t position,
+               AVPacket* packet) {
+    if (av_seek_frame(format, -1, position, AVSEEK_FLAG_BYTE) < 0) {
+        return AV_NOPTS_VALUE;
+    }
+    for (int i = 0; i < kPacketsPerSample && av_read_frame(format, packet) >= 0; ++i) {
+        const int64_t at = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+        const bool found = packet->stream_index == stream->index && at != AV_NOPTS_VALUE;
+        av_packet_unref(packet);
+        if (found) {
+            return av_rescale_q(at, stream->time_base, AV_TIME_BASE_Q);
+        }
+    }
+    return AV_NOPTS_VALUE;
+}
+
+// True when timestamps sampled through a large file keep pace with its
+// bytes: none goes back, and none runs far ahead of the usual pace.
+bool LooksContinuous(AVFormatContext* format, const AVStream* stream, AVPacket* packet,
+                     const StopToken& stop) {
+    const int64_t size = avio_size(format->pb);
+    std::vector<int64_t> bytes, times;
+    for (int i = 0; i <= kSamples && !stop.StopRequested(); ++i) {
+        const int64_t position = size / (kSamples + 1) * i;
+        const int64_t at = TimeAt(format, stream, position, packet);
+        if (at != AV_NOPTS_VALUE) {
+            bytes.push_back(position);
+            times.push_back(at);
+        }
+    }
+    std::vector<double> paces; // microseconds per byte
+    for (size_t i = 1; i < times.size(); ++i) {
+        if (times[i] < times[i - 1] - kTimestampJumpUs) {
+            return false;
+        }
+        paces.push_back(static_cast<double>(times[i] - times[i - 1]) /
+                        static_cast<double>(bytes[i] - bytes[i - 1]));
+    }
+    if (paces.empty()) {
+        return true;
+    }
+    std::vector<double> sorted = paces;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const double usual = sorted[sorted.size() / 2];
+    for (size_t i = 0; i < paces.size(); ++i) {
+        const double ahead = usual * kPaceFactor * static_cast<double>(bytes[i + 1] - bytes[i]);
+        if (static_cast<double>(times[i + 1] - times[i]) > ahead + kTimestampJumpUs) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
 int64_t PlayingDuration(AVFormatContext* format, const StopToken& stop) {
-    if (!AllowsDiscontinuities(format)) {
+    if (!AllowsDiscontinuities(format) || format->pb == nullptr) {
         return InputDuration(format);
     }
     int index = NthStreamIndex(format, AVMEDIA_TYPE_VIDEO, 0);
@@ -66,20 +158,20 @@ int64_t PlayingDuration(AVFormatContext* format, const StopToken& stop) {
         return InputDuration(format);
     }
     AVStream* stream = format->streams[index];
+    const OnlyStream only(format, index);
+    if (avio_size(format->pb) > kReadThroughBytes &&
+        LooksContinuous(format, stream, packet.get(), stop)) {
+        return InputDuration(format);
+    }
     const AVRational rate = av_guess_frame_rate(format, stream, nullptr);
     const int64_t frameUs = stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && rate.num > 0
                                 ? av_rescale_q(1, av_inv_q(rate), AV_TIME_BASE_Q)
                                 : 0;
-    std::vector<AVDiscard> discards;
-    for (unsigned i = 0; i < format->nb_streams; ++i) {
-        discards.push_back(format->streams[i]->discard);
-        format->streams[i]->discard =
-            static_cast<int>(i) == index ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-    }
     TimestampFolder folder;
     folder.Reset(true, 1);
     int64_t first = AV_NOPTS_VALUE;
     int64_t end = AV_NOPTS_VALUE;
+    av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE);
     while (!stop.StopRequested() && av_read_frame(format, packet.get()) >= 0) {
         const int64_t at = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
         if (packet->stream_index == index && at != AV_NOPTS_VALUE) {
@@ -92,10 +184,6 @@ int64_t PlayingDuration(AVFormatContext* format, const StopToken& stop) {
         }
         av_packet_unref(packet.get());
     }
-    for (unsigned i = 0; i < format->nb_streams; ++i) {
-        format->streams[i]->discard = discards[i];
-    }
-    av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE);
     if (first == AV_NOPTS_VALUE || folder.Folds() == 0) {
         return InputDuration(format); // no jump: FFmpeg's figure holds
     }
