@@ -2,7 +2,10 @@
 // file's timestamps are moved so that it starts where the one before ended
 // (its own start time taken away), in microseconds of the joined timeline.
 // A lane reads the same streams of every file, named by their ordinal among
-// the file's streams of a kind (the first audio stream is audio 0).
+// the file's streams of a kind (the first audio stream is audio 0). Of a
+// file a playlist trims, only the part between its inpoint and outpoint
+// plays; jumps of the timestamps within a file are folded away (timeline.h)
+// before a packet leaves the lane, so decoders and muxers see them rise.
 #pragma once
 
 #include <cstdint>

@@ -111,8 +111,13 @@ ff $(video 160x120 25 1) $(tone 660 1) -c:v libx264 -preset ultrafast -c:a mp2 -
 cat ts_late.part ts_early.part > ts_back.ts
 cat ts_early.part ts_late.part > ts_ahead.ts
 rm ts_late.part ts_early.part
-# The three one-second parts, trimmed: 0.6 s, 0.4 s and 0.4 s.
-printf "ffconcat version 1.0\nfile part1.mp4\ninpoint 0.2\noutpoint 0.8\nfile part2.mp4\nduration 0.4\nfile part3.mp4\ninpoint 0.6\n" \
+# Three parts of two seconds, trimmed to 0.8 s, 0.4 s and 0.4 s.
+for part in 1 2 3; do
+    # shellcheck disable=SC2046
+    ff $(video 160x120 25 2) $(tone 440 2) -c:v libx264 -preset ultrafast -c:a aac \
+        -shortest "trim$part.mp4"
+done
+printf "ffconcat version 1.0\nfile trim1.mp4\ninpoint 0.3\noutpoint 1.1\nfile trim2.mp4\nduration 0.4\nfile trim3.mp4\ninpoint 1.6\n" \
     > trims.ffconcat
 # PNG pictures, the header chunk of the last but one wiped: that one does
 # not decode, and a decoder with threads tells so only while it is flushed.
