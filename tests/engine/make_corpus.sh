@@ -111,6 +111,14 @@ ff $(video 160x120 25 1) $(tone 660 1) -c:v libx264 -preset ultrafast -c:a mp2 -
 cat ts_late.part ts_early.part > ts_back.ts
 cat ts_early.part ts_late.part > ts_ahead.ts
 rm ts_late.part ts_early.part
+# The same with MPEG-2 in MPEG-PS (a DVD's VOB), the clock going back.
+# shellcheck disable=SC2046
+ff $(video 160x120 25 1) $(tone 440 1) -c:v mpeg2video -c:a mp2 -b:a 64k -output_ts_offset 20 \
+    -f vob ps_late.part
+# shellcheck disable=SC2046
+ff $(video 160x120 25 1) $(tone 660 1) -c:v mpeg2video -c:a mp2 -b:a 64k -f vob ps_early.part
+cat ps_late.part ps_early.part > ps_back.vob
+rm ps_late.part ps_early.part
 # Three parts of two seconds, trimmed to 0.8 s, 0.4 s and 0.4 s.
 for part in 1 2 3; do
     # shellcheck disable=SC2046

@@ -37,6 +37,8 @@ TEST(RealEngineTimeline, JumpsTrimsAndDamagedPicturesPlayStraightThrough) {
         {"ts_back.ts", 2000, 2.0, 50, 49, true},
         // 1 s at 1.4 s, then 1 s at 21.4 s.
         {"ts_ahead.ts", 2000, 2.0, 50, 49, true},
+        // MPEG-PS: 1 s at 20 s, then 1 s at 0.5 s.
+        {"ps_back.vob", 2000, 2.0, 50, 49, true},
         // 0.8 s, 0.4 s and 0.4 s of three files of two seconds.
         {"trims.ffconcat", 1000, 1.6, 40, 39, true},
         // 25 pictures; the 24th does not decode and the 23rd stands in.
