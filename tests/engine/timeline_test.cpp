@@ -9,6 +9,7 @@
 
 #include "corpus.h"
 #include "support/temp_dir.h"
+#include "timeline.h"
 #include "transcode_support.h"
 
 namespace nvt {
@@ -85,6 +86,51 @@ TEST(RealEngineTimeline, JumpsTrimsAndDamagedPicturesPlayStraightThrough) {
         for (const auto& stream : packets) {
             const int s = stream.first;
             EXPECT_NEAR(end[s] - first[s], row.seconds, 2 * kFrame) << "stream " << s;
+        }
+    }
+}
+
+TEST(TimestampFolder, AResetClockGoesOnForEveryStreamAndLatePacketsKeepTheirPart) {
+    using norv_engine::TimestampFolder;
+    struct Packet {
+        unsigned stream;
+        double at;      // seconds of the file
+        double shifted; // seconds it is moved to
+    };
+    struct Row {
+        const char* what;
+        bool folding;
+        std::vector<Packet> packets;
+    };
+    const double frame = 0.04;
+    const Row rows[] = {
+        // The picture jumps first; a late sound packet of the part before
+        // keeps its time, and the sound after the jump lines up with its
+        // picture again.
+        {"a clock reset",
+         true,
+         {{0, 100.0, 100.0},
+          {1, 100.0, 100.0},
+          {0, 100.04, 100.04},
+          {1, 100.04, 100.04},
+          {0, 3.0, 100.08},
+          {1, 100.08, 100.08},
+          {1, 3.0, 100.08},
+          {0, 3.04, 100.12}}},
+        {"a jump ahead", true, {{0, 1.0, 1.0}, {0, 1.04, 1.04}, {0, 60.0, 1.08}, {0, 60.04, 1.12}}},
+        {"a gap of a few seconds stays", true, {{0, 1.0, 1.0}, {0, 3.0, 3.0}}},
+        {"a format without discontinuities", false, {{0, 100.0, 100.0}, {0, 3.0, 3.0}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TimestampFolder folder;
+        folder.Reset(row.folding, 2);
+        for (const Packet& p : row.packets) {
+            const auto at = static_cast<int64_t>(p.at * AV_TIME_BASE);
+            const int64_t shift =
+                folder.ShiftFor(p.stream, at, static_cast<int64_t>(frame * AV_TIME_BASE), true);
+            EXPECT_NEAR(static_cast<double>(at + shift) / AV_TIME_BASE, p.shifted, 1e-6)
+                << "stream " << p.stream << " at " << p.at;
         }
     }
 }
