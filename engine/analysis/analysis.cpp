@@ -12,6 +12,7 @@
 #include "playlist.h"
 #include "session/join_rule.h"
 #include "thumbnail.h"
+#include "timeline.h"
 #include "tracks.h"
 
 namespace norv_engine {
@@ -85,8 +86,9 @@ int64_t KnownAudioBitrates(const TBS::AnalyzeResponse& fields) {
     return sum;
 }
 
+// One file, or the part of it a playlist entry names.
 FileAnalysis AnalyseFile(const std::string& path, const ThumbnailRequest* thumbnail,
-                         const StopToken& stop) {
+                         const StopToken& stop, const EntryTrims& trims = EntryTrims()) {
     FileAnalysis result;
     ProbedFile probed = ProbeFile(path, stop);
     result.size = probed.size;
@@ -122,7 +124,7 @@ FileAnalysis AnalyseFile(const std::string& path, const ThumbnailRequest* thumbn
             break;
         }
     }
-    const int64_t duration = InputDuration(format);
+    const int64_t duration = EntryDuration(format, trims, stop);
     result.duration = std::max(1u, CeilSeconds(duration));
 
     const double frameRate =
@@ -204,7 +206,7 @@ TBS::AnalyzeResponse AnalyseChain(const TBS::AnalyzeRequest& request, const Play
         if (ReadPlaylist(file).isPlaylist) {
             return Failure(request, nvt::ENG_INVALID_INPUT_ERR); // no lists within lists
         }
-        FileAnalysis part = AnalyseFile(file, i == 0 ? thumbnail : nullptr, stop);
+        FileAnalysis part = AnalyseFile(file, i == 0 ? thumbnail : nullptr, stop, list.trims[i]);
         if (!Delivers(part.err)) {
             return Failure(request, part.err);
         }

@@ -8,6 +8,10 @@
 
 #include "ffmpeg.h"
 
+extern "C" {
+#include <libavutil/parseutils.h>
+}
+
 namespace norv_engine {
 
 namespace {
@@ -98,6 +102,30 @@ bool IsOtherDirective(const std::string& keyword) {
     return false;
 }
 
+// The value of an inpoint, outpoint or duration directive, microseconds.
+bool TimeOf(const std::vector<std::string>& tokens, int64_t& value) {
+    return tokens.size() >= 2 && av_parse_time(&value, tokens[1].c_str(), 1) >= 0;
+}
+
+// Reads a directive of the file named last; false when it is malformed.
+bool ReadTrim(const std::vector<std::string>& tokens, Playlist& list) {
+    int64_t* field = nullptr;
+    if (list.trims.empty()) {
+        return tokens[0] != "inpoint" && tokens[0] != "outpoint" && tokens[0] != "duration";
+    }
+    EntryTrims& trims = list.trims.back();
+    if (tokens[0] == "inpoint") {
+        field = &trims.inpoint;
+    } else if (tokens[0] == "outpoint") {
+        field = &trims.outpoint;
+    } else if (tokens[0] == "duration") {
+        field = &trims.duration;
+    } else {
+        return true;
+    }
+    return TimeOf(tokens, *field) && (tokens[0] != "duration" || *field > 0);
+}
+
 Playlist ParseFfconcat(const std::string& path, const std::string& text) {
     Playlist list;
     list.isPlaylist = true;
@@ -115,7 +143,8 @@ Playlist ParseFfconcat(const std::string& path, const std::string& text) {
                 return list;
             }
             list.files.push_back(file);
-        } else if (!IsOtherDirective(tokens[0])) {
+            list.trims.emplace_back();
+        } else if (!IsOtherDirective(tokens[0]) || !ReadTrim(tokens, list)) {
             list.err = nvt::ENG_INVALID_INPUT_ERR;
             return list;
         }
@@ -139,11 +168,32 @@ Playlist ParseM3u(const std::string& path, const std::string& text) {
             return list;
         }
         list.files.push_back(file);
+        list.trims.emplace_back();
     }
     return list;
 }
 
 } // namespace
+
+int64_t EntryTrims::Start(int64_t fileStart) const {
+    return inpoint != AV_NOPTS_VALUE ? inpoint : fileStart;
+}
+
+int64_t EntryTrims::End(int64_t fileStart) const {
+    if (outpoint != AV_NOPTS_VALUE) {
+        return outpoint;
+    }
+    return duration != AV_NOPTS_VALUE ? Start(fileStart) + duration : AV_NOPTS_VALUE;
+}
+
+int64_t EntryTrims::Length(int64_t fileStart, int64_t fileDuration) const {
+    if (duration != AV_NOPTS_VALUE) {
+        return duration;
+    }
+    const int64_t fileEnd = fileStart + std::max<int64_t>(0, fileDuration);
+    const int64_t end = outpoint != AV_NOPTS_VALUE ? std::min(outpoint, fileEnd) : fileEnd;
+    return std::max<int64_t>(0, end - std::max(Start(fileStart), fileStart));
+}
 
 Playlist ReadPlaylist(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -42,7 +42,24 @@ bool InputLane::Open(size_t index) {
     }
     // A subtitle file's times are the film's own: its first subtitle does
     // not start it.
-    start_ = format->start_time != AV_NOPTS_VALUE && !SubtitlesOnly() ? format->start_time : 0;
+    const int64_t fileStart =
+        format->start_time != AV_NOPTS_VALUE && !SubtitlesOnly() ? format->start_time : 0;
+    const EntryTrims& trims = file.trims;
+    start_ = trims.Start(fileStart);
+    const int64_t entryEnd = trims.End(fileStart);
+    length_ = entryEnd != AV_NOPTS_VALUE ? std::max<int64_t>(0, entryEnd - start_) : AV_NOPTS_VALUE;
+    if (trims.inpoint != AV_NOPTS_VALUE && trims.inpoint > fileStart) {
+        // From the keyframe at or before the inpoint: the pictures before
+        // it are decoded but not shown.
+        const int sought =
+            avformat_seek_file(format_.get(), -1, INT64_MIN, trims.inpoint, trims.inpoint, 0);
+        if (sought < 0) {
+            LogLine(Severity::Warning, "cannot seek %s to its inpoint: %s", file.path.c_str(),
+                    ErrorText(sought).c_str());
+        }
+    }
+    folder_.Reset(AllowsDiscontinuities(format), format->nb_streams);
+    passed_.assign(format->nb_streams, false);
     offset_ = end_;
     LogLine(Severity::Info, "reading %s from %.3f s of the output", file.path.c_str(),
             static_cast<double>(offset_) / AV_TIME_BASE);
@@ -144,32 +161,87 @@ InputLane::Step InputLane::Next() {
                 LogLine(Severity::Warning, "reading %s stopped: %s", File().path.c_str(),
                         ErrorText(read).c_str());
             }
-            fileEnded_ = true;
+            EndFile();
             return Step::FileEnd;
         }
         slot_ = FindSlot(role_, packet_->stream_index);
         if (slot_ < 0) {
             continue;
         }
-        const AVStream* stream = format_->streams[packet_->stream_index];
-        const int64_t at = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
-        if (at != AV_NOPTS_VALUE) {
-            int64_t duration = av_rescale_q(packet_->duration, stream->time_base, AV_TIME_BASE_Q);
-            if (duration <= 0 && role_ == StreamRole::Video) {
-                const AVRational rate =
-                    av_guess_frame_rate(format_.get(), const_cast<AVStream*>(stream), nullptr);
-                duration = rate.num > 0 ? av_rescale_q(1, av_inv_q(rate), AV_TIME_BASE_Q) : 0;
-            }
-            if (role_ != StreamRole::Subtitle) {
-                end_ = std::max(end_, ToJoined(at, stream->time_base) + duration);
-            } else if (SubtitlesOnly()) {
-                // A subtitle file's place is the start of its last subtitle,
-                // so that it is read in step with the picture.
-                end_ = std::max(end_, ToJoined(at, stream->time_base));
-            }
+        if (Place(format_->streams[packet_->stream_index])) {
+            return Step::Packet;
         }
-        return Step::Packet;
+        if (PastOutpoint()) {
+            EndFile();
+            return Step::FileEnd;
+        }
     }
+}
+
+bool InputLane::Place(const AVStream* stream) {
+    AVPacket* p = packet_.get();
+    const AVRational base = stream->time_base;
+    int64_t duration = av_rescale_q(p->duration, base, AV_TIME_BASE_Q);
+    if (duration <= 0 && role_ == StreamRole::Video) {
+        const AVRational rate =
+            av_guess_frame_rate(format_.get(), const_cast<AVStream*>(stream), nullptr);
+        duration = rate.num > 0 ? av_rescale_q(1, av_inv_q(rate), AV_TIME_BASE_Q) : 0;
+    }
+    const int64_t decoded = p->dts != AV_NOPTS_VALUE ? p->dts : p->pts;
+    if (decoded == AV_NOPTS_VALUE) {
+        return true;
+    }
+    const bool watched = role_ != StreamRole::Subtitle;
+    const int64_t shift =
+        folder_.ShiftFor(static_cast<unsigned>(p->stream_index),
+                         av_rescale_q(decoded, base, AV_TIME_BASE_Q), duration, watched);
+    if (shift != 0) {
+        const int64_t ticks = av_rescale_q(shift, AV_TIME_BASE_Q, base);
+        p->pts = p->pts != AV_NOPTS_VALUE ? p->pts + ticks : p->pts;
+        p->dts = p->dts != AV_NOPTS_VALUE ? p->dts + ticks : p->dts;
+    }
+    const int64_t shown = ToJoined(p->pts != AV_NOPTS_VALUE ? p->pts : p->dts, base);
+    if (!watched) {
+        if (SubtitlesOnly()) {
+            // A subtitle file's place is the start of its last subtitle, so
+            // that it is read in step with the picture.
+            end_ = std::max(end_, shown);
+        }
+        return InWindow(shown, duration);
+    }
+    if (length_ != AV_NOPTS_VALUE &&
+        ToJoined(p->dts != AV_NOPTS_VALUE ? p->dts : p->pts, base) >= offset_ + length_) {
+        passed_[static_cast<size_t>(p->stream_index)] = true;
+        return false;
+    }
+    end_ = std::max(end_, shown + duration);
+    return true;
+}
+
+bool InputLane::PastOutpoint() const {
+    const auto passed = [this](int index) {
+        return index < 0 || passed_[static_cast<size_t>(index)];
+    };
+    return passed(videoIndex_) && std::all_of(audioIndex_.begin(), audioIndex_.end(), passed);
+}
+
+void InputLane::EndFile() {
+    fileEnded_ = true;
+    const EntryTrims& trims = File().trims;
+    if (trims.duration != AV_NOPTS_VALUE) {
+        end_ = offset_ + trims.duration; // the next entry starts there
+    } else if (length_ != AV_NOPTS_VALUE) {
+        end_ = std::min(end_, offset_ + length_);
+    }
+}
+
+bool InputLane::InWindow(int64_t at, int64_t duration) const {
+    if (at == AV_NOPTS_VALUE || !File().trims.Any()) {
+        return true;
+    }
+    const int64_t middle = duration > 0 ? at + duration / 2 : at;
+    const bool started = duration > 0 ? middle > offset_ : middle >= offset_;
+    return started && (length_ == AV_NOPTS_VALUE || middle <= offset_ + length_);
 }
 
 } // namespace norv_engine

@@ -2,22 +2,32 @@
 // file's timestamps are moved so that it starts where the one before ended
 // (its own start time taken away), in microseconds of the joined timeline.
 // A lane reads the same streams of every file, named by their ordinal among
-// the file's streams of a kind (the first audio stream is audio 0).
+// the file's streams of a kind (the first audio stream is audio 0). Of a
+// file a playlist trims, only the part between its inpoint and outpoint
+// plays; jumps of the timestamps within a file are folded away (timeline.h)
+// before a packet leaves the lane, so decoders and muxers see them rise.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ffmpeg.h"
 #include "norv/enums.h"
+#include "playlist.h"
 #include "stop_token.h"
+#include "timeline.h"
 
 namespace norv_engine {
 
 struct LaneFile {
+    LaneFile(std::string path_, size_t source_, EntryTrims trims_ = EntryTrims())
+        : path(std::move(path_)), source(source_), trims(trims_) {}
+
     std::string path;
     size_t source = 0; ///< the joined source it belongs to
+    EntryTrims trims;  ///< the part that plays, when a playlist names one
 };
 
 struct LaneStreams {
@@ -55,6 +65,10 @@ public:
     /// A timestamp of a stream of the file in work, in microseconds of the
     /// joined timeline.
     int64_t ToJoined(int64_t timestamp, AVRational timeBase) const;
+    /// True when a decoded frame at joined time at, lasting duration
+    /// (microseconds), belongs to the part of the file in work that plays:
+    /// its middle lies within the playlist entry's inpoint and outpoint.
+    bool InWindow(int64_t at, int64_t duration) const;
     /// Joined time of the furthest packet read so far.
     int64_t Position() const { return end_; }
     size_t FileIndex() const { return current_; }
@@ -67,6 +81,12 @@ private:
     bool Open(size_t index);
     bool SubtitlesOnly() const { return !wanted_.video && wanted_.audio.empty(); }
     int FindSlot(StreamRole& role, int streamIndex) const;
+    /// Moves the packet past folded timestamp jumps; false when it lies
+    /// after the entry's outpoint or is a subtitle outside the entry.
+    bool Place(const AVStream* stream);
+    /// True once every audio and video stream read has passed the outpoint.
+    bool PastOutpoint() const;
+    void EndFile();
 
     std::vector<LaneFile> files_;
     LaneStreams wanted_;
@@ -74,11 +94,14 @@ private:
     size_t current_ = 0;
     FormatContextPtr format_;
     int videoIndex_ = -1;
-    std::vector<int> audioIndex_;    ///< stream index per audio slot, -1 when absent
-    std::vector<int> subtitleIndex_; ///< stream index per subtitle slot
-    int64_t start_ = 0;              ///< the file's own start, microseconds
-    int64_t offset_ = 0;             ///< where it starts on the joined timeline
+    std::vector<int> audioIndex_;     ///< stream index per audio slot, -1 when absent
+    std::vector<int> subtitleIndex_;  ///< stream index per subtitle slot
+    int64_t start_ = 0;               ///< the file's own start, microseconds
+    int64_t offset_ = 0;              ///< where it starts on the joined timeline
+    int64_t length_ = AV_NOPTS_VALUE; ///< of the entry, when trims end it
     int64_t end_ = 0;
+    TimestampFolder folder_;
+    std::vector<bool> passed_; ///< per stream: a packet after the outpoint came
     PacketPtr packet_;
     StreamRole role_ = StreamRole::Video;
     int slot_ = 0;

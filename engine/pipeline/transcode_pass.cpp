@@ -49,6 +49,9 @@ struct SubtitleOut {
     int stream = -1;
 };
 
+// Damaged frames in a row after which a decoder is left for its next packet.
+constexpr int kMaxDamagedInARow = 64;
+
 // How long a decoded frame lasts, in its stream's time base.
 int64_t FrameDuration(const AVFrame* frame) {
 #if LIBAVUTIL_VERSION_MAJOR >= 58
@@ -347,6 +350,9 @@ bool Pass::Copy(InputLane& lane, const AVPacket* packet, int stream, std::string
     copy->pts = lane.ToJoined(copy->pts, input->time_base);
     copy->dts = lane.ToJoined(copy->dts, input->time_base);
     copy->duration = av_rescale_q(copy->duration, input->time_base, AV_TIME_BASE_Q);
+    if (!lane.InWindow(copy->pts, copy->duration)) {
+        return true; // before the inpoint or after the outpoint
+    }
     return Write(copy.get(), stream, AV_TIME_BASE_Q, why);
 }
 
@@ -367,21 +373,30 @@ bool Pass::OpenDecoderFor(DecoderSlot& slot, InputLane& lane, const AVStream* st
 
 bool Pass::Receive(DecoderSlot& slot, InputLane& lane, const AVStream* input,
                    const std::function<bool(AVFrame*)>& use) {
-    for (;;) {
+    for (int damaged = 0;;) {
         const int received = avcodec_receive_frame(slot.context.get(), frame_.get());
         if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) {
             return true;
         }
         if (received < 0) {
-            // A damaged frame: skipped, as a player would.
+            // A damaged frame is skipped, as a player would; the frames
+            // behind it are still taken.
             LogLine(Severity::Warning, "a frame of %s does not decode: %s",
                     lane.File().path.c_str(), ErrorText(received).c_str());
-            return true;
+            if (++damaged >= kMaxDamagedInARow) {
+                return true;
+            }
+            continue;
         }
+        damaged = 0;
         ++slot.frames;
         frame_->pts = lane.ToJoined(frame_->best_effort_timestamp, input->time_base);
         frameDurationUs_ =
             av_rescale_q(FrameDuration(frame_.get()), input->time_base, AV_TIME_BASE_Q);
+        if (!lane.InWindow(frame_->pts, frameDurationUs_)) {
+            av_frame_unref(frame_.get()); // before the inpoint or after the outpoint
+            continue;
+        }
         const bool used = use(frame_.get());
         av_frame_unref(frame_.get());
         if (!used) {
@@ -404,8 +419,29 @@ bool Pass::Decode(DecoderSlot& slot, InputLane& lane, const AVStream* input, con
     if (packet != nullptr) {
         ++slot.packets;
     }
-    // A packet the decoder refuses is skipped.
-    avcodec_send_packet(slot.context.get(), packet);
+    for (;;) {
+        const int sent = avcodec_send_packet(slot.context.get(), packet);
+        if (sent != AVERROR(EAGAIN)) {
+            if (sent < 0 && sent != AVERROR_EOF) {
+                // A packet the decoder refuses is skipped; the next ones
+                // are sent as usual.
+                LogLine(Severity::Warning, "a packet of %s does not decode: %s",
+                        lane.File().path.c_str(), ErrorText(sent).c_str());
+            }
+            break;
+        }
+        // The decoder holds frames to be taken first; then the packet is
+        // sent again.
+        const uint64_t before = slot.frames;
+        if (!Receive(slot, lane, input, use)) {
+            return false;
+        }
+        if (slot.frames == before) {
+            LogLine(Severity::Warning, "the decoder of %s takes no packet",
+                    lane.File().path.c_str());
+            break;
+        }
+    }
     return Receive(slot, lane, input, use);
 }
 

@@ -9,6 +9,7 @@
 #include "norv/enum_names.h"
 #include "platform/path_info.h"
 #include "platform/text.h"
+#include "playlist.h"
 #include "session/joined_files.h"
 #include "transcode_plan.h"
 
@@ -74,6 +75,33 @@ nvt::Result RebuildSources(const TBS::TranscodeRequest& request, const StopToken
         sources.back() = chosen;
     }
     return nvt::SUCCESS;
+}
+
+// The part of each joined file that plays: a file of a source that came
+// from an ffconcat list takes the trims of the list's next entry naming it.
+void AttachTrims(const TBS::TranscodeRequest& request, std::vector<LaneFile>& files) {
+    std::map<std::string, Playlist> lists;
+    std::map<std::pair<std::string, std::string>, size_t> next; // list, file -> entry
+    for (LaneFile& file : files) {
+        if (file.source >= request.inputFiles.size()) {
+            continue;
+        }
+        const std::string head = AnalysedPath(request, file.source);
+        auto list = lists.find(head);
+        if (list == lists.end()) {
+            list = lists.emplace(head, ReadPlaylist(head)).first;
+        }
+        const Playlist& entries = list->second;
+        if (!entries.isPlaylist || entries.err != nvt::SUCCESS) {
+            continue;
+        }
+        for (size_t& entry = next[{head, file.path}]; entry < entries.files.size(); ++entry) {
+            if (entries.files[entry] == file.path) {
+                file.trims = entries.trims[entry++];
+                break;
+            }
+        }
+    }
 }
 
 // The extra sources as far as the derivation reads them: their sizes.
@@ -160,6 +188,7 @@ nvt::Result MakePlan(const TBS::TranscodeRequest& request, const StopToken& stop
     for (const nvt::JoinedFile& file : nvt::JoinedFiles(sources)) {
         plan.files.push_back(LaneFile{file.path, file.source});
     }
+    AttachTrims(request, plan.files);
     plan.extraAudioFiles = request.extraFiles;
     std::vector<std::string> extraPaths = request.extraFiles;
     for (const std::string& name : request.subtitleTrackNames) {

@@ -13,6 +13,7 @@
 #include "platform/path_info.h"
 #include "size_budget.h"
 #include "subtitle_track.h"
+#include "timeline.h"
 #include "tracks.h"
 #include "transcode_plan.h"
 
@@ -414,7 +415,9 @@ nvt::Result PlanStreams(const TBS::TranscodeRequest& request, const Derived& der
                   nvt::EnumName<nvt::Result>(probed.err) + ")";
             return probed.err;
         }
-        seconds += static_cast<double>(InputDuration(probed.format.get())) / AV_TIME_BASE;
+        seconds +=
+            static_cast<double>(EntryDuration(probed.format.get(), plan.files[i].trims, stop)) /
+            AV_TIME_BASE;
         if (i == 0) {
             first = std::move(probed);
             joined.emplace(first.format.get(), first.size);

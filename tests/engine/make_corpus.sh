@@ -187,5 +187,38 @@ ff $(video 160x120 25 1) $(tone 440 1) -c:v libx264 -preset medium -profile:v hi
 # shellcheck disable=SC2046
 ff $(video 160x120 25 1) $(tone 440 1) -c:v libx264 -preset ultrafast -qp 4 -c:a aac \
     -shortest heavy.mp4
+# --- Timelines: timestamp jumps, playlist trims, a damaged packet ---
+# Two recordings of one second joined with cat: the clock of the second goes
+# back (ts_back.ts) or far ahead (ts_ahead.ts).
+# shellcheck disable=SC2046
+ff $(video 160x120 25 1) $(tone 440 1) -c:v libx264 -preset ultrafast -c:a mp2 -b:a 64k \
+    -output_ts_offset 20 -f mpegts ts_late.part
+# shellcheck disable=SC2046
+ff $(video 160x120 25 1) $(tone 660 1) -c:v libx264 -preset ultrafast -c:a mp2 -b:a 64k \
+    -f mpegts ts_early.part
+cat ts_late.part ts_early.part > ts_back.ts
+cat ts_early.part ts_late.part > ts_ahead.ts
+rm ts_late.part ts_early.part
+# The same with MPEG-2 in MPEG-PS (a DVD's VOB), the clock going back.
+# shellcheck disable=SC2046
+ff $(video 160x120 25 1) $(tone 440 1) -c:v mpeg2video -c:a mp2 -b:a 64k -output_ts_offset 20 \
+    -f vob ps_late.part
+# shellcheck disable=SC2046
+ff $(video 160x120 25 1) $(tone 660 1) -c:v mpeg2video -c:a mp2 -b:a 64k -f vob ps_early.part
+cat ps_late.part ps_early.part > ps_back.vob
+rm ps_late.part ps_early.part
+# Three parts of two seconds, trimmed to 0.8 s, 0.4 s and 0.4 s.
+for part in 1 2 3; do
+    # shellcheck disable=SC2046
+    ff $(video 160x120 25 2) $(tone 440 2) -c:v libx264 -preset ultrafast -c:a aac \
+        -shortest "trim$part.mp4"
+done
+printf "ffconcat version 1.0\nfile trim1.mp4\ninpoint 0.3\noutpoint 1.1\nfile trim2.mp4\nduration 0.4\nfile trim3.mp4\ninpoint 1.6\n" \
+    > trims.ffconcat
+# PNG pictures, the header chunk of the last but one wiped: that one does
+# not decode, and a decoder with threads tells so only while it is flushed.
+ff -f lavfi -i testsrc2=size=160x120:rate=25:duration=1 -c:v png -f avi damaged.avi
+wiped="$(LC_ALL=C grep -obUa $'\x89PNG' damaged.avi | sed -n 24p | cut -d: -f1)"
+printf '\0\0\0\0' | dd of=damaged.avi bs=1 seek="$((wiped + 12))" conv=notrunc status=none
 
 echo "$signature" > "$stamp"

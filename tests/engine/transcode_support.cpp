@@ -36,13 +36,7 @@ std::string Quoted(const std::string& path) {
     return out + "'";
 }
 
-} // namespace
-
-nvtl::RefCountedPtr<nvt::ISourceMedia> Analysed(const std::string& corpusName) {
-    return AnalysedPath(CorpusFile(corpusName));
-}
-
-nvtl::RefCountedPtr<nvt::ISourceMedia> AnalysedPath(const std::string& path) {
+std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>> AnalysedSources(const std::string& path) {
     nvt::CNorvTranscoderLogic logic;
     logic.InitTranscodeEngine(nvt::W(RealEngine().c_str()), nvt::SLoggerParam(), nullptr,
                               nvt::WideString());
@@ -52,7 +46,22 @@ nvtl::RefCountedPtr<nvt::ISourceMedia> AnalysedPath(const std::string& path) {
         logic.CreateMediaSource(nvt::W(path.c_str()), &width, &height, nvt::WideString(), sources),
         nvt::SUCCESS)
         << path;
+    return sources;
+}
+
+} // namespace
+
+nvtl::RefCountedPtr<nvt::ISourceMedia> Analysed(const std::string& corpusName) {
+    return AnalysedPath(CorpusFile(corpusName));
+}
+
+nvtl::RefCountedPtr<nvt::ISourceMedia> AnalysedPath(const std::string& path) {
+    const auto sources = AnalysedSources(path);
     return sources.empty() ? nvtl::RefCountedPtr<nvt::ISourceMedia>() : sources.front();
+}
+
+std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>> AnalysedAll(const std::string& corpusName) {
+    return AnalysedSources(CorpusFile(corpusName));
 }
 
 nvtl::RefCountedPtr<nvt::TranscodeOutputSettings> SettingsFor(nvt::NorvProfile profile) {
@@ -212,6 +221,18 @@ std::vector<nlohmann::json> Packets(const std::string& path) {
         out.assign(probe["packets"].begin(), probe["packets"].end());
     }
     return out;
+}
+
+int DistinctPictures(const std::string& path) {
+    const std::string text =
+        Output("ffmpeg -nostdin -v error -i " + Quoted(path) +
+               " -map 0:v:0 -vf mpdecimate=hi=64:lo=32:frac=0 -vsync passthrough -f framecrc -");
+    std::istringstream lines(text);
+    int pictures = 0;
+    for (std::string line; std::getline(lines, line);) {
+        pictures += !line.empty() && line[0] != '#' ? 1 : 0;
+    }
+    return pictures;
 }
 
 std::string VideoHash(const std::string& path) {

@@ -18,6 +18,9 @@ namespace norv_test {
 nvtl::RefCountedPtr<nvt::ISourceMedia> AnalysedPath(const std::string& path);
 /// A corpus file analysed by the real engine.
 nvtl::RefCountedPtr<nvt::ISourceMedia> Analysed(const std::string& corpusName);
+/// Every source the analysis of a corpus file gave (one per listed file of
+/// a playlist).
+std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>> AnalysedAll(const std::string& corpusName);
 
 /// Output settings of a profile, as an application starts from.
 nvtl::RefCountedPtr<nvt::TranscodeOutputSettings> SettingsFor(nvt::NorvProfile profile);
@@ -75,6 +78,10 @@ InterlaceCount Interlace(const std::string& path);
 std::pair<int, int> PictureArea(const std::string& path, double seconds);
 /// ffprobe's list of a file's packets, in the order the file holds them.
 std::vector<nlohmann::json> Packets(const std::string& path);
+
+/// The pictures of the first video stream that differ from the one before
+/// (FFmpeg's mpdecimate drops the repeated ones).
+int DistinctPictures(const std::string& path);
 
 /// A hash of the packets of the first video stream.
 std::string VideoHash(const std::string& path);
