@@ -181,8 +181,8 @@ nvt::Result PlanAudioTrack(const TBS::TranscodeRequest& request, const Transcode
                            const AVStream* stream, bool passBit, nvt::AudioCodec wanted,
                            uint32_t kbps, AudioPlan& a, std::string& why) {
     const AVCodecID codec = stream->codecpar->codec_id;
-    a.copy = passBit ||
-             (!request.needTranscode && Capabilities::Get().WritesAudioCodec(plan.profile, codec));
+    a.copy = passBit || (!request.needTranscode &&
+                         Capabilities::Get().CarriesAudio(plan.profile, stream->codecpar));
     if (a.copy) {
         a.sourceBitrate =
             stream->codecpar->bit_rate > 0 ? stream->codecpar->bit_rate : TaggedBitrate(stream);
@@ -198,6 +198,7 @@ nvt::Result PlanAudioTrack(const TBS::TranscodeRequest& request, const Transcode
         return nvt::ENG_NO_ENCODER_AUD;
     }
     a.bitrate = static_cast<int64_t>(kbps) * 1000;
+    a.maxChannels = nvt::MaxAudioChannels(plan.profile);
     return nvt::SUCCESS;
 }
 
