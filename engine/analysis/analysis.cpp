@@ -40,9 +40,10 @@ std::string LowerExtension(const std::string& path) {
 }
 
 // The track may go into the profile's output as it is: the container
-// carries its codec and its bit rate is within the profile's audio limit.
+// carries its codec, the profile its channels, and its bit rate is within
+// the profile's audio limit.
 bool PassesUnchanged(int profile, const AVStream* stream, double frameRate) {
-    if (!Capabilities::Get().WritesAudioCodec(profile, stream->codecpar->codec_id)) {
+    if (!Capabilities::Get().CarriesAudio(profile, stream->codecpar)) {
         return false;
     }
     const int64_t bitrate =

@@ -180,6 +180,11 @@ bool Capabilities::WritesAudioCodec(int profile, AVCodecID id) const {
     return false;
 }
 
+bool Capabilities::CarriesAudio(int profile, const AVCodecParameters* audio) const {
+    return WritesAudioCodec(profile, audio->codec_id) &&
+           audio->ch_layout.nb_channels <= nvt::MaxAudioChannels(profile);
+}
+
 std::vector<std::string> Capabilities::InputFormatLabels(InputKind kind) const {
     std::vector<std::string> labels;
     for (const InputFormat* format : inputs_) {

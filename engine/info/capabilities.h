@@ -49,6 +49,9 @@ public:
     /// True when an audio stream of this codec can go into the profile's
     /// output unchanged.
     bool WritesAudioCodec(int profile, AVCodecID id) const;
+    /// True when an audio stream can go into the profile's output as it is:
+    /// the container carries its codec and the profile its channels.
+    bool CarriesAudio(int profile, const AVCodecParameters* audio) const;
     /// The input formats whose demuxer (and decoder) are present, of a kind.
     std::vector<std::string> InputFormatLabels(InputKind kind) const;
 

@@ -1,5 +1,7 @@
 #include "audio_chain.h"
 
+#include <algorithm>
+
 namespace norv_engine {
 
 namespace {
@@ -18,13 +20,30 @@ std::string LayoutText(const AVChannelLayout& layout) {
 
 } // namespace
 
+AudioChain::AudioChain(const AVCodecContext* encoder)
+    : encoder_(encoder),
+      queue_(av_audio_fifo_alloc(encoder->sample_fmt, encoder->ch_layout.nb_channels,
+                                 std::max(1, encoder->frame_size))),
+      piece_(av_frame_alloc()) {}
+
+AudioChain::~AudioChain() {
+    av_channel_layout_uninit(&layout_);
+}
+
 bool AudioChain::Changed(const AVFrame* frame) const {
     return frame->sample_rate != rate_ || frame->format != format_ ||
-           frame->ch_layout.nb_channels != channels_;
+           av_channel_layout_compare(&frame->ch_layout, &layout_) != 0;
 }
 
 bool AudioChain::Build(const AVFrame* frame, std::string& why) {
     const AVCodecContext* e = encoder_;
+    if (!queue_ || !piece_) {
+        why = "out of memory";
+        return false;
+    }
+    // The first graph starts the track at 0, as the picture does; a later
+    // one where the graphs before it ended, in samples of its input rate.
+    const int64_t start = av_rescale(graphSamples_, frame->sample_rate, e->sample_rate);
     if (!NewGraph(why) ||
         !Add("abuffer",
              {{"time_base", "1/1000000"},
@@ -36,13 +55,14 @@ bool AudioChain::Build(const AVFrame* frame, std::string& why) {
     }
     MarkSource();
     // async: keeps the track on the timeline, filling gaps and cutting
-    // overlaps; first_pts: the track starts at 0 as the picture does.
+    // overlaps. More channels than the encoder's layout are mixed down with
+    // the resampler's centre, surround and LFE levels.
     if (!Add("aresample",
-             {{"async", "1"}, {"first_pts", "0"}, {"osr", std::to_string(e->sample_rate)}}, why) ||
-        !Add("aformat",
-             {{"sample_fmts", av_get_sample_fmt_name(e->sample_fmt)},
-              {"sample_rates", std::to_string(e->sample_rate)},
-              {"channel_layouts", LayoutText(e->ch_layout)}},
+             {{"async", "1"},
+              {"first_pts", std::to_string(start)},
+              {"osr", std::to_string(e->sample_rate)},
+              {"osf", av_get_sample_fmt_name(e->sample_fmt)},
+              {"ochl", LayoutText(e->ch_layout)}},
              why) ||
         !Add("abuffersink", {}, why)) {
         return false;
@@ -51,14 +71,65 @@ bool AudioChain::Build(const AVFrame* frame, std::string& why) {
     if (!Configure(why)) {
         return false;
     }
-    const bool variable = (e->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) != 0;
-    if (e->frame_size > 0 && !variable) {
-        av_buffersink_set_frame_size(sink(), static_cast<unsigned>(e->frame_size));
-    }
     rate_ = frame->sample_rate;
     format_ = frame->format;
-    channels_ = frame->ch_layout.nb_channels;
+    av_channel_layout_uninit(&layout_);
+    if (av_channel_layout_copy(&layout_, &frame->ch_layout) < 0) {
+        why = "out of memory";
+        return false;
+    }
     return true;
+}
+
+int AudioChain::Take(AVFrame* out, int count) {
+    const AVCodecContext* e = encoder_;
+    out->nb_samples = count;
+    out->format = e->sample_fmt;
+    out->sample_rate = e->sample_rate;
+    int result = av_channel_layout_copy(&out->ch_layout, &e->ch_layout);
+    if (result >= 0) {
+        result = av_frame_get_buffer(out, 0);
+    }
+    if (result >= 0) {
+        result =
+            av_audio_fifo_read(queue_.get(), reinterpret_cast<void**>(out->extended_data), count);
+    }
+    if (result < 0) {
+        av_frame_unref(out);
+        return result;
+    }
+    out->pts = clock_;
+    clock_ += count;
+    return 0;
+}
+
+int AudioChain::Pull(AVFrame* out) {
+    // Encoders that take any size get what the graph gave, still on the
+    // chain's clock.
+    const bool fixed = encoder_->frame_size > 0 &&
+                       (encoder_->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) == 0;
+    if (!queue_ || !piece_) {
+        return AVERROR(ENOMEM);
+    }
+    for (;;) {
+        const int queued = av_audio_fifo_size(queue_.get());
+        if (queued > 0 && (!fixed || queued >= encoder_->frame_size)) {
+            return Take(out, fixed ? encoder_->frame_size : queued);
+        }
+        const int pulled = FilterChain::Pull(piece_.get());
+        if (pulled == AVERROR_EOF && queued > 0) {
+            return Take(out, queued); // the track's last, shorter frame
+        }
+        if (pulled < 0) {
+            return pulled;
+        }
+        const int written = av_audio_fifo_write(
+            queue_.get(), reinterpret_cast<void**>(piece_->extended_data), piece_->nb_samples);
+        av_frame_unref(piece_.get());
+        if (written < 0) {
+            return written;
+        }
+    }
 }
 
 } // namespace norv_engine

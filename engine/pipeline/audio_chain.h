@@ -1,27 +1,56 @@
 // The sound of one output audio track, in one libavfilter graph: the
 // decoded frames stay continuous across joined files (gaps filled with
 // silence, overlaps cut) and come out in the encoder's sample format, rate,
-// layout and frame size.
+// layout and frame size, on one sample clock that runs on when the graph is
+// made anew for frames of another format.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 
 #include "filter_chain.h"
 
+extern "C" {
+#include <libavutil/audio_fifo.h>
+}
+
 namespace norv_engine {
+
+struct AudioFifoFreer {
+    void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
+};
+using AudioFifoPtr = std::unique_ptr<AVAudioFifo, AudioFifoFreer>;
 
 class AudioChain final : public FilterChain {
 public:
     /// For an opened encoder, which must outlive the chain. Frames come out
     /// with timestamps in 1/sample rate.
-    explicit AudioChain(const AVCodecContext* encoder) : encoder_(encoder) {}
+    explicit AudioChain(const AVCodecContext* encoder);
+    ~AudioChain() override;
+
+    /// Frames of the encoder's frame size (the last one may be shorter),
+    /// each starting where the one before ended.
+    int Pull(AVFrame* out) override;
 
 private:
     bool Build(const AVFrame* frame, std::string& why) override;
     bool Changed(const AVFrame* frame) const override;
+    void TookOut(const AVFrame* frame) override { graphSamples_ += frame->nb_samples; }
+    /// A frame of count samples from the queue, stamped with the clock.
+    int Take(AVFrame* out, int count);
 
     const AVCodecContext* encoder_;
-    int rate_ = 0, format_ = -1, channels_ = 0;
+    int rate_ = 0, format_ = -1;
+    AVChannelLayout layout_{};
+    /// Samples the graphs have handed out: where a new graph starts.
+    int64_t graphSamples_ = 0;
+    /// Samples handed to the encoder: the next frame's timestamp.
+    int64_t clock_ = 0;
+    /// What the graphs handed out and the encoder did not take yet: a frame
+    /// cut short by a new graph waits here for the rest of its samples.
+    AudioFifoPtr queue_;
+    FramePtr piece_;
 };
 
 } // namespace norv_engine

@@ -137,7 +137,7 @@ CodecContextPtr OpenVideoEncoder(const VideoEncoderSetup& setup, std::string& wh
 }
 
 AudioFormat EncoderAudioFormat(const AVCodec* encoder, int sourceRate,
-                               const AVChannelLayout& sourceLayout) {
+                               const AVChannelLayout& sourceLayout, int maxChannels) {
     AudioFormat format;
     format.sampleFormat =
         encoder->sample_fmts != nullptr ? encoder->sample_fmts[0] : AV_SAMPLE_FMT_FLTP;
@@ -159,9 +159,15 @@ AudioFormat EncoderAudioFormat(const AVCodec* encoder, int sourceRate,
         }
     }
     AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    // More channels than the output carries: the usual layout of as many as
+    // it does (stereo, 5.1).
+    AVChannelLayout capped{};
     const AVChannelLayout* chosen = &sourceLayout;
     if (sourceLayout.nb_channels <= 0) {
         chosen = &stereo;
+    } else if (maxChannels > 0 && sourceLayout.nb_channels > maxChannels) {
+        av_channel_layout_default(&capped, maxChannels);
+        chosen = &capped;
     }
     if (encoder->ch_layouts != nullptr) {
         const AVChannelLayout* sameCount = nullptr;

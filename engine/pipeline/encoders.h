@@ -44,14 +44,15 @@ constexpr AVPixelFormat kEncodePixelFormat = AV_PIX_FMT_YUV420P;
 CodecContextPtr OpenVideoEncoder(const VideoEncoderSetup& setup, std::string& why);
 
 /// The sample format, rate and layout an audio encoder takes, as close to
-/// the source's as it allows.
+/// the source's as it allows, with at most maxChannels channels (0: no
+/// limit).
 struct AudioFormat {
     AVSampleFormat sampleFormat = AV_SAMPLE_FMT_NONE;
     int sampleRate = 0;
     AVChannelLayout layout{};
 };
 AudioFormat EncoderAudioFormat(const AVCodec* encoder, int sourceRate,
-                               const AVChannelLayout& sourceLayout);
+                               const AVChannelLayout& sourceLayout, int maxChannels);
 
 /// Opens an audio encoder at bitrate (bits per second) for format; null
 /// with why when it cannot be opened.

@@ -83,6 +83,7 @@ bool FilterChain::Drain(std::string& why) {
         if (av_buffersink_get_frame(sink_, frame.get()) < 0) {
             return true;
         }
+        TookOut(frame.get());
         pending_.push_back(std::move(frame));
     }
 }
@@ -133,7 +134,11 @@ int FilterChain::Pull(AVFrame* out) {
     if (!graph_) {
         return ended_ ? AVERROR_EOF : AVERROR(EAGAIN);
     }
-    return av_buffersink_get_frame(sink_, out);
+    const int pulled = av_buffersink_get_frame(sink_, out);
+    if (pulled >= 0) {
+        TookOut(out);
+    }
+    return pulled;
 }
 
 } // namespace norv_engine

@@ -25,13 +25,16 @@ public:
     bool End(std::string& why);
     /// A frame for the encoder: 0, AVERROR(EAGAIN) when more input is
     /// needed, AVERROR_EOF after the end, or another error.
-    int Pull(AVFrame* out);
+    virtual int Pull(AVFrame* out);
 
 protected:
     /// Makes graph() for frames like this one, from source() to sink().
     virtual bool Build(const AVFrame* frame, std::string& why) = 0;
     /// True when this frame needs a graph other than the current one.
     virtual bool Changed(const AVFrame* frame) const = 0;
+    /// Sees each frame as it leaves a graph, in order (those of a graph
+    /// that is replaced before the next graph is built).
+    virtual void TookOut(const AVFrame* /*frame*/) {}
 
     using FilterOptions = std::initializer_list<std::pair<const char*, std::string>>;
     /// Starts a new graph; the next Add links after nothing.

@@ -281,7 +281,8 @@ nvt::Result Pass::OpenOutputs(std::string& why) {
                 return nvt::ENG_NO_ENCODER_AUD;
             }
             AudioFormat format =
-                EncoderAudioFormat(codec, input->codecpar->sample_rate, input->codecpar->ch_layout);
+                EncoderAudioFormat(codec, input->codecpar->sample_rate, input->codecpar->ch_layout,
+                                   out.plan->maxChannels);
             out.encoder = OpenAudioEncoder(codec, format, out.plan->bitrate, global, why);
             av_channel_layout_uninit(&format.layout);
             if (!out.encoder) {

@@ -219,8 +219,8 @@ nvt::Result PlanAudioTrack(const TBS::TranscodeRequest& request, const Transcode
                            const AVStream* stream, bool passBit, bool alike, nvt::AudioCodec wanted,
                            uint32_t kbps, AudioPlan& a, std::string& why) {
     const AVCodecID codec = stream->codecpar->codec_id;
-    a.copy = alike && (passBit || (!request.needTranscode &&
-                                   Capabilities::Get().WritesAudioCodec(plan.profile, codec)));
+    a.copy = alike && (passBit || (!request.needTranscode && Capabilities::Get().CarriesAudio(
+                                                                 plan.profile, stream->codecpar)));
     if (passBit && !alike) {
         LogLine(Severity::Info,
                 "audio track %d encoded, not passed through: the joined files "
@@ -242,6 +242,7 @@ nvt::Result PlanAudioTrack(const TBS::TranscodeRequest& request, const Transcode
         return nvt::ENG_NO_ENCODER_AUD;
     }
     a.bitrate = static_cast<int64_t>(kbps) * 1000;
+    a.maxChannels = nvt::MaxAudioChannels(plan.profile);
     return nvt::SUCCESS;
 }
 

@@ -46,6 +46,7 @@ struct AudioPlan {
     bool copy = false;
     const char* encoder = nullptr; ///< when not copied
     int64_t bitrate = 0;           ///< bits per second, when encoded
+    int maxChannels = 0;           ///< when encoded: more are mixed down
     int64_t sourceBitrate = 0;     ///< bits per second, when copied (0: unknown)
     std::string language;
 };

@@ -187,6 +187,10 @@ bool IsHandheldProfile(int32_t profile) {
     return profile == NP_Mobile || profile == NP_iPhoneMP4H264 || profile == NP_iPadMP4H264;
 }
 
+int32_t MaxAudioChannels(int32_t profile) {
+    return IsHandheldProfile(profile) ? 2 : 6;
+}
+
 void ClampToProfile(const ProfileLimits& row, uint32_t& width, uint32_t& height,
                     double& frameRate) {
     frameRate = std::min(frameRate, row.frameRate);

@@ -36,8 +36,14 @@ const ProfileLimits* FindProfileLimits(int32_t profile, double frameRate);
 bool IsKnownProfile(int32_t profile);
 
 /// True for the small-device profiles (NP_Mobile, NP_iPhoneMP4H264,
-/// NP_iPadMP4H264): 128 kbps default audio, no audio passthrough by default.
+/// NP_iPadMP4H264): 128 kbps default audio, no audio passthrough by default,
+/// stereo at most.
 bool IsHandheldProfile(int32_t profile);
+
+/// The most audio channels an encoded track of the profile carries: stereo
+/// on the small devices, 5.1 elsewhere. More are mixed down; tracks passed
+/// through keep theirs.
+int32_t MaxAudioChannels(int32_t profile);
 
 /// Clamps a picture and frame rate to a row's limits: the frame rate to at
 /// most the row's, each dimension into [min, max].

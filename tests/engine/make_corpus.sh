@@ -84,7 +84,7 @@ ff -f lavfi -i color=black:size=320x240:rate=25:duration=2 $(tone 440 2) \
     -c:v libx264 -preset ultrafast -c:a aac -shortest quadrant.mp4
 # Long enough to be cancelled in the middle.
 # shellcheck disable=SC2046
-ff $(video 640x360 25 20) $(tone 440 20) -c:v libx264 -preset ultrafast -c:a aac -shortest \
+ff $(video 640x360 25 20) $(tone 440 20) -c:v libx264 -preset ultrafast -c:a aac -ac 2 -shortest \
     long.mp4
 # Subtitles in Windows-1252: "Grüße" and "Straße" are not UTF-8 there.
 printf '1\r\n00:00:00,000 --> 00:00:01,500\r\nGr\xfc\xdfe\r\n\r\n2\r\n00:00:01,500 --> 00:00:02,000\r\nStra\xdfe\r\n' \
@@ -220,5 +220,38 @@ printf "ffconcat version 1.0\nfile trim1.mp4\ninpoint 0.3\noutpoint 1.1\nfile tr
 ff -f lavfi -i testsrc2=size=160x120:rate=25:duration=1 -c:v png -f avi damaged.avi
 wiped="$(LC_ALL=C grep -obUa $'\x89PNG' damaged.avi | sed -n 24p | cut -d: -f1)"
 printf '\0\0\0\0' | dd of=damaged.avi bs=1 seek="$((wiped + 12))" conv=notrunc status=none
+# --- Sound: surround sources and joins whose sound format changes ---------
+# 5.1 AAC with the tone in the centre only, beside the same as 5.1 AC3, in
+# Matroska: a downmix that drops the centre is silent.
+# shellcheck disable=SC2046
+ff $(video 160x120 25 1.5) \
+    -f lavfi -i "aevalsrc=0|0|0.5*sin(440*2*PI*t)|0|0|0:s=48000:d=1.5:c=5.1" \
+    -map 0:v -map 1:a -map 1:a -c:v libx264 -preset ultrafast \
+    -c:a:0 aac -b:a:0 192k -c:a:1 ac3 -b:a:1 320k surround51.mkv
+# 7.1 FLAC in Matroska with the tone in the side channels only: a 5.1
+# downmix that drops them is silent.
+# shellcheck disable=SC2046
+ff $(video 160x120 25 1.5) \
+    -f lavfi -i "aevalsrc=0|0|0|0|0|0|0.5*sin(440*2*PI*t)|0.5*sin(440*2*PI*t):s=48000:d=1.5:c=7.1" \
+    -c:v libx264 -preset ultrafast -c:a flac surround71.mkv
+# A camera's PCM clip and a phone's AAC clip of the same picture, to join.
+# shellcheck disable=SC2046
+ff $(video 160x120 25 1) $(tone 440 1) -c:v libx264 -preset ultrafast -c:a pcm_s16le -ac 2 \
+    camera_pcm.mov
+# shellcheck disable=SC2046
+ff $(video 160x120 25 1) $(tone 660 1) -c:v libx264 -preset ultrafast -c:a aac -ac 2 -shortest \
+    phone_aac.mp4
+# A broadcast whose AC3 switches from 2.0 to 5.1 with the programme: two
+# segments, the second's clock going on from the first's, joined by cat.
+# The first lasts 0.96 s, 24 pictures and 30 AC3 frames; the muxer starts
+# its pictures 40 ms later than the second's offset gives, so that the
+# second's clock starts at 1 s where the first's ends.
+# shellcheck disable=SC2046
+ff $(video 160x120 25 0.96) $(tone 440 0.96) -c:v mpeg2video -c:a ac3 -ac 2 -f mpegts dvb_20.ts
+# shellcheck disable=SC2046
+ff $(video 160x120 25 1) -f lavfi -i "aevalsrc=0.3*sin(660*2*PI*t):s=48000:d=1:c=5.1" \
+    -c:v mpeg2video -c:a ac3 -output_ts_offset 1 -f mpegts dvb_51.ts
+cat dvb_20.ts dvb_51.ts > dvb_switch.ts
+rm dvb_20.ts dvb_51.ts
 
 echo "$signature" > "$stamp"

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -261,6 +262,42 @@ std::string DecodeErrors(const std::string& path) {
 
 std::string SubtitleText(const std::string& path) {
     return Output("ffmpeg -nostdin -v error -i " + Quoted(path) + " -map 0:s:0 -f srt -");
+}
+
+double SoundLevel(const std::string& path) {
+    const std::string key = "lavfi.astats.Overall.RMS_level";
+    // The last frame's figure covers the whole stream (reset=0), every
+    // channel included.
+    const std::string text =
+        Output("ffmpeg -nostdin -v error -i " + Quoted(path) +
+               " -map 0:a:0 -af 'astats=metadata=1:reset=0,ametadata=print:key=" + key +
+               ":file=-' -f null -");
+    const size_t at = text.rfind(key + "=");
+    if (at == std::string::npos) {
+        return std::nan("");
+    }
+    const std::string value = text.substr(at + key.size() + 1);
+    return value.compare(0, 4, "-inf") == 0 ? -200.0 : std::atof(value.c_str());
+}
+
+std::vector<PacketTime> AudioPackets(const std::string& path) {
+    const std::string text =
+        Output("ffprobe -v error -select_streams a:0 -show_entries packet=pts_time,duration_time "
+               "-of csv=p=0 " +
+               Quoted(path));
+    std::vector<PacketTime> out;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end;
+        const std::string line = text.substr(start, end - start);
+        const size_t comma = line.find(',');
+        if (comma != std::string::npos) {
+            out.push_back(PacketTime{std::atof(line.c_str()), std::atof(line.c_str() + comma + 1)});
+        }
+        start = end + 1;
+    }
+    return out;
 }
 
 std::vector<std::string> FolderEntries(const std::string& folder) {

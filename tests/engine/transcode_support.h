@@ -96,6 +96,17 @@ std::string DecodeErrors(const std::string& path);
 /// The text of the first subtitle stream, as SubRip.
 std::string SubtitleText(const std::string& path);
 
+/// The loudness (RMS level in dB, from ffmpeg's astats filter) of the first
+/// audio stream over all its channels: -200 for silence, NaN when it cannot
+/// be read.
+double SoundLevel(const std::string& path);
+
+/// The packets of the first audio stream: start and duration in seconds.
+struct PacketTime {
+    double start = 0.0, duration = 0.0;
+};
+std::vector<PacketTime> AudioPackets(const std::string& path);
+
 /// Paths of the entries of a folder.
 std::vector<std::string> FolderEntries(const std::string& folder);
 
