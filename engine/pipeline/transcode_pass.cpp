@@ -1,5 +1,6 @@
 #include "transcode_pass.h"
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -134,6 +135,7 @@ private:
     int64_t frameDurationUs_ = 0; ///< of the frame in work
     std::vector<AudioOut> audio_;
     std::vector<SubtitleOut> subtitles_;
+    std::map<int, int64_t> copiedDts_; ///< output stream -> last copied decoding time
     std::unique_ptr<BitmapBurn> burn_; ///< picture subtitles blended into main_
     size_t burnLane_ = 0;
     int burnSlot_ = -1;
@@ -353,6 +355,20 @@ bool Pass::Copy(InputLane& lane, const AVPacket* packet, int stream, std::string
     copy->duration = av_rescale_q(copy->duration, input->time_base, AV_TIME_BASE_Q);
     if (!lane.InWindow(copy->pts, copy->duration)) {
         return true; // before the inpoint or after the outpoint
+    }
+    // Where joined recordings overlap (a broadcast's sound runs on past the
+    // cut), the copied stream's next packets go back in time: the overlap
+    // is left out, as the muxer takes decoding times only rising.
+    if (copy->dts != AV_NOPTS_VALUE) {
+        const auto last = copiedDts_.find(stream);
+        if (last != copiedDts_.end() && copy->dts <= last->second) {
+            LogLine(Severity::Info,
+                    "a copied packet of stream %d at %.3f s overlaps the one "
+                    "before; left out",
+                    stream, static_cast<double>(copy->dts) / AV_TIME_BASE);
+            return true;
+        }
+        copiedDts_[stream] = copy->dts;
     }
     return Write(copy.get(), stream, AV_TIME_BASE_Q, why);
 }

@@ -253,5 +253,14 @@ ff $(video 160x120 25 1) -f lavfi -i "aevalsrc=0.3*sin(660*2*PI*t):s=48000:d=1:c
     -c:v mpeg2video -c:a ac3 -output_ts_offset 1 -f mpegts dvb_51.ts
 cat dvb_20.ts dvb_51.ts > dvb_switch.ts
 rm dvb_20.ts dvb_51.ts
+# Two recordings whose clocks overlap by 0.2 s where they were cut, as a
+# broadcast's sound runs on past the cut: joined by cat.
+# shellcheck disable=SC2046
+ff $(video 160x120 25 1) $(tone 440 1) -c:v mpeg2video -c:a ac3 -ac 2 -f mpegts overlap1.ts
+# shellcheck disable=SC2046
+ff $(video 160x120 25 1) $(tone 660 1) -c:v mpeg2video -c:a ac3 -ac 2 -output_ts_offset 0.8 \
+    -f mpegts overlap2.ts
+cat overlap1.ts overlap2.ts > dvb_overlap.ts
+rm overlap1.ts overlap2.ts
 
 echo "$signature" > "$stamp"

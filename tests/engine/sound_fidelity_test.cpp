@@ -129,5 +129,24 @@ TEST(RealEngineSound, SoundThatChangesFormatOnTheWayStaysOneContinuousTrack) {
     }
 }
 
+TEST(RealEngineSound, CopiedSoundOfOverlappingRecordingsLeavesTheOverlapOut) {
+    const SourceRef source = norv_test::Analysed("dvb_overlap.ts");
+    ASSERT_TRUE(source);
+    norv_test::TempDir dir;
+    auto settings = norv_test::SettingsFor(NP_NorvPlusHD);
+    settings->SetAudioTracks({0});
+    settings->SetAudioPassthrough(true);
+    norv_test::Run run = norv_test::Prepare({source}, *settings);
+    const std::string output = dir.file("out");
+    norv_test::Start(run, output);
+    ASSERT_EQ(norv_test::Finish(run), SUCCESS);
+    const std::vector<norv_test::PacketTime> packets = norv_test::AudioPackets(output);
+    ASSERT_FALSE(packets.empty());
+    for (size_t i = 1; i < packets.size(); ++i) {
+        ASSERT_GT(packets[i].start, packets[i - 1].start) << "packet " << i;
+    }
+    EXPECT_EQ(norv_test::Streams(norv_test::Probe(output), "audio")[0]["codec_name"], "ac3");
+}
+
 } // namespace
 } // namespace nvt
