@@ -1,218 +1,105 @@
 #include "transcode_pass.h"
 
-#include <map>
 #include <memory>
 #include <vector>
 
-#include "audio_chain.h"
-#include "bitmap_burn.h"
-#include "decoder.h"
 #include "engine_log.h"
+#include "lane_decoder.h"
 #include "muxer.h"
-#include "subtitle_track.h"
-#include "video_chain.h"
+#include "output_streams.h"
+#include "stream_router.h"
 
 namespace norv_engine {
 
 namespace {
 
-// A decoder for a stream of a lane, opened anew for each file.
-struct DecoderSlot {
-    CodecContextPtr context;
-    size_t file = 0;
-    uint64_t packets = 0; ///< sent since it was opened
-    uint64_t frames = 0;  ///< received since it was opened
-};
-
-struct VideoOut {
-    CodecContextPtr encoder;
-    std::unique_ptr<VideoChain> chain;
-    int stream = -1;
-    uint64_t frames = 0;
-};
-
-struct AudioOut {
+// An audio track of the output: its decoder and its encoded stream, or its
+// copy.
+struct AudioTrack {
     const AudioPlan* plan = nullptr;
-    size_t lane = 0;
-    int slot = 0;
-    CodecContextPtr encoder;
-    std::unique_ptr<AudioChain> chain;
-    DecoderSlot decoder;
-    int stream = -1;
-    uint64_t samples = 0;
+    LaneDecoder decoder;
+    std::unique_ptr<AudioOutput> encoded;
+    std::unique_ptr<CopiedOutput> copied;
+    int stream() const { return encoded ? encoded->stream() : copied->stream(); }
 };
-
-struct SubtitleOut {
-    const SubtitlePlan* plan = nullptr;
-    size_t lane = 0;
-    int slot = 0;
-    std::unique_ptr<SubtitleTrack> track;
-    int stream = -1;
-};
-
-// Damaged frames in a row after which a decoder is left for its next packet.
-constexpr int kMaxDamagedInARow = 64;
-
-// How long a decoded frame lasts, in its stream's time base.
-int64_t FrameDuration(const AVFrame* frame) {
-#if LIBAVUTIL_VERSION_MAJOR >= 58
-    return frame->duration;
-#else
-    return frame->pkt_duration;
-#endif
-}
-
-// The slot of an ordinal in a lane's list, added when new.
-int SlotOf(std::vector<int>& list, int ordinal) {
-    for (size_t i = 0; i < list.size(); ++i) {
-        if (list[i] == ordinal) {
-            return static_cast<int>(i);
-        }
-    }
-    list.push_back(ordinal);
-    return static_cast<int>(list.size() - 1);
-}
 
 class Pass {
 public:
     Pass(const TranscodePlan& plan, const PassSetup& setup, const StopToken& stop,
          ProgressMeter& progress)
-        : plan_(plan), setup_(setup), stop_(stop), progress_(progress), frame_(av_frame_alloc()),
-          filtered_(av_frame_alloc()) {}
+        : plan_(plan), setup_(setup), stop_(stop), progress_(progress) {}
 
-    nvt::Result Run(PassFigures& figures, std::string& why);
+    Status Run(PassFigures& figures);
 
 private:
-    nvt::Result OpenLanes(std::string& why);
-    nvt::Result OpenOutputs(std::string& why);
-    nvt::Result Loop(std::string& why);
-    nvt::Result Flush(std::string& why);
+    Status OpenOutputs();
+    Status OpenVideo(bool global);
+    Status OpenAudio(bool global);
+    void OpenSubtitles(bool global);
+    Status Loop();
+    Status Flush();
+    void Figures(PassFigures& figures) const;
 
-    bool OnPacket(size_t lane, std::string& why);
-    bool OnFileEnd(size_t lane, std::string& why);
-    bool Copy(InputLane& lane, const AVPacket* packet, int stream, std::string& why);
-    bool Write(AVPacket* packet, int stream, AVRational timeBase, std::string& why);
-    bool Receive(DecoderSlot& slot, InputLane& lane, const AVStream* input,
-                 const std::function<bool(AVFrame*)>& use);
-    bool Decode(DecoderSlot& slot, InputLane& lane, const AVStream* input, const AVPacket* packet,
-                const std::function<bool(AVFrame*)>& use, std::string& why);
-    bool DecodeVideo(const AVPacket* packet, std::string& why);
-    bool Picture(AVFrame* frame, std::string& why);
-    bool DrainVideo(VideoOut& out, std::string& why);
-    /// False (with why) once blending picture subtitles has failed.
-    bool BurnSucceeded(std::string& why);
-    bool BurnPictures(InputLane& lane, const AVPacket* packet, std::string& why);
-    /// Hands every frame the chain has ready (noted first) to the encoder
-    /// and its packets to sink; at the chain's end the encoder is flushed.
-    bool Drain(FilterChain& chain, AVCodecContext* encoder,
-               const std::function<bool(AVPacket*)>& sink,
-               const std::function<void(AVFrame*)>& note, std::string& why);
-    bool DecodeAudio(AudioOut& out, const AVPacket* packet, std::string& why);
-    bool DrainAudio(AudioOut& out, std::string& why);
-    bool OpenDecoderFor(DecoderSlot& slot, InputLane& lane, const AVStream* stream,
-                        std::string& why);
+    Status OnPacket(size_t lane);
+    Status OnFileEnd(size_t lane);
+    Status DecodeVideo(const AVPacket* packet);
+    Status Picture(AVFrame* frame, int64_t durationUs);
+    Status DecodeAudio(AudioTrack& track, const AVPacket* packet);
+    Status BurnPictures(InputLane& lane, const AVPacket* packet);
     void Report(bool force);
 
     const TranscodePlan& plan_;
     const PassSetup& setup_;
     const StopToken& stop_;
     ProgressMeter& progress_;
-    FramePtr frame_;
-    FramePtr filtered_;
 
-    std::vector<std::unique_ptr<InputLane>> lanes_; // main, extra audio, subtitle files
-    std::vector<bool> active_;
-    std::vector<std::vector<std::vector<size_t>>> laneAudio_;     // lane, slot -> outputs
-    std::vector<std::vector<std::vector<size_t>>> laneSubtitles_; // lane, slot -> outputs
+    StreamRouter router_;
     std::unique_ptr<Muxer> muxer_;
-    bool encodeVideo_ = false;
-    int copiedVideo_ = -1;
-    VideoOut main_;
-    VideoOut trick_;
-    bool trickOn_ = false;
-    DecoderSlot videoDecoder_;
+    std::unique_ptr<PacketWriter> writer_;
+    std::unique_ptr<VideoOutput> main_;
+    std::unique_ptr<VideoOutput> trick_;
+    std::unique_ptr<CopiedOutput> copiedVideo_;
+    LaneDecoder videoDecoder_;
     int64_t lastVideoPts_ = AV_NOPTS_VALUE;
-    int64_t frameDurationUs_ = 0; ///< of the frame in work
-    std::vector<AudioOut> audio_;
-    std::vector<SubtitleOut> subtitles_;
-    std::map<int, int64_t> copiedDts_; ///< output stream -> last copied decoding time
-    std::unique_ptr<BitmapBurn> burn_; ///< picture subtitles blended into main_
-    size_t burnLane_ = 0;
-    int burnSlot_ = -1;
-    std::string burnWhy_;                ///< why a blend failed
-    nvt::Result failure_ = nvt::ENG_ERR; ///< the code of a failed step
+    std::vector<AudioTrack> audio_;
+    std::vector<std::unique_ptr<SubtitleOutput>> subtitles_; ///< null: left out
+    std::unique_ptr<BitmapBurn> burn_;
 };
 
-nvt::Result Pass::OpenLanes(std::string& why) {
-    const size_t extraLanes = plan_.extraAudioFiles.size();
-    // Burnt-in subtitles are read in every pass, soft ones in the last.
-    const size_t subtitleLanes =
-        setup_.complete || plan_.burnPictures ? plan_.externalSubtitleFiles.size() : 0;
-    std::vector<LaneStreams> wanted(1 + extraLanes + subtitleLanes);
-    wanted[0].video = true;
-    for (const AudioPlan& a : plan_.audio) {
-        AudioOut out;
-        out.plan = &a;
-        out.lane = a.extra ? 1 + a.extraLane : 0;
-        out.slot = SlotOf(wanted[out.lane].audio, a.ordinal);
-        audio_.push_back(std::move(out));
-    }
-    if (setup_.complete) {
-        for (const SubtitlePlan& s : plan_.subtitles) {
-            SubtitleOut out;
-            out.plan = &s;
-            out.lane = s.external ? 1 + extraLanes + s.externalLane : 0;
-            out.slot = SlotOf(wanted[out.lane].subtitles, s.ordinal);
-            subtitles_.push_back(std::move(out));
-        }
-    }
-    if (plan_.burnPictures) {
-        const SubtitlePlan& b = *plan_.burnPictures;
-        burnLane_ = b.external ? 1 + extraLanes + b.externalLane : 0;
-        burnSlot_ = SlotOf(wanted[burnLane_].subtitles, b.ordinal);
-    }
-    laneAudio_.resize(wanted.size());
-    laneSubtitles_.resize(wanted.size());
-    for (size_t l = 0; l < wanted.size(); ++l) {
-        laneAudio_[l].resize(wanted[l].audio.size());
-        laneSubtitles_[l].resize(wanted[l].subtitles.size());
-    }
-    for (size_t i = 0; i < audio_.size(); ++i) {
-        laneAudio_[audio_[i].lane][static_cast<size_t>(audio_[i].slot)].push_back(i);
-    }
-    for (size_t i = 0; i < subtitles_.size(); ++i) {
-        laneSubtitles_[subtitles_[i].lane][static_cast<size_t>(subtitles_[i].slot)].push_back(i);
-    }
-    for (size_t l = 0; l < wanted.size(); ++l) {
-        std::vector<LaneFile> files;
-        if (l == 0) {
-            files = plan_.files;
-        } else if (l <= extraLanes) {
-            files.push_back(LaneFile{plan_.extraAudioFiles[l - 1], 0});
-        } else {
-            files.push_back(LaneFile{plan_.externalSubtitleFiles[l - 1 - extraLanes], 0});
-        }
-        lanes_.push_back(std::make_unique<InputLane>(std::move(files), wanted[l], stop_));
-        if (!lanes_.back()->OpenFirst()) {
-            why = lanes_.back()->why();
-            return lanes_.back()->error();
-        }
-    }
-    active_.assign(lanes_.size(), true);
-    return nvt::SUCCESS;
-}
+// ---- opening ----------------------------------------------------------------
 
-nvt::Result Pass::OpenOutputs(std::string& why) {
+Status Pass::OpenOutputs() {
+    std::string why;
     muxer_ = Muxer::Create(plan_.recipe->muxer, setup_.outputPath, why);
     if (!muxer_) {
-        return nvt::ENG_WRITING_ERROR;
+        return {nvt::ENG_WRITING_ERROR, why};
     }
+    writer_ = std::make_unique<PacketWriter>(*muxer_, stop_);
     const bool global = muxer_->WantsGlobalHeader();
-    InputLane& main = *lanes_[0];
+    Status opened = OpenVideo(global);
+    if (opened.ok()) {
+        opened = OpenAudio(global);
+    }
+    if (!opened.ok()) {
+        return opened;
+    }
+    OpenSubtitles(global);
+    muxer_->SetMetadata(-1, "title", plan_.title);
+    if (!muxer_->Begin(why)) {
+        return {nvt::ENG_WRITING_ERROR, why};
+    }
+    return {};
+}
+
+Status Pass::OpenVideo(bool global) {
+    InputLane& main = router_.main();
     const VideoPlan& v = plan_.video;
-    encodeVideo_ = !v.copy;
+    std::string why;
     if (v.copy) {
-        copiedVideo_ = muxer_->AddCopiedStream(main.Stream(StreamRole::Video, 0));
+        const int stream = muxer_->AddCopiedStream(main.Stream(StreamRole::Video, 0));
+        if (stream >= 0) {
+            copiedVideo_ = std::make_unique<CopiedOutput>(stream, *writer_);
+        }
     } else {
         VideoEncoderSetup e;
         e.encoder = plan_.recipe->videoEncoder;
@@ -227,26 +114,35 @@ nvt::Result Pass::OpenOutputs(std::string& why) {
         e.statsIn = setup_.statsIn;
         e.hevcQuality = v.hevcQuality;
         e.globalHeader = global;
-        main_.encoder = OpenVideoEncoder(e, why);
-        if (!main_.encoder) {
-            return nvt::ENG_NO_ENCODER_VID;
+        CodecContextPtr encoder = OpenVideoEncoder(e, why);
+        if (!encoder) {
+            return {nvt::ENG_NO_ENCODER_VID, why};
         }
+        const int stream = muxer_->AddStream(encoder.get());
         VideoChainSetup chain = v.chain;
         chain.burn = plan_.burn.get();
-        main_.chain = std::make_unique<VideoChain>(chain);
-        main_.stream = muxer_->AddStream(main_.encoder.get());
-        const AVStream* subtitles = lanes_[burnLane_]->Stream(StreamRole::Subtitle, burnSlot_);
+        main_ = std::make_unique<VideoOutput>(std::move(encoder), chain, stream, *writer_);
+        if (setup_.videoPass == EncodePass::First) {
+            main_->CollectStatistics(setup_.statsOut);
+        }
+        const StreamRouter::Place& burn = router_.burn();
+        const AVStream* subtitles =
+            burn.slot >= 0 ? router_.lane(burn.lane).Stream(StreamRole::Subtitle, burn.slot)
+                           : nullptr;
         const AVStream* picture = main.Stream(StreamRole::Video, 0);
-        if (plan_.burnPictures && subtitles != nullptr && picture != nullptr) {
+        if (subtitles != nullptr && picture != nullptr) {
             burn_ = std::make_unique<BitmapBurn>(subtitles, picture->codecpar->width,
                                                  picture->codecpar->height, v.chain);
             if (!burn_->Usable(why)) {
-                return nvt::ENG_NOT_COMPATIBLE;
+                return {nvt::ENG_NOT_COMPATIBLE, why};
             }
+            main_->BlendSubtitles(burn_.get());
+        }
+        if (stream < 0) {
+            main_.reset();
         }
     }
-    trickOn_ = v.trick && setup_.complete;
-    if (trickOn_) {
+    if (v.trick && setup_.complete) {
         VideoEncoderSetup e;
         e.encoder = plan_.recipe->videoEncoder;
         e.width = v.trickChain.width;
@@ -256,531 +152,333 @@ nvt::Result Pass::OpenOutputs(std::string& why) {
         e.frameRate = v.trickChain.frameRate;
         e.bitrate = v.trickBitrate;
         e.globalHeader = global;
-        trick_.encoder = OpenVideoEncoder(e, why);
-        if (!trick_.encoder) {
-            return nvt::ENG_NO_ENCODER_VID;
+        CodecContextPtr encoder = OpenVideoEncoder(e, why);
+        if (!encoder) {
+            return {nvt::ENG_NO_ENCODER_VID, why};
         }
-        trick_.chain = std::make_unique<VideoChain>(v.trickChain);
-        trick_.stream = muxer_->AddStream(trick_.encoder.get());
-        muxer_->SetMetadata(trick_.stream, "title", "Trick play");
+        const int stream = muxer_->AddStream(encoder.get());
+        trick_ = std::make_unique<VideoOutput>(std::move(encoder), v.trickChain, stream, *writer_);
+        muxer_->SetMetadata(stream, "title", "Trick play");
     }
-    if (main_.stream < 0 && copiedVideo_ < 0) {
-        why = "cannot add the video stream";
-        return nvt::ENG_MUX_ADD_ERR;
+    if (!main_ && !copiedVideo_) {
+        return {nvt::ENG_MUX_ADD_ERR, "cannot add the video stream"};
     }
-    for (AudioOut& out : audio_) {
-        const AVStream* input = lanes_[out.lane]->Stream(StreamRole::Audio, out.slot);
+    return {};
+}
+
+Status Pass::OpenAudio(bool global) {
+    audio_.resize(plan_.audio.size());
+    for (size_t i = 0; i < audio_.size(); ++i) {
+        AudioTrack& track = audio_[i];
+        track.plan = &plan_.audio[i];
+        const StreamRouter::Place& place = router_.audio()[i];
+        const AVStream* input = router_.lane(place.lane).Stream(StreamRole::Audio, place.slot);
         if (input == nullptr) {
-            why = "an audio track is missing from its file";
-            return nvt::ENG_INVALID_AUD_STREAM;
+            return {nvt::ENG_INVALID_AUD_STREAM, "an audio track is missing from its file"};
         }
-        if (out.plan->copy) {
-            out.stream = muxer_->AddCopiedStream(input);
+        int stream = -1;
+        if (track.plan->copy) {
+            stream = muxer_->AddCopiedStream(input);
+            track.copied = std::make_unique<CopiedOutput>(stream, *writer_);
         } else {
-            const AVCodec* codec = avcodec_find_encoder_by_name(out.plan->encoder);
+            const AVCodec* codec = avcodec_find_encoder_by_name(track.plan->encoder);
             if (codec == nullptr) {
-                why = std::string("no audio encoder ") + out.plan->encoder;
-                return nvt::ENG_NO_ENCODER_AUD;
+                return {nvt::ENG_NO_ENCODER_AUD,
+                        std::string("no audio encoder ") + track.plan->encoder};
             }
             AudioFormat format =
                 EncoderAudioFormat(codec, input->codecpar->sample_rate, input->codecpar->ch_layout,
-                                   out.plan->maxChannels);
-            out.encoder = OpenAudioEncoder(codec, format, out.plan->bitrate, global, why);
+                                   track.plan->maxChannels);
+            std::string why;
+            CodecContextPtr encoder =
+                OpenAudioEncoder(codec, format, track.plan->bitrate, global, why);
             av_channel_layout_uninit(&format.layout);
-            if (!out.encoder) {
-                return nvt::ENG_NO_ENCODER_AUD;
+            if (!encoder) {
+                return {nvt::ENG_NO_ENCODER_AUD, why};
             }
-            out.chain = std::make_unique<AudioChain>(out.encoder.get());
-            out.stream = muxer_->AddStream(out.encoder.get());
+            stream = muxer_->AddStream(encoder.get());
+            track.encoded = std::make_unique<AudioOutput>(std::move(encoder), stream, *writer_);
         }
-        if (out.stream < 0) {
-            why = "cannot add an audio stream";
-            return nvt::ENG_MUX_ADD_ERR;
+        if (stream < 0) {
+            return {nvt::ENG_MUX_ADD_ERR, "cannot add an audio stream"};
         }
-        muxer_->SetMetadata(out.stream, "language", out.plan->language);
+        muxer_->SetMetadata(stream, "language", track.plan->language);
     }
-    for (SubtitleOut& out : subtitles_) {
-        const AVStream* input = lanes_[out.lane]->Stream(StreamRole::Subtitle, out.slot);
+    return {};
+}
+
+void Pass::OpenSubtitles(bool global) {
+    const std::vector<StreamRouter::Place>& places = router_.subtitles();
+    subtitles_.resize(places.size());
+    for (size_t i = 0; i < places.size(); ++i) {
+        const SubtitlePlan& plan = plan_.subtitles[i];
+        const AVStream* input =
+            router_.lane(places[i].lane).Stream(StreamRole::Subtitle, places[i].slot);
         if (input == nullptr) {
             continue;
         }
-        if (out.plan->copy) {
-            out.stream = muxer_->AddCopiedStream(input);
+        std::unique_ptr<SubtitleTrack> track;
+        int stream = -1;
+        if (plan.copy) {
+            stream = muxer_->AddCopiedStream(input);
         } else {
             std::string problem;
-            out.track = std::make_unique<SubtitleTrack>(input, out.plan->codec, out.plan->charset,
-                                                        global, problem);
-            if (out.track->encoder() == nullptr) {
+            track =
+                std::make_unique<SubtitleTrack>(input, plan.codec, plan.charset, global, problem);
+            if (track->encoder() == nullptr) {
                 LogLine(Severity::Warning, "subtitles left out: %s", problem.c_str());
-                out.track.reset();
                 continue;
             }
-            out.stream = muxer_->AddStream(out.track->encoder());
+            stream = muxer_->AddStream(track->encoder());
         }
-        if (out.stream >= 0) {
-            muxer_->SetMetadata(out.stream, "language", out.plan->language);
-        }
-    }
-    muxer_->SetMetadata(-1, "title", plan_.title);
-    if (!muxer_->Begin(why)) {
-        return nvt::ENG_WRITING_ERROR;
-    }
-    return nvt::SUCCESS;
-}
-
-bool Pass::Write(AVPacket* packet, int stream, AVRational timeBase, std::string& why) {
-    // Encoders hand out many packets at their end: the token is heard there
-    // too.
-    if (stop_.StopRequested()) {
-        why = "stopped";
-        failure_ = nvt::Aborted;
-        return false;
-    }
-    if (!muxer_->Write(packet, stream, timeBase, why)) {
-        failure_ = nvt::ENG_WRITING_ERROR;
-        return false;
-    }
-    return true;
-}
-
-bool Pass::Copy(InputLane& lane, const AVPacket* packet, int stream, std::string& why) {
-    const AVStream* input = lane.Stream(lane.role(), lane.slot());
-    PacketPtr copy(av_packet_clone(packet));
-    if (!copy || input == nullptr) {
-        why = "out of memory";
-        return false;
-    }
-    copy->pts = lane.ToJoined(copy->pts, input->time_base);
-    copy->dts = lane.ToJoined(copy->dts, input->time_base);
-    copy->duration = av_rescale_q(copy->duration, input->time_base, AV_TIME_BASE_Q);
-    if (!lane.InWindow(copy->pts, copy->duration)) {
-        return true; // before the inpoint or after the outpoint
-    }
-    // Where joined recordings overlap (a broadcast's sound runs on past the
-    // cut), the copied stream's next packets go back in time: the overlap
-    // is left out, as the muxer takes decoding times only rising.
-    if (copy->dts != AV_NOPTS_VALUE) {
-        const auto last = copiedDts_.find(stream);
-        if (last != copiedDts_.end() && copy->dts <= last->second) {
-            LogLine(Severity::Info,
-                    "a copied packet of stream %d at %.3f s overlaps the one "
-                    "before; left out",
-                    stream, static_cast<double>(copy->dts) / AV_TIME_BASE);
-            return true;
-        }
-        copiedDts_[stream] = copy->dts;
-    }
-    return Write(copy.get(), stream, AV_TIME_BASE_Q, why);
-}
-
-bool Pass::OpenDecoderFor(DecoderSlot& slot, InputLane& lane, const AVStream* stream,
-                          std::string& why) {
-    if (slot.context && slot.file == lane.FileIndex()) {
-        return true;
-    }
-    slot.context = OpenDecoder(stream, 0, std::string(), why);
-    slot.file = lane.FileIndex();
-    slot.packets = slot.frames = 0;
-    if (!slot.context) {
-        failure_ = nvt::ENG_DECODER;
-        return false;
-    }
-    return true;
-}
-
-bool Pass::Receive(DecoderSlot& slot, InputLane& lane, const AVStream* input,
-                   const std::function<bool(AVFrame*)>& use) {
-    for (int damaged = 0;;) {
-        const int received = avcodec_receive_frame(slot.context.get(), frame_.get());
-        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) {
-            return true;
-        }
-        if (received < 0) {
-            // A damaged frame is skipped, as a player would; the frames
-            // behind it are still taken.
-            LogLine(Severity::Warning, "a frame of %s does not decode: %s",
-                    lane.File().path.c_str(), ErrorText(received).c_str());
-            if (++damaged >= kMaxDamagedInARow) {
-                return true;
-            }
-            continue;
-        }
-        damaged = 0;
-        ++slot.frames;
-        frame_->pts = lane.ToJoined(frame_->best_effort_timestamp, input->time_base);
-        frameDurationUs_ =
-            av_rescale_q(FrameDuration(frame_.get()), input->time_base, AV_TIME_BASE_Q);
-        if (!lane.InWindow(frame_->pts, frameDurationUs_)) {
-            av_frame_unref(frame_.get()); // before the inpoint or after the outpoint
-            continue;
-        }
-        const bool used = use(frame_.get());
-        av_frame_unref(frame_.get());
-        if (!used) {
-            return false; // use() said why
+        if (stream >= 0) {
+            muxer_->SetMetadata(stream, "language", plan.language);
+            subtitles_[i] = std::make_unique<SubtitleOutput>(std::move(track), stream, *writer_);
         }
     }
 }
 
-bool Pass::Decode(DecoderSlot& slot, InputLane& lane, const AVStream* input, const AVPacket* packet,
-                  const std::function<bool(AVFrame*)>& use, std::string& why) {
-    if (input == nullptr) {
-        return true;
-    }
-    if (packet != nullptr && !OpenDecoderFor(slot, lane, input, why)) {
-        return false;
-    }
-    if (!slot.context) {
-        return true;
-    }
-    if (packet != nullptr) {
-        ++slot.packets;
-    }
-    for (;;) {
-        const int sent = avcodec_send_packet(slot.context.get(), packet);
-        if (sent != AVERROR(EAGAIN)) {
-            if (sent < 0 && sent != AVERROR_EOF) {
-                // A packet the decoder refuses is skipped; the next ones
-                // are sent as usual.
-                LogLine(Severity::Warning, "a packet of %s does not decode: %s",
-                        lane.File().path.c_str(), ErrorText(sent).c_str());
-            }
-            break;
-        }
-        // The decoder holds frames to be taken first; then the packet is
-        // sent again.
-        const uint64_t before = slot.frames;
-        if (!Receive(slot, lane, input, use)) {
-            return false;
-        }
-        if (slot.frames == before) {
-            LogLine(Severity::Warning, "the decoder of %s takes no packet",
-                    lane.File().path.c_str());
-            break;
-        }
-    }
-    return Receive(slot, lane, input, use);
+// ---- the loop ---------------------------------------------------------------
+
+Status Pass::DecodeVideo(const AVPacket* packet) {
+    InputLane& lane = router_.main();
+    return videoDecoder_.Decode(
+        lane, lane.Stream(StreamRole::Video, 0), packet,
+        [this](AVFrame* frame, int64_t durationUs) { return Picture(frame, durationUs); });
 }
 
-bool Pass::DecodeVideo(const AVPacket* packet, std::string& why) {
-    InputLane& lane = *lanes_[0];
-    return Decode(
-        videoDecoder_, lane, lane.Stream(StreamRole::Video, 0), packet,
-        [&](AVFrame* frame) { return Picture(frame, why); }, why);
-}
-
-bool Pass::Picture(AVFrame* frame, std::string& why) {
+Status Pass::Picture(AVFrame* frame, int64_t durationUs) {
+    const int64_t frameUs = av_rescale_q(1, av_inv_q(plan_.video.frameRate), AV_TIME_BASE_Q);
     if (frame->pts == AV_NOPTS_VALUE) {
-        frame->pts =
-            lastVideoPts_ == AV_NOPTS_VALUE
-                ? 0
-                : lastVideoPts_ + av_rescale_q(1, av_inv_q(plan_.video.frameRate), AV_TIME_BASE_Q);
+        frame->pts = lastVideoPts_ == AV_NOPTS_VALUE ? 0 : lastVideoPts_ + frameUs;
     }
     lastVideoPts_ = frame->pts;
-    const int64_t duration = frameDurationUs_ > 0
-                                 ? frameDurationUs_
-                                 : av_rescale_q(1, av_inv_q(plan_.video.frameRate), AV_TIME_BASE_Q);
-    for (VideoOut* out : {&main_, &trick_}) {
-        if (!out->chain) {
+    for (VideoOutput* out : {main_.get(), trick_.get()}) {
+        if (out == nullptr) {
             continue;
         }
-        if (!out->chain->Push(frame, duration, why) || !DrainVideo(*out, why)) {
-            return false;
+        const Status pushed = out->Push(frame, durationUs > 0 ? durationUs : frameUs);
+        if (!pushed.ok()) {
+            return pushed;
         }
     }
-    return true;
+    return {};
 }
 
-bool Pass::DrainVideo(VideoOut& out, std::string& why) {
-    const bool first = setup_.videoPass == EncodePass::First && &out == &main_;
-    const bool drained = Drain(
-        *out.chain, out.encoder.get(),
-        [&](AVPacket* packet) {
-            if (first && setup_.statsOut != nullptr && out.encoder->stats_out != nullptr) {
-                *setup_.statsOut += out.encoder->stats_out;
-            }
-            return Write(packet, out.stream, out.encoder->time_base, why);
-        },
-        [&](AVFrame* frame) {
-            // Keyframes are the encoder's choice, not the source's.
-            frame->pict_type = AV_PICTURE_TYPE_NONE;
-            ++out.frames;
-            if (&out == &main_ && burn_ && burnWhy_.empty()) {
-                const int64_t at =
-                    av_rescale_q(frame->pts, out.chain->OutputTimeBase(), AV_TIME_BASE_Q);
-                burn_->Blend(frame, at, burnWhy_);
-            }
-        },
-        why);
-    return drained && BurnSucceeded(why);
+Status Pass::DecodeAudio(AudioTrack& track, const AVPacket* packet) {
+    const StreamRouter::Place& place = router_.audio()[static_cast<size_t>(&track - &audio_[0])];
+    InputLane& lane = router_.lane(place.lane);
+    return track.decoder.Decode(lane, lane.Stream(StreamRole::Audio, place.slot), packet,
+                                [&track](AVFrame* frame, int64_t durationUs) {
+                                    return track.encoded->Push(frame, durationUs);
+                                });
 }
 
-bool Pass::BurnSucceeded(std::string& why) {
-    if (burnWhy_.empty()) {
-        return true;
+Status Pass::BurnPictures(InputLane& lane, const AVPacket* packet) {
+    const StreamRouter::Place& burn = router_.burn();
+    if (!burn_ || &lane != &router_.lane(burn.lane) || lane.slot() != burn.slot) {
+        return {};
     }
-    why = burnWhy_;
-    failure_ = nvt::ENG_ERR;
-    return false;
-}
-
-bool Pass::Drain(FilterChain& chain, AVCodecContext* encoder,
-                 const std::function<bool(AVPacket*)>& sink,
-                 const std::function<void(AVFrame*)>& note, std::string& why) {
-    for (;;) {
-        const int pulled = chain.Pull(filtered_.get());
-        if (pulled == AVERROR(EAGAIN)) {
-            return true;
-        }
-        if (pulled == AVERROR_EOF) {
-            return Encode(encoder, nullptr, sink, why);
-        }
-        if (pulled < 0) {
-            why = "the filters failed: " + ErrorText(pulled);
-            return false;
-        }
-        note(filtered_.get());
-        const bool encoded = Encode(encoder, filtered_.get(), sink, why);
-        av_frame_unref(filtered_.get());
-        if (!encoded) {
-            return false;
-        }
-    }
-}
-
-bool Pass::DecodeAudio(AudioOut& out, const AVPacket* packet, std::string& why) {
-    InputLane& lane = *lanes_[out.lane];
-    return Decode(
-        out.decoder, lane, lane.Stream(StreamRole::Audio, out.slot), packet,
-        [&](AVFrame* frame) {
-            return out.chain->Push(frame, frameDurationUs_, why) && DrainAudio(out, why);
-        },
-        why);
-}
-
-bool Pass::DrainAudio(AudioOut& out, std::string& why) {
-    return Drain(
-        *out.chain, out.encoder.get(),
-        [&](AVPacket* packet) { return Write(packet, out.stream, out.encoder->time_base, why); },
-        [&](AVFrame* frame) { out.samples += static_cast<uint64_t>(frame->nb_samples); }, why);
-}
-
-bool Pass::OnPacket(size_t l, std::string& why) {
-    InputLane& lane = *lanes_[l];
-    const AVPacket* packet = lane.packet();
-    switch (lane.role()) {
-    case StreamRole::Video:
-        if (copiedVideo_ >= 0 && !Copy(lane, packet, copiedVideo_, why)) {
-            return false;
-        }
-        return !(encodeVideo_ || trickOn_) || DecodeVideo(packet, why);
-    case StreamRole::Audio:
-        for (size_t i : laneAudio_[l][static_cast<size_t>(lane.slot())]) {
-            AudioOut& out = audio_[i];
-            if (out.plan->copy ? !Copy(lane, packet, out.stream, why)
-                               : !DecodeAudio(out, packet, why)) {
-                return false;
-            }
-        }
-        return true;
-    case StreamRole::Subtitle:
-        if (!BurnPictures(lane, packet, why)) {
-            return false;
-        }
-        for (size_t i : laneSubtitles_[l][static_cast<size_t>(lane.slot())]) {
-            SubtitleOut& out = subtitles_[i];
-            if (out.stream < 0) {
-                continue;
-            }
-            if (out.plan->copy) {
-                if (!Copy(lane, packet, out.stream, why)) {
-                    return false;
-                }
-                continue;
-            }
-            const AVStream* input = lane.Stream(StreamRole::Subtitle, lane.slot());
-            const int64_t shift = lane.ToJoined(0, AV_TIME_BASE_Q);
-            if (!out.track->Convert(
-                    input, packet, shift,
-                    [&](AVPacket* converted) {
-                        return Write(converted, out.stream, AV_TIME_BASE_Q, why);
-                    },
-                    why)) {
-                return false;
-            }
-        }
-        return true;
-    }
-    return true;
-}
-
-bool Pass::BurnPictures(InputLane& lane, const AVPacket* packet, std::string& why) {
-    if (!burn_ || &lane != lanes_[burnLane_].get() || lane.slot() != burnSlot_) {
-        return true;
-    }
-    const AVStream* input = lane.Stream(StreamRole::Subtitle, burnSlot_);
+    const AVStream* input = lane.Stream(StreamRole::Subtitle, burn.slot);
     if (input == nullptr) {
-        return true;
+        return {};
     }
     const int64_t at = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    std::string why;
     if (!burn_->Add(input, lane.FileIndex(), packet, lane.ToJoined(at, input->time_base), why)) {
-        failure_ = nvt::ENG_ERR;
-        return false;
+        return {nvt::ENG_ERR, why};
     }
-    return true;
+    return {};
 }
 
-bool Pass::OnFileEnd(size_t l, std::string& why) {
-    InputLane& lane = *lanes_[l];
-    if (l == 0 && (encodeVideo_ || trickOn_)) {
-        if (!DecodeVideo(nullptr, why)) {
-            return false;
-        }
-        if (videoDecoder_.packets > 0 && videoDecoder_.frames == 0) {
-            why = "the video of " + lane.File().path + " does not decode";
-            failure_ = nvt::ENG_DECODER;
-            return false;
-        }
-        videoDecoder_.context.reset();
-    }
-    for (AudioOut& out : audio_) {
-        if (out.lane == l && !out.plan->copy) {
-            if (!DecodeAudio(out, nullptr, why)) {
-                return false;
+Status Pass::OnPacket(size_t l) {
+    InputLane& lane = router_.lane(l);
+    const AVPacket* packet = lane.packet();
+    switch (lane.role()) {
+    case StreamRole::Video: {
+        if (copiedVideo_) {
+            const Status copied = copiedVideo_->Copy(lane, packet);
+            if (!copied.ok()) {
+                return copied;
             }
-            out.decoder.context.reset();
+        }
+        return main_ || trick_ ? DecodeVideo(packet) : Status();
+    }
+    case StreamRole::Audio:
+        for (size_t i : router_.AudioOf(l, lane.slot())) {
+            AudioTrack& track = audio_[i];
+            const Status taken =
+                track.copied ? track.copied->Copy(lane, packet) : DecodeAudio(track, packet);
+            if (!taken.ok()) {
+                return taken;
+            }
+        }
+        return {};
+    case StreamRole::Subtitle: {
+        const Status burnt = BurnPictures(lane, packet);
+        if (!burnt.ok()) {
+            return burnt;
+        }
+        for (size_t i : router_.SubtitlesOf(l, lane.slot())) {
+            if (subtitles_[i]) {
+                const Status taken = subtitles_[i]->Take(lane, packet);
+                if (!taken.ok()) {
+                    return taken;
+                }
+            }
+        }
+        return {};
+    }
+    }
+    return {};
+}
+
+Status Pass::OnFileEnd(size_t l) {
+    InputLane& lane = router_.lane(l);
+    if (l == 0 && (main_ || trick_)) {
+        const Status ended = DecodeVideo(nullptr);
+        if (!ended.ok()) {
+            return ended;
+        }
+        if (videoDecoder_.packets() > 0 && videoDecoder_.frames() == 0) {
+            return {nvt::ENG_DECODER, "the video of " + lane.File().path + " does not decode"};
+        }
+        videoDecoder_.Close();
+    }
+    for (size_t i = 0; i < audio_.size(); ++i) {
+        AudioTrack& track = audio_[i];
+        if (router_.audio()[i].lane == l && track.encoded) {
+            const Status ended = DecodeAudio(track, nullptr);
+            if (!ended.ok()) {
+                return ended;
+            }
+            track.decoder.Close();
         }
     }
-    return true;
+    return {};
 }
 
 void Pass::Report(bool force) {
-    const InputLane& main = *lanes_[0];
+    const InputLane& main = router_.main();
     ProgressCounters counters;
     counters.fileNum =
         setup_.stageId == kStageAnalysisPass ? 1u : static_cast<unsigned>(main.File().source + 1);
     counters.file = main.File().path;
-    counters.videoFrames = main_.frames;
-    counters.audioSamples = audio_.empty() ? 0 : audio_.front().samples;
+    counters.videoFrames = main_ ? main_->frames() : 0;
+    counters.audioSamples = !audio_.empty() && audio_[0].encoded ? audio_[0].encoded->samples() : 0;
     counters.bytesWritten = muxer_->Size();
     const double total = plan_.durationSeconds * AV_TIME_BASE;
     const double fraction = total > 0.0 ? static_cast<double>(main.Position()) / total : 0.0;
     progress_.Update(fraction, counters, force);
 }
 
-nvt::Result Pass::Loop(std::string& why) {
+Status Pass::Loop() {
     for (;;) {
         if (stop_.StopRequested()) {
-            why = "stopped";
-            return nvt::Aborted;
+            return {nvt::Aborted, "stopped"};
         }
-        // The lane furthest behind goes next, so that the streams stay
-        // together in time.
-        size_t next = lanes_.size();
-        for (size_t l = 0; l < lanes_.size(); ++l) {
-            if (active_[l] &&
-                (next == lanes_.size() || lanes_[l]->Position() < lanes_[next]->Position())) {
-                next = l;
-            }
+        size_t next = 0;
+        if (!router_.Next(next)) {
+            return {};
         }
-        if (next == lanes_.size()) {
-            return nvt::SUCCESS;
-        }
-        InputLane& lane = *lanes_[next];
+        InputLane& lane = router_.lane(next);
+        Status step;
         switch (lane.Next()) {
         case InputLane::Step::Packet:
-            if (!OnPacket(next, why)) {
-                return stop_.StopRequested() ? nvt::Aborted : failure_;
-            }
+            step = OnPacket(next);
             break;
         case InputLane::Step::FileEnd:
-            if (!OnFileEnd(next, why)) {
-                return stop_.StopRequested() ? nvt::Aborted : failure_;
-            }
+            step = OnFileEnd(next);
             break;
         case InputLane::Step::End:
-            active_[next] = false;
+            router_.Ended(next);
             break;
         case InputLane::Step::Failed:
-            why = lane.why();
-            return lane.error();
+            return {lane.error(), lane.why()};
+        }
+        if (!step.ok()) {
+            return stop_.StopRequested() ? Status{nvt::Aborted, "stopped"} : step;
         }
         Report(false);
     }
 }
 
-nvt::Result Pass::Flush(std::string& why) {
-    for (VideoOut* out : {&main_, &trick_}) {
-        if (out->chain && (!out->chain->End(why) || !DrainVideo(*out, why))) {
-            return failure_;
+Status Pass::Flush() {
+    for (VideoOutput* out : {main_.get(), trick_.get()}) {
+        const Status flushed = out != nullptr ? out->Flush() : Status();
+        if (!flushed.ok()) {
+            return flushed;
         }
     }
-    for (AudioOut& out : audio_) {
-        if (out.chain && (!out.chain->End(why) || !DrainAudio(out, why))) {
-            return failure_;
+    for (AudioTrack& track : audio_) {
+        const Status flushed = track.encoded ? track.encoded->Flush() : Status();
+        if (!flushed.ok()) {
+            return flushed;
         }
     }
-    for (SubtitleOut& out : subtitles_) {
-        if (out.track && out.stream >= 0 && !out.track->Finish([&](AVPacket* end) {
-                return Write(end, out.stream, AV_TIME_BASE_Q, why);
-            })) {
-            return failure_;
+    for (const auto& out : subtitles_) {
+        const Status flushed = out ? out->Flush() : Status();
+        if (!flushed.ok()) {
+            return flushed;
         }
     }
+    std::string why;
     if (!muxer_->Finish(why)) {
-        return nvt::ENG_WRITING_ERROR;
+        return {nvt::ENG_WRITING_ERROR, why};
     }
-    return nvt::SUCCESS;
+    return {};
 }
 
-nvt::Result Pass::Run(PassFigures& figures, std::string& why) {
-    if (!frame_ || !filtered_) {
-        why = "out of memory";
-        return nvt::ENG_ERR;
-    }
-    nvt::Result result = OpenLanes(why);
-    if (result == nvt::SUCCESS) {
-        result = OpenOutputs(why);
-    }
-    if (result == nvt::SUCCESS) {
-        LogLine(Severity::Info, "pass %u: writing %s at %lld bit/s", setup_.stage + 1,
-                setup_.outputPath.empty() ? "statistics" : setup_.outputPath.c_str(),
-                static_cast<long long>(setup_.videoBitrate));
-        progress_.BeginStage(setup_.stage, setup_.stageId);
-        Report(true);
-        result = Loop(why);
-    }
-    if (result == nvt::SUCCESS) {
-        result = Flush(why);
-    }
-    if (result != nvt::SUCCESS) {
-        return result;
-    }
-    Report(true);
+// ---- the whole pass ---------------------------------------------------------
+
+void Pass::Figures(PassFigures& figures) const {
     figures.size = muxer_->Size();
-    const int video = main_.stream >= 0 ? main_.stream : copiedVideo_;
+    const int video = main_ ? main_->stream() : copiedVideo_->stream();
     figures.videoBytes = muxer_->PayloadBytes(video);
-    figures.videoFrames = main_.frames;
+    figures.videoFrames = main_ ? main_->frames() : 0;
     std::vector<int> all = {video};
-    if (trick_.stream >= 0) {
-        all.push_back(trick_.stream);
+    if (trick_) {
+        all.push_back(trick_->stream());
     }
-    for (const AudioOut& out : audio_) {
-        figures.audioBytes += muxer_->PayloadBytes(out.stream);
-        all.push_back(out.stream);
+    for (const AudioTrack& track : audio_) {
+        figures.audioBytes += muxer_->PayloadBytes(track.stream());
+        all.push_back(track.stream());
     }
-    for (const SubtitleOut& out : subtitles_) {
-        if (out.stream >= 0) {
-            all.push_back(out.stream);
+    for (const auto& out : subtitles_) {
+        if (out) {
+            all.push_back(out->stream());
         }
     }
     for (int s : all) {
         figures.payload += muxer_->PayloadBytes(s);
         figures.packets += muxer_->Packets(s);
     }
-    figures.seconds =
-        main_.frames > 0 ? main_.frames / av_q2d(plan_.video.frameRate) : plan_.durationSeconds;
-    return nvt::SUCCESS;
+    figures.seconds = figures.videoFrames > 0 ? figures.videoFrames / av_q2d(plan_.video.frameRate)
+                                              : plan_.durationSeconds;
+}
+
+Status Pass::Run(PassFigures& figures) {
+    Status result = router_.Open(plan_, setup_.complete, stop_);
+    if (result.ok()) {
+        result = OpenOutputs();
+    }
+    if (result.ok()) {
+        LogLine(Severity::Info, "pass %u: writing %s at %lld bit/s", setup_.stage + 1,
+                setup_.outputPath.empty() ? "statistics" : setup_.outputPath.c_str(),
+                static_cast<long long>(setup_.videoBitrate));
+        progress_.BeginStage(setup_.stage, setup_.stageId);
+        Report(true);
+        result = Loop();
+    }
+    if (result.ok()) {
+        result = Flush();
+    }
+    if (!result.ok()) {
+        return result;
+    }
+    Report(true);
+    Figures(figures);
+    return {};
 }
 
 } // namespace
@@ -788,7 +486,9 @@ nvt::Result Pass::Run(PassFigures& figures, std::string& why) {
 nvt::Result RunPass(const TranscodePlan& plan, const PassSetup& setup, const StopToken& stop,
                     ProgressMeter& progress, PassFigures& figures, std::string& why) {
     Pass pass(plan, setup, stop, progress);
-    return pass.Run(figures, why);
+    const Status status = pass.Run(figures);
+    why = status.why;
+    return status.code;
 }
 
 } // namespace norv_engine
