@@ -106,7 +106,8 @@ TEST(Norv, EverySubcommandHasHelp) {
                                                             {"presets", "list"},
                                                             {"presets", "save"},
                                                             {"presets", "show"},
-                                                            {"presets", "delete"}};
+                                                            {"presets", "delete"},
+                                                            {"report", "merge"}};
     NorvFolder folder;
     for (std::vector<std::string> args : commands) {
         std::string usage = "Usage: norv";
