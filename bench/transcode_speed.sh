@@ -30,7 +30,6 @@ width="$(field width)"
 height="$(field height)"
 video_kbps="$(field video_kbps)"
 audio_kbps="$(field audio_kbps)"
-video_bps=$((video_kbps * 1024))
 echo "NP_NorvPlusHD: ${width}x${height}, video ${video_kbps} kbps, audio ${audio_kbps} kbps"
 
 # Peak resident memory (KiB) of a process, while it runs.
@@ -61,13 +60,8 @@ run_norv() {
         -o "$work/speed-norv.mkv" "$clip"
 }
 run_ffmpeg() {
-    # As the engine does: x264 medium, its bitrate with 1.5x peak over a 2 s
-    # buffer, a keyframe at least every 10 s, the source's frame rate.
-    measure ffmpeg -nostdin -y -i "$clip" -map 0:v:0 -map 0:a:0 \
-        -vf "fps=30,scale=${width}:${height}:flags=bicubic,setsar=1,format=yuv420p" \
-        -c:v libx264 -preset medium -b:v "$video_bps" -maxrate $((video_bps * 3 / 2)) \
-        -bufsize $((video_bps * 2)) -g 300 \
-        -c:a aac -b:a "${audio_kbps}k" -f matroska "$work/speed-ffmpeg.mkv"
+    measure ffmpeg_as_engine "$clip" "$work/speed-ffmpeg.mkv" "$width" "$height" 30 \
+        "$video_kbps" "$audio_kbps"
 }
 
 norv_runs=()
