@@ -50,8 +50,9 @@ run_batch() {
     local jobs="$1" start
     rm -rf "$dir/out$jobs"
     start="$(now)"
-    "$norv" --engine "$engine" batch -p NP_NorvPlusHD -a 0 -j "$jobs" -d "$dir/out$jobs" \
-        --report "$dir/report$jobs.json" --progress-period=0 "${inputs[@]}" 2>/dev/null
+    "$norv" --engine "$engine" batch -p NP_NorvPlusHD -j "$jobs" -d "$dir/out$jobs" \
+        --report "$dir/report$jobs.json" --progress-period=0 "${inputs[@]}" 2>"$dir/batch$jobs.log" ||
+        { tail -n 3 "$dir/batch$jobs.log" >&2; exit 1; }
     elapsed "$start"
 }
 run_loop() {

@@ -10,7 +10,8 @@
 #     the merged summary gives it as the input of the next run.
 #
 # usage: slurm_test.sh NORV ENGINE
-# Exits 77 (skipped) when Slurm's daemons or munge are not installed.
+# Exits 77 (skipped) when Slurm's daemons or munge are not installed, or
+# when not run as root.
 set -euo pipefail
 
 norv="$(realpath "$1")"
@@ -23,6 +24,12 @@ for tool in munged slurmctld slurmd sbatch squeue scancel scontrol python3 ffmpe
         exit 77
     fi
 done
+
+if [ "$(id -u)" != 0 ]; then
+    # slurmd starts every job's processes as the job's user: it runs as root.
+    echo "slurm_test: skipped, the cluster's daemons need root"
+    exit 77
+fi
 
 # shellcheck source=slurm_cluster.sh
 source "$here/slurm_cluster.sh"

@@ -226,8 +226,11 @@ void AddBatchInputs(CLI::App* batch, Invocation& in) {
             "auto: the share of this task of a Slurm job array or of a Kubernetes indexed Job "
             "(auto/N or auto/VARIABLE gives the Job's number of shares)")
         ->type_name("K/N|auto");
-    batch->add_option("--report", in.reportFile,
-                      "Write what became of each file of this run to FILE (JSON)");
+    batch
+        ->add_option("--report", in.reportFile,
+                     "Write what became of each file of this run to FILE (JSON): done, "
+                     "skipped (its output was already there), failed or cancelled")
+        ->type_name("FILE");
     batch->callback([&in] {
         in.command = "batch";
         if (!in.fromList.empty()) {

@@ -93,7 +93,7 @@ int CommandBatch(const Invocation& in) {
         for (size_t i = next++; i < inputs.size() && !InterruptRequested(); i = next++) {
             const auto begun = std::chrono::steady_clock::now();
             nvt::Result result = nvt::SUCCESS;
-            std::string error;
+            std::string why;
             try {
                 CheckOutputPath(outputs[i], {inputs[i]}, in.overwrite);
                 const Sources sources = AnalyseFile(inputs[i]);
@@ -107,20 +107,23 @@ int CommandBatch(const Invocation& in) {
             } catch (const Failure& failure) {
                 board.JobFailed(i, failure.result(), failure.what());
                 result = failure.result();
-                error = failure.what();
+                why = failure.what();
             } catch (const std::exception& e) {
                 board.JobFailed(i, nvt::ENG_ERR, inputs[i] + ": " + e.what());
                 result = nvt::ENG_ERR;
-                error = inputs[i] + ": " + e.what();
+                why = inputs[i] + ": " + e.what();
             }
             if (result != nvt::SUCCESS && InterruptRequested()) {
                 // The scheduler's signal may have struck the engine too.
                 result = nvt::Aborted;
             }
+            if (result != nvt::SUCCESS && why.empty()) {
+                why = inputs[i] + (result == nvt::Aborted ? ": cancelled" : ": transcode failed");
+            }
             report.Ended(
                 place[i], result,
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count(),
-                error);
+                why);
         }
         --active;
     };
