@@ -17,6 +17,7 @@ set -euo pipefail
 norv="$(realpath "$1")"
 engine="$(realpath "$2")"
 here="$(cd "$(dirname "$0")" && pwd)"
+export PATH="$PATH:/usr/sbin:/sbin" # the daemons, for a shell whose PATH lacks them
 
 for tool in munged slurmctld slurmd sbatch squeue scancel scontrol python3 ffmpeg ffprobe; do
     if ! command -v "$tool" >/dev/null; then
