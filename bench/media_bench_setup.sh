@@ -37,3 +37,15 @@ measure() {
 # The median of RUNS figures, and column C of "a b c" run lines.
 median() { printf '%s\n' "$@" | sort -g | sed -n "$(((runs + 1) / 2))p"; }
 column() { local c="$1"; shift; for r in "$@"; do cut -d' ' -f"$c" <<<"$r"; done; }
+# The encode NorvEngine does for NP_NorvPlusHD, by the ffmpeg program: x264
+# at the engine's preset (medium), its bitrate with 1.5x peak over a 2 s
+# buffer, a keyframe at least every 10 s, the picture and the frame rate.
+# usage: ffmpeg_as_engine IN OUT WIDTH HEIGHT FPS VIDEO_KBPS AUDIO_KBPS
+ffmpeg_as_engine() {
+    local video_bps=$(($6 * 1024))
+    ffmpeg -nostdin -y -i "$1" -map 0:v:0 -map 0:a:0 \
+        -vf "fps=$5,scale=$3:$4:flags=bicubic,setsar=1,format=yuv420p" \
+        -c:v libx264 -preset medium -b:v "$video_bps" -maxrate $((video_bps * 3 / 2)) \
+        -bufsize $((video_bps * 2)) -g $(($5 * 10)) \
+        -c:a aac -b:a "$7k" -f matroska "$2"
+}

@@ -50,13 +50,8 @@ run_norv() {
         -o "$work/peer-norv.mkv" "$clip"
 }
 run_ffmpeg() {
-    # As the engine does: x264 medium, its bitrate with 1.5x peak over a 2 s
-    # buffer, a keyframe at least every 10 s, the source's frame rate.
-    measure ffmpeg -nostdin -y -i "$clip" -map 0:v:0 -map 0:a:0 \
-        -vf "fps=30,scale=${width}:${height}:flags=bicubic,setsar=1,format=yuv420p" \
-        -c:v libx264 -preset medium -b:v "$video_bps" -maxrate $((video_bps * 3 / 2)) \
-        -bufsize $((video_bps * 2)) -g 300 \
-        -c:a aac -b:a "${audio_kbps}k" -f matroska "$work/peer-ffmpeg.mkv"
+    measure ffmpeg_as_engine "$clip" "$work/peer-ffmpeg.mkv" "$width" "$height" 30 \
+        "$video_kbps" "$audio_kbps"
 }
 run_handbrake() {
     # HandBrake counts kbit/s of 1000 bits.

@@ -4,12 +4,14 @@
 
 #include "engine_log.h"
 #include "request_loop.h"
+#include "termination.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {
         std::fputs("usage: NorvEngine [options] PIPE_BASE_NAME\n", stderr);
         return 2;
     }
+    norv_engine::EndCleanlyOnTermination();
     norv_engine::InstallLog();
     return norv_engine::RequestLoop(argv[argc - 1]).Run();
 }

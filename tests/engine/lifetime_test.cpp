@@ -4,6 +4,10 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
+#if !defined(_WIN32)
+#include <signal.h>
+#endif
 
 #include "api/transcoder_logic.h"
 #include "corpus.h"
@@ -91,45 +95,65 @@ TEST(RealEngineLifetime, RunningEngineAnswersAndEndsCleanly) {
     EXPECT_EQ(outcome.exitCode, 0);
 }
 
-// The library side killed in the middle of a transcode: the engine stops,
+// The library side killed in the middle of a transcode, or the engine itself
+// told to end (as a scheduler ends every process of a job): the engine stops,
 // removes what it had written and ends.
 TEST(RealEngineLifetime, EndsAndCleansUpWhenTheLibrarySideIsKilledMidTranscode) {
-    norv_test::TempDir dir;
-    norv_test::TempDir logs;
-    const std::string log = logs.file("engine.log");
-    const std::string engine = norv_test::RealEngine();
-    const int library = norv_test::StartChild([&] {
-        CNorvTranscoderLogic logic;
-        logic.InitTranscodeEngine(W(engine.c_str()), SLoggerParam(), nullptr, WideString());
-        std::vector<nvtl::RefCountedPtr<ISourceMedia>> sources;
-        int32_t width = 0, height = 0;
-        logic.CreateMediaSource(W(norv_test::CorpusFile("long.mp4").c_str()), &width, &height,
-                                WideString(), sources);
-        if (sources.empty()) {
-            return 1;
+    struct Case {
+        const char* what;
+        int engineSignal; // 0: the library side is killed
+    };
+    std::vector<Case> cases{{"library side killed", 0}};
+#if !defined(_WIN32)
+    cases.push_back({"engine sent SIGTERM", SIGTERM});
+    cases.push_back({"engine sent SIGHUP", SIGHUP});
+#endif
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        norv_test::TempDir dir;
+        norv_test::TempDir logs;
+        const std::string log = logs.file("engine.log");
+        const std::string engine = norv_test::RealEngine();
+        const int library = norv_test::StartChild([&] {
+            CNorvTranscoderLogic logic;
+            logic.InitTranscodeEngine(W(engine.c_str()), SLoggerParam(), nullptr, WideString());
+            std::vector<nvtl::RefCountedPtr<ISourceMedia>> sources;
+            int32_t width = 0, height = 0;
+            logic.CreateMediaSource(W(norv_test::CorpusFile("long.mp4").c_str()), &width, &height,
+                                    WideString(), sources);
+            if (sources.empty()) {
+                return 1;
+            }
+            nvtl::RefCountedPtr<TranscodeSession> session(new TranscodeSession(W(engine.c_str())));
+            nvtl::RefCountedPtr<TranscodeOutputSettings> settings(
+                new TranscodeOutputSettings(NP_HEVC720));
+            settings->SetHevcQualityLevel(hevc_ql_best);
+            session->AddSource(sources[0].get());
+            session->SetOutputSettings(settings.get());
+            session->SetLoggerParam(SLoggerParam{true, NORV_ALL_MSG, log});
+            session->Start(W(dir.file("film.mkv").c_str()), nullptr);
+            for (;;) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        });
+        ASSERT_GT(library, 0);
+        uint32_t pid = 0;
+        ASSERT_TRUE(norv_test::WaitUntil([&] {
+            // Under way once the output is open.
+            return (pid = EnginePidFromLog(log, "writing " + dir.path())) != 0;
+        }));
+#if !defined(_WIN32)
+        if (c.engineSignal != 0) {
+            ::kill(static_cast<pid_t>(pid), c.engineSignal);
+            EXPECT_TRUE(norv_test::WaitUntil([&] { return !norv_test::ProcessRunning(pid); }));
+            EXPECT_TRUE(norv_test::FolderEntries(dir.path()).empty());
         }
-        nvtl::RefCountedPtr<TranscodeSession> session(new TranscodeSession(W(engine.c_str())));
-        nvtl::RefCountedPtr<TranscodeOutputSettings> settings(
-            new TranscodeOutputSettings(NP_HEVC720));
-        settings->SetHevcQualityLevel(hevc_ql_best);
-        session->AddSource(sources[0].get());
-        session->SetOutputSettings(settings.get());
-        session->SetLoggerParam(SLoggerParam{true, NORV_ALL_MSG, log});
-        session->Start(W(dir.file("film.mkv").c_str()), nullptr);
-        for (;;) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-    });
-    ASSERT_GT(library, 0);
-    uint32_t pid = 0;
-    ASSERT_TRUE(norv_test::WaitUntil([&] {
-        // Under way once the output is open.
-        return (pid = EnginePidFromLog(log, "writing " + dir.path())) != 0;
-    }));
-    norv_test::KillProcess(static_cast<uint32_t>(library));
-    EXPECT_TRUE(norv_test::WaitChild(library).killedBySignal);
-    EXPECT_TRUE(norv_test::WaitUntil([&] { return !norv_test::ProcessRunning(pid); }));
-    EXPECT_TRUE(norv_test::FolderEntries(dir.path()).empty());
+#endif
+        norv_test::KillProcess(static_cast<uint32_t>(library));
+        EXPECT_TRUE(norv_test::WaitChild(library).killedBySignal);
+        EXPECT_TRUE(norv_test::WaitUntil([&] { return !norv_test::ProcessRunning(pid); }));
+        EXPECT_TRUE(norv_test::FolderEntries(dir.path()).empty());
+    }
 }
 
 TEST(RealEngineLifetime, SeveralEnginesRunSideBySide) {

@@ -4,6 +4,8 @@
 
 #include <functional>
 
+#include "shard.h"
+
 namespace norv {
 
 namespace {
@@ -199,6 +201,66 @@ void AddPresetCommands(CLI::App& app, Invocation& in) {
     action("delete", "Delete a preset", true);
 }
 
+// The files of a batch (named, listed or both, in that order), the share of
+// them this run takes, and its report.
+void AddBatchInputs(CLI::App* batch, Invocation& in) {
+    batch->add_option("FILE", in.inputs, "Files to transcode, one output each");
+    batch
+        ->add_option("--from-list", in.fromList,
+                     "Also transcode the files listed in LIST, one path a line ('-': standard "
+                     "input); the list's order decides the shards")
+        ->type_name("LIST");
+    batch
+        ->add_option_function<std::string>(
+            "--shard",
+            [&in](const std::string& text) {
+                try {
+                    const Shard shard = ResolveShard(text, ProcessEnvironment);
+                    in.shardIndex = shard.index;
+                    in.shardCount = shard.count;
+                } catch (const ShardError& e) {
+                    throw CLI::ValidationError("--shard", e.what());
+                }
+            },
+            "Take only the K-th of N shares of the files (K from 1), taking every N-th file; "
+            "auto: the share of this task of a Slurm job array or of a Kubernetes indexed Job "
+            "(auto/N or auto/VARIABLE gives the Job's number of shares)")
+        ->type_name("K/N|auto");
+    batch
+        ->add_option("--report", in.reportFile,
+                     "Write what became of each file of this run to FILE (JSON): done, "
+                     "skipped (its output was already there), failed or cancelled")
+        ->type_name("FILE");
+    batch->callback([&in] {
+        in.command = "batch";
+        if (!in.fromList.empty()) {
+            try {
+                const std::vector<std::string> listed = ReadPathList(in.fromList);
+                in.inputs.insert(in.inputs.end(), listed.begin(), listed.end());
+            } catch (const ShardError& e) {
+                throw CLI::ValidationError("--from-list", e.what());
+            }
+        }
+        if (in.inputs.empty()) {
+            throw CLI::ValidationError("FILE", "no files to transcode: give FILE... or "
+                                               "--from-list LIST");
+        }
+    });
+}
+
+void AddReportCommands(CLI::App& app, Invocation& in) {
+    CLI::App* report = AddCommand(app, in, "report", "Gather the reports of a batch's shards");
+    report->require_subcommand(1);
+    CLI::App* merge = report->add_subcommand(
+        "merge", "One summary (JSON, on standard output) of several batch --report files");
+    merge->add_option("FILE", in.inputs, "Reports written by batch --report")->required();
+    merge
+        ->add_option("--rerun-list", in.rerunList,
+                     "Write the inputs that failed or were cut short to LIST, one a line, "
+                     "for the next run's --from-list")
+        ->type_name("LIST");
+}
+
 void DefineCommands(CLI::App& app, Invocation& in) {
     app.add_option("--engine", in.engine,
                    "Engine to run (default: $NORV_ENGINE, else NorvEngine beside norv)")
@@ -229,22 +291,15 @@ void DefineCommands(CLI::App& app, Invocation& in) {
     AddOutputChoice(transcode, in.choice);
 
     CLI::App* batch = AddCommand(app, in, "batch", "Transcode each file into a folder");
-    batch->add_option("FILE", in.inputs, "Files to transcode, one output each")->required();
+    AddBatchInputs(batch, in);
     batch->add_option("-d,--output-dir", in.outputDir, "Folder for the outputs")->required();
     batch->add_option("-j,--jobs", in.jobs, "Files transcoded at once (default: one per core)")
         ->check(CLI::PositiveNumber);
-    AddParsed<std::pair<uint32_t, uint32_t>>(
-        batch, "--shard", ParseShard,
-        [&in](const std::pair<uint32_t, uint32_t>& shard) {
-            in.shardIndex = shard.first;
-            in.shardCount = shard.second;
-        },
-        "Take only the K-th of N equal shares of the files (K from 1)", "K/N with 1 <= K <= N")
-        ->type_name("K/N");
     AddProgressOptions(batch, in);
     AddOutputChoice(batch, in.choice);
 
     AddPresetCommands(app, in);
+    AddReportCommands(app, in);
 }
 
 } // namespace

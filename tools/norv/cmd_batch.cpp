@@ -1,12 +1,16 @@
 // norv batch: one output per input, several at once, each in a session and
 // engine of its own, with one overall progress line. --shard takes a share
-// of the inputs so that a scheduler's array of jobs can split a large batch.
+// of the inputs so that a scheduler's array of jobs can split a large batch;
+// a run again over a shard skips what an earlier run finished, and --report
+// tells what became of each file.
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <map>
 #include <thread>
 
+#include "batch_report.h"
+#include "batch_resume.h"
 #include "commands.h"
 #include "console.h"
 #include "engine.h"
@@ -59,12 +63,27 @@ int CommandBatch(const Invocation& in) {
     }
 
     // Shard K of N takes the inputs K, K+N, K+2N, ... (counted from 1).
-    std::vector<std::string> inputs, outputs;
-    std::vector<double> weights;
+    std::vector<std::string> shardInputs, shardOutputs;
     for (size_t i = in.shardIndex - 1; i < in.inputs.size(); i += in.shardCount) {
-        inputs.push_back(in.inputs[i]);
-        outputs.push_back(allOutputs[i]);
-        weights.push_back(FileWeight(in.inputs[i]));
+        shardInputs.push_back(in.inputs[i]);
+        shardOutputs.push_back(allOutputs[i]);
+    }
+    ShardReport report(Shard{in.shardIndex, in.shardCount}, shardInputs, shardOutputs);
+    // A run again over the shard skips the outputs an earlier run finished.
+    std::vector<std::string> inputs, outputs;
+    std::vector<size_t> place; // each file's place in the report
+    std::vector<double> weights;
+    for (size_t i = 0; i < shardInputs.size(); ++i) {
+        RemoveLeftovers(shardOutputs[i]);
+        if (OutputComplete(shardOutputs[i], shardInputs[i], in.overwrite)) {
+            report.Skipped(i);
+            AnnounceSkipped(in.json, shardInputs[i], shardOutputs[i]);
+            continue;
+        }
+        place.push_back(i);
+        inputs.push_back(shardInputs[i]);
+        outputs.push_back(shardOutputs[i]);
+        weights.push_back(FileWeight(shardInputs[i]));
     }
     BatchProgress board(ChooseProgressMode(in.json), in.progressPeriod, inputs, outputs, weights);
 
@@ -72,19 +91,39 @@ int CommandBatch(const Invocation& in) {
     std::atomic<size_t> active{0};
     auto worker = [&] {
         for (size_t i = next++; i < inputs.size() && !InterruptRequested(); i = next++) {
+            const auto begun = std::chrono::steady_clock::now();
+            nvt::Result result = nvt::SUCCESS;
+            std::string why;
             try {
                 CheckOutputPath(outputs[i], {inputs[i]}, in.overwrite);
                 const Sources sources = AnalyseFile(inputs[i]);
+                report.SetDuration(place[i], TotalDurationMs(sources) / 1000.0);
                 const Ptr<nvt::ITranscodeOutputSettings> settings =
                     MakeOutputSettings(in.choice, sources.front().get());
-                RunTranscode(
-                    MakeSession(sources, settings.get(), info.get(), in.choice.job.enginePriority),
-                    sources, outputs[i], board.Observer(i));
+                result = RunTranscode(MakeSession(sources, settings.get(), info.get(),
+                                                  in.choice.job.enginePriority),
+                                      sources, outputs[i], board.Observer(i))
+                             .result;
             } catch (const Failure& failure) {
                 board.JobFailed(i, failure.result(), failure.what());
+                result = failure.result();
+                why = failure.what();
             } catch (const std::exception& e) {
                 board.JobFailed(i, nvt::ENG_ERR, inputs[i] + ": " + e.what());
+                result = nvt::ENG_ERR;
+                why = inputs[i] + ": " + e.what();
             }
+            if (result != nvt::SUCCESS && InterruptRequested()) {
+                // The scheduler's signal may have struck the engine too.
+                result = nvt::Aborted;
+            }
+            if (result != nvt::SUCCESS && why.empty()) {
+                why = inputs[i] + (result == nvt::Aborted ? ": cancelled" : ": transcode failed");
+            }
+            report.Ended(
+                place[i], result,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count(),
+                why);
         }
         --active;
     };
@@ -102,6 +141,9 @@ int CommandBatch(const Invocation& in) {
         thread.join();
     }
     board.Finish();
+    if (!in.reportFile.empty()) {
+        WriteJsonFile(in.reportFile, report.ToJson());
+    }
     if (InterruptRequested()) {
         throw Failure("batch cancelled, no partial output left", nvt::Aborted);
     }

@@ -13,7 +13,7 @@ namespace norv {
 
 /// The command line, as cli.cpp maps it.
 struct Invocation {
-    std::string command;      // info, profiles, analyze, preview, transcode, batch, presets
+    std::string command;      // info, profiles, analyze, preview, transcode, batch, presets, report
     std::string presetAction; // list, show, save, delete
     std::string engine;       // --engine
     bool json = false;
@@ -23,9 +23,12 @@ struct Invocation {
     std::string output;    // transcode -o
     std::string outputDir; // batch -d
     bool overwrite = false;
-    uint32_t shardIndex = 1; // --shard K/N, K counted from 1
+    uint32_t shardIndex = 1; // --shard K/N (or auto), K counted from 1
     uint32_t shardCount = 1;
-    double frameRate = 0; // profiles --frame-rate
+    std::string fromList;   // batch --from-list: a list of inputs, "-" for standard input
+    std::string reportFile; // batch --report
+    std::string rerunList;  // report merge --rerun-list
+    double frameRate = 0;   // profiles --frame-rate
     std::string presetDir;
     std::string presetName;
     OutputChoice choice;
@@ -38,5 +41,6 @@ int CommandPreview(const Invocation& in);
 int CommandTranscode(const Invocation& in);
 int CommandBatch(const Invocation& in);
 int CommandPresets(const Invocation& in);
+int CommandReport(const Invocation& in);
 
 } // namespace norv

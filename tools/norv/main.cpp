@@ -19,7 +19,7 @@ int Dispatch(const norv::Invocation& in) {
         {"info", norv::CommandInfo},           {"profiles", norv::CommandProfiles},
         {"analyze", norv::CommandAnalyze},     {"preview", norv::CommandPreview},
         {"transcode", norv::CommandTranscode}, {"batch", norv::CommandBatch},
-        {"presets", norv::CommandPresets},
+        {"presets", norv::CommandPresets},     {"report", norv::CommandReport},
     };
     for (const auto& command : kCommands) {
         if (in.command == command.name) {

@@ -353,8 +353,13 @@ Ptr<nvt::ITranscodeOutputSettings> MakeOutputSettings(const OutputChoice& choice
         firstSource->GetSubtitleTrackCount(&subtitleCount);
     }
     std::vector<uint32_t> audioTracks;
+    // Without a source (a batch checking its choice before any file is
+    // analysed) there are no tracks to check the indices against.
+    const bool checked = firstSource != nullptr;
     if (job.audioTracks) {
-        CheckIndices(*job.audioTracks, audioCount, "audio track");
+        if (checked) {
+            CheckIndices(*job.audioTracks, audioCount, "audio track");
+        }
         audioTracks = *job.audioTracks;
     } else {
         for (int32_t i = 0; i < audioCount; ++i) {
@@ -367,7 +372,9 @@ Ptr<nvt::ITranscodeOutputSettings> MakeOutputSettings(const OutputChoice& choice
     if (bitrates.size() == 1 && audioTracks.size() > 1) {
         settings->SetAudioBitrates(std::vector<uint32_t>(audioTracks.size(), bitrates.front()));
     }
-    CheckIndices(job.subtitleTracks, subtitleCount, "subtitle track");
+    if (checked) {
+        CheckIndices(job.subtitleTracks, subtitleCount, "subtitle track");
+    }
     settings->SetSubtitleTracks(job.subtitleTracks);
     settings->SetSubtitleBurnFirstTrack(job.burnSubtitles);
     if (job.flip) {

@@ -80,6 +80,10 @@ TEST(Norv, EachCommandAnswersWithItsStatusAndOutput) {
          "a.mp4: transcode failed: ENG_WRITING_ERROR (140)"},
         {{"batch", "a.mp4", "-d", "out", "-p", "4", "--shard", "3/2"}, "", 2, "",
          "expected K/N with 1 <= K <= N"},
+        {{"batch", "a.mp4", "-d", "out", "-p", "4", "-a", "0"}, "--progress=1", 0, "",
+         "1 of 1 files transcoded"},
+        {{"batch", "a.mp4", "-d", "out", "-p", "4", "-a", "1"}, "", 1, "",
+         "audio track 1 does not exist (the first source has 1)"},
         {{"preview", "a.mp4", "-p", "NP_Nothing"}, "", 2, "", "expected a profile name"},
         {{"frobnicate"}, "", 2, "", "A subcommand is required"},
         {{"--version"}, "", 0, "norv ", ""},
@@ -106,7 +110,8 @@ TEST(Norv, EverySubcommandHasHelp) {
                                                             {"presets", "list"},
                                                             {"presets", "save"},
                                                             {"presets", "show"},
-                                                            {"presets", "delete"}};
+                                                            {"presets", "delete"},
+                                                            {"report", "merge"}};
     NorvFolder folder;
     for (std::vector<std::string> args : commands) {
         std::string usage = "Usage: norv";
