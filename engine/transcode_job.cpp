@@ -126,6 +126,9 @@ nvt::Result Job::Passes(ProgressMeter& progress, PassFigures& written, std::stri
                 static_cast<unsigned long long>(written.size),
                 static_cast<unsigned long long>(limit), static_cast<long long>(bitrate));
         output_.DiscardWork();
+        // The re-encode is one more stage of the job, so progress and the
+        // remaining time move again instead of waiting at the end.
+        last.stage = progress.RepeatLastStage();
     }
 }
 

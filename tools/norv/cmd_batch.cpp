@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "console.h"
 #include "engine.h"
+#include "estimate.h"
 #include "progress.h"
 #include "transcode_run.h"
 
@@ -37,12 +38,6 @@ std::vector<std::string> OutputPaths(const std::vector<std::string>& inputs,
     return outputs;
 }
 
-double FileWeight(const std::string& path) {
-    std::error_code error;
-    const uintmax_t size = fs::file_size(path, error);
-    return error ? 0.0 : static_cast<double>(size);
-}
-
 } // namespace
 
 int CommandBatch(const Invocation& in) {
@@ -60,13 +55,14 @@ int CommandBatch(const Invocation& in) {
 
     // Shard K of N takes the inputs K, K+N, K+2N, ... (counted from 1).
     std::vector<std::string> inputs, outputs;
-    std::vector<double> weights;
     for (size_t i = in.shardIndex - 1; i < in.inputs.size(); i += in.shardCount) {
         inputs.push_back(in.inputs[i]);
         outputs.push_back(allOutputs[i]);
-        weights.push_back(FileWeight(in.inputs[i]));
     }
-    BatchProgress board(ChooseProgressMode(in.json), in.progressPeriod, inputs, outputs, weights);
+    const BatchWork plan(inputs, in.choice, info.get(), EffectiveJobs(in.jobs));
+    BatchProgress board(ChooseProgressMode(in.json), in.progressPeriod, inputs, outputs,
+                        plan.work());
+    board.Expect(plan.librarySeconds(), plan.measured());
 
     std::atomic<size_t> next{0};
     std::atomic<size_t> active{0};
@@ -74,12 +70,18 @@ int CommandBatch(const Invocation& in) {
         for (size_t i = next++; i < inputs.size() && !InterruptRequested(); i = next++) {
             try {
                 CheckOutputPath(outputs[i], {inputs[i]}, in.overwrite);
-                const Sources sources = AnalyseFile(inputs[i]);
+                const Sources sources = plan.SourcesOf(i);
                 const Ptr<nvt::ITranscodeOutputSettings> settings =
                     MakeOutputSettings(in.choice, sources.front().get());
-                RunTranscode(
-                    MakeSession(sources, settings.get(), info.get(), in.choice.job.enginePriority),
-                    sources, outputs[i], board.Observer(i));
+                const auto began = std::chrono::steady_clock::now();
+                if (RunTranscode(MakeSession(sources, settings.get(), info.get(),
+                                             in.choice.job.enginePriority),
+                                 sources, outputs[i], board.Observer(i))
+                        .result == nvt::SUCCESS) {
+                    plan.Remember(
+                        i, std::chrono::duration<double>(std::chrono::steady_clock::now() - began)
+                               .count());
+                }
             } catch (const Failure& failure) {
                 board.JobFailed(i, failure.result(), failure.what());
             } catch (const std::exception& e) {

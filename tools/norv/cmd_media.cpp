@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "console.h"
 #include "engine.h"
+#include "estimate.h"
 #include "json_output.h"
 #include "media.h"
 #include "progress.h"
@@ -145,6 +146,12 @@ int CommandPreview(const Invocation& in) {
 
     const auto profile = static_cast<nvt::NorvProfile>(settings->GetProfile());
     Json j = PropertiesJson(*properties);
+    const MeasuredEstimate measured =
+        in.measure ? MeasureRun(MakeSession(sources, settings.get(), info.get(),
+                                            in.choice.job.enginePriority),
+                                sources, OutputExtension(profile, info.get()))
+                   : EstimateFromHistory(DescribeWork(*settings, *properties, sources));
+    AddEstimateJson(j, measured);
     j["profile"] = nvt::EnumName<nvt::NorvProfile>(profile);
     j["size_limit"] = settings->GetFileSizeLimit();
     j["sources"] = Json::array();
@@ -187,8 +194,9 @@ int CommandPreview(const Invocation& in) {
         std::printf("size limit  %s: %s\n", FormatBytes(settings->GetFileSizeLimit()).c_str(),
                     j["size_limit_reachable"].get<bool>() ? "can be met" : "cannot be met");
     }
-    std::printf("time        about %s\n",
+    std::printf("time        about %s (the library's estimate)\n",
                 FormatDuration(j["estimated_seconds"].get<int>()).c_str());
+    std::printf("measured    %s\n", EstimateText(measured).c_str());
     return 0;
 }
 

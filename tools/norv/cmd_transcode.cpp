@@ -1,7 +1,10 @@
 // norv transcode: joins the inputs into one output with a progress line.
+#include <chrono>
+
 #include "commands.h"
 #include "console.h"
 #include "engine.h"
+#include "estimate.h"
 #include "progress.h"
 #include "transcode_run.h"
 
@@ -15,7 +18,9 @@ int CommandTranscode(const Invocation& in) {
         MakeOutputSettings(in.choice, sources.front().get());
     Ptr<nvt::ITranscodeSession> session =
         MakeSession(sources, settings.get(), info.get(), in.choice.job.enginePriority);
+    const JobWork work = DescribeWork(*session, *settings, sources);
     TranscodeProgress progress(ChooseProgressMode(in.json), in.progressPeriod, in.output);
+    const auto start = std::chrono::steady_clock::now();
     const RunOutcome outcome = RunTranscode(std::move(session), sources, in.output, progress);
     if (outcome.cancelled) {
         throw Failure("cancelled, no output left", nvt::Aborted);
@@ -23,6 +28,8 @@ int CommandTranscode(const Invocation& in) {
     if (outcome.result != nvt::SUCCESS) {
         throw Failure(outcome.failedSource + ": transcode failed", outcome.result);
     }
+    RememberRun(work,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     return 0;
 }
 
