@@ -82,11 +82,13 @@ verdict() {
 }
 
 fail=0
+seconds_text() { awk -v s="$1" 'BEGIN{ if (s == "" || s == "null") print "-"; else printf "%.1f", s }'; }
 row() {
-    printf '%-15s %-5s %-22s %9s %9s %7s %s\n' "$@"
-    [ "${7:-}" != MISS ] || fail=1
+    printf '%-15s %-5s %-22s %9s %9s %7s %-4s %s\n' "$1" "$2" "$3" "$(seconds_text "$4")" \
+        "$(seconds_text "$5")" "$6" "$7" "${8:-}"
+    [ "$7" != MISS ] || fail=1
 }
-row profile pass check estimate actual error goal
+printf '%-15s %-5s %-22s %9s %9s %7s %-4s %s\n' profile pass check estimate actual error "" goal
 other="$(clip other "$seconds" 7)"
 main="$(clip main "$seconds" 3)"
 for profile in $profiles; do

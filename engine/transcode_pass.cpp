@@ -1,5 +1,6 @@
 #include "transcode_pass.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -27,6 +28,7 @@ struct VideoOut {
     std::unique_ptr<VideoChain> chain;
     int stream = -1;
     uint64_t frames = 0;
+    uint64_t packets = 0; ///< what the encoder gave out of the frames
 };
 
 struct AudioOut {
@@ -420,6 +422,10 @@ bool Pass::DrainVideo(VideoOut& out, std::string& why) {
             if (first && setup_.statsOut != nullptr && out.encoder->stats_out != nullptr) {
                 *setup_.statsOut += out.encoder->stats_out;
             }
+            ++out.packets;
+            if (&out == &main_) {
+                Report(false); // also while the encoder is flushed at the end
+            }
             return Write(packet, out.stream, out.encoder->time_base, why);
         },
         [&](AVFrame* frame) {
@@ -551,7 +557,13 @@ void Pass::Report(bool force) {
     counters.audioSamples = audio_.empty() ? 0 : audio_.front().samples;
     counters.bytesWritten = muxer_->Size();
     const double total = plan_.durationSeconds * AV_TIME_BASE;
-    const double fraction = total > 0.0 ? static_cast<double>(main.Position()) / total : 0.0;
+    double fraction = total > 0.0 ? static_cast<double>(main.Position()) / total : 0.0;
+    // An encoder holds frames back (look-ahead, frame threads) and works
+    // them off at its end: the progress counts only what it gave out, so the
+    // rate is not overstated early and the flush is not left out.
+    if (main_.encoder && main_.frames > 0) {
+        fraction *= static_cast<double>(std::min(main_.packets, main_.frames)) / main_.frames;
+    }
     progress_.Update(fraction, counters, force);
 }
 

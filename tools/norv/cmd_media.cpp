@@ -1,5 +1,6 @@
 // norv analyze, norv preview: what the engine finds in files, and what the
 // library derives for an output from them.
+#include <chrono>
 #include <cstdio>
 
 #include "commands.h"
@@ -133,6 +134,7 @@ int CommandAnalyze(const Invocation& in) {
 }
 
 int CommandPreview(const Invocation& in) {
+    const auto start = std::chrono::steady_clock::now();
     const Ptr<nvt::ITranscodeEngineInfo> info = StartEngine(LocateEngine(in.engine), true);
     const Sources sources = AnalyseJoined(in.inputs);
     const Ptr<nvt::ITranscodeOutputSettings> settings =
@@ -147,10 +149,12 @@ int CommandPreview(const Invocation& in) {
     const auto profile = static_cast<nvt::NorvProfile>(settings->GetProfile());
     Json j = PropertiesJson(*properties);
     const MeasuredEstimate measured =
-        in.measure ? MeasureRun(MakeSession(sources, settings.get(), info.get(),
-                                            in.choice.job.enginePriority),
-                                sources, OutputExtension(profile, info.get()))
-                   : EstimateFromHistory(DescribeWork(*settings, *properties, sources));
+        in.measure
+            ? MeasureRun(
+                  MakeSession(sources, settings.get(), info.get(), in.choice.job.enginePriority),
+                  sources, OutputExtension(profile, info.get()),
+                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count())
+            : EstimateFromHistory(DescribeWork(*settings, *properties, sources));
     AddEstimateJson(j, measured);
     j["profile"] = nvt::EnumName<nvt::NorvProfile>(profile);
     j["size_limit"] = settings->GetFileSizeLimit();

@@ -11,6 +11,9 @@
 namespace norv {
 
 int CommandTranscode(const Invocation& in) {
+    // The rate kept for this machine covers the whole command, as a user
+    // waits for it: starting the engine and analysing the sources included.
+    const auto start = std::chrono::steady_clock::now();
     const Ptr<nvt::ITranscodeEngineInfo> info = StartEngine(LocateEngine(in.engine), true);
     CheckOutputPath(in.output, in.inputs, in.overwrite);
     const Sources sources = AnalyseJoined(in.inputs);
@@ -20,7 +23,6 @@ int CommandTranscode(const Invocation& in) {
         MakeSession(sources, settings.get(), info.get(), in.choice.job.enginePriority);
     const JobWork work = DescribeWork(*session, *settings, sources);
     TranscodeProgress progress(ChooseProgressMode(in.json), in.progressPeriod, in.output);
-    const auto start = std::chrono::steady_clock::now();
     const RunOutcome outcome = RunTranscode(std::move(session), sources, in.output, progress);
     if (outcome.cancelled) {
         throw Failure("cancelled, no output left", nvt::Aborted);

@@ -140,7 +140,7 @@ MeasuredEstimate EstimateFromHistory(const JobWork& work) {
 }
 
 MeasuredEstimate MeasureRun(Ptr<nvt::ITranscodeSession> session, const Sources& sources,
-                            const std::string& extension) {
+                            const std::string& extension, double setupSeconds) {
     std::error_code error;
     const fs::path folder = fs::temp_directory_path(error) / ("norv-" + NewScratchName());
     if (error || !fs::create_directories(folder, error)) {
@@ -158,8 +158,9 @@ MeasuredEstimate MeasureRun(Ptr<nvt::ITranscodeSession> session, const Sources& 
         throw Failure("the measuring run failed", outcome.result);
     }
     MeasuredEstimate estimate;
-    estimate.seconds = watch.Extrapolated();
-    if (estimate.seconds >= 0) {
+    const double run = watch.Extrapolated();
+    if (run >= 0) {
+        estimate.seconds = setupSeconds + run;
         estimate.from = "measure";
     }
     return estimate;

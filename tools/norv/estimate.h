@@ -40,9 +40,11 @@ MeasuredEstimate EstimateFromHistory(const JobWork& work);
 
 /// Runs the session's job into a scratch folder for a few seconds (it is
 /// cancelled then, and the folder removed) and extrapolates from the
-/// progress it made. extension: the output's file extension.
+/// progress it made. extension: the output's file extension; setupSeconds:
+/// what starting the engine and analysing the sources took, which a
+/// transcode takes as well.
 MeasuredEstimate MeasureRun(Ptr<nvt::ITranscodeSession> session, const Sources& sources,
-                            const std::string& extension);
+                            const std::string& extension, double setupSeconds);
 
 /// Stores the rate of a transcode that finished after seconds.
 void RememberRun(const JobWork& work, double seconds);

@@ -108,33 +108,46 @@ TEST(NorvRates, ABatchWeighsItsFilesByTheirWork) {
 
 // The engines write a diagnostic line to the standard output they share with
 // norv, as the library's channel does: with --json it lands on standard error,
-// and standard output holds JSON alone.
+// and standard output holds JSON alone. In order: a measuring preview (its
+// scratch folder gone after), a transcode that leaves its rate behind, and a
+// preview and a batch that use it.
 TEST(NorvRates, JsonOutputStaysCleanWhileOthersWriteToStandardOutput) {
-    const std::vector<std::vector<std::string>> commands{
-        {"preview", "a.mp4", "-p", "4"},
-        {"transcode", "a.mp4", "-o", "out.mkv", "-p", "4"},
-        {"batch", "a.mp4", "b.mp4", "-d", "out", "-p", "4"},
+    struct Case {
+        std::vector<std::string> args;
+        const char* from; // measured_from of the first line; nullptr: not checked
     };
-    for (const std::vector<std::string>& command : commands) {
-        TempDir dir;
-        WriteFile(dir.file("a.mp4"), "a");
-        WriteFile(dir.file("b.mp4"), "b");
-        NorvOptions options;
-        options.folder = dir.path();
-        options.env["NORV_ENGINE"] = ScriptedEngine("--speak --progress=3 --write-output");
-        std::vector<std::string> args = command;
+    const Case cases[] = {
+        {{"preview", "a.mp4", "-p", "4", "--measure"}, "measure"},
+        {{"preview", "a.mp4", "-p", "4"}, nullptr},
+        {{"transcode", "a.mp4", "-o", "out.mkv", "-p", "4"}, nullptr},
+        {{"preview", "b.mp4", "-p", "4"}, "history"},
+        {{"batch", "a.mp4", "b.mp4", "-d", "out", "-p", "4"}, "history"},
+    };
+    TempDir dir;
+    WriteFile(dir.file("a.mp4"), "a");
+    WriteFile(dir.file("b.mp4"), "b");
+    fs::create_directories(dir.file("tmp"));
+    NorvOptions options;
+    options.folder = dir.path();
+    options.env["NORV_ENGINE"] = ScriptedEngine("--speak --progress=3 --write-output");
+    options.env["TMPDIR"] = dir.file("tmp");
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
         args.push_back("--json");
         const NorvOutput result = RunNorv(args, options);
-        EXPECT_EQ(result.status, 0) << command.front() << "\n" << result.err;
+        const std::string what = args[0] + " " + args[1];
+        EXPECT_EQ(result.status, 0) << what << "\n" << result.err;
         const std::vector<json> lines = JsonLines(result.out); // fails on a line not JSON
-        EXPECT_FALSE(lines.empty()) << command.front();
-        EXPECT_NE(result.err.find("dwLastError = 31"), std::string::npos) << command.front();
-        if (command.front() == "preview") {
-            ASSERT_EQ(lines.size(), 1u);
-            EXPECT_TRUE(lines[0]["estimated_seconds"].is_number());
-            EXPECT_TRUE(lines[0].contains("measured_seconds"));
+        ASSERT_FALSE(lines.empty()) << what;
+        EXPECT_NE(result.err.find("dwLastError = 31"), std::string::npos) << what;
+        if (c.from != nullptr) {
+            EXPECT_EQ(lines[0]["measured_from"], c.from) << what << "\n" << lines[0].dump();
+            EXPECT_TRUE(lines[0]["measured_seconds"].is_number()) << what;
+        } else if (args[0] == "preview") {
+            EXPECT_TRUE(lines[0]["measured_seconds"].is_null()) << what;
         }
     }
+    EXPECT_TRUE(fs::is_empty(dir.file("tmp")));
 }
 
 } // namespace
