@@ -15,11 +15,13 @@ constexpr auto kInterval = std::chrono::milliseconds(250);
 constexpr double kCorrectionPerSecond = 0.25;
 constexpr double kLateCorrectionPerSecond = 1.0;
 
-// The stage's rate is measured over about this much of its recent past, and
-// says too little before this much of it has passed or been done.
+// The stage's rate is measured over its recent past: this much at least, and
+// a third of the stage's time so far; it says too little before this much
+// of the stage has passed or been done.
 constexpr double kRateWindowSeconds = 10.0;
-constexpr double kMinSecondsToMeasure = 1.0;
-constexpr double kMinFractionToMeasure = 0.01;
+constexpr double kRateWindowShare = 1.0 / 3.0;
+constexpr double kMinSecondsToMeasure = 3.0;
+constexpr double kMinFractionToMeasure = 0.02;
 
 unsigned Seconds(double s) {
     return s <= 0.0 ? 0u : static_cast<unsigned>(std::min(s + 0.5, 4.0e9));
@@ -117,14 +119,17 @@ double ProgressMeter::SmoothRemaining(double previous, double step, double progr
 double ProgressMeter::StageRate(Clock::time_point now, double fraction) {
     samples_.push_back({now, fraction});
     // Keep one sample at least a window old, so that the rate spans it.
-    const auto window = std::chrono::duration<double>(kRateWindowSeconds);
+    const double stageSeconds = std::chrono::duration<double>(now - stageStart_).count();
+    const auto window = std::chrono::duration<double>(
+        std::max(kRateWindowSeconds, kRateWindowShare * stageSeconds));
     while (samples_.size() > 2 && now - samples_[1].at >= window) {
         samples_.pop_front();
     }
     const Sample& first = samples_.front();
     const double seconds = std::chrono::duration<double>(now - first.at).count();
     const double done = fraction - first.fraction;
-    if (seconds < kMinSecondsToMeasure || fraction < kMinFractionToMeasure || done <= 0.0) {
+    if (stageSeconds < kMinSecondsToMeasure || fraction < kMinFractionToMeasure || seconds <= 0.0 ||
+        done <= 0.0) {
         return 0.0;
     }
     return done / seconds;

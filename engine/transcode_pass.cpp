@@ -559,10 +559,17 @@ void Pass::Report(bool force) {
     const double total = plan_.durationSeconds * AV_TIME_BASE;
     double fraction = total > 0.0 ? static_cast<double>(main.Position()) / total : 0.0;
     // An encoder holds frames back (look-ahead, frame threads) and works
-    // them off at its end: the progress counts only what it gave out, so the
-    // rate is not overstated early and the flush is not left out.
-    if (main_.encoder && main_.frames > 0) {
-        fraction *= static_cast<double>(std::min(main_.packets, main_.frames)) / main_.frames;
+    // them off at its end. A frame's work is partly before the encoder
+    // (reading, decoding, filtering) and partly in it, so the progress is
+    // the mean of what went in and what the encoder gave out: the rate is
+    // not overstated early, and the flush at the end is counted.
+    if (main_.encoder) {
+        const double out = main_.frames > 0
+                               ? fraction *
+                                     static_cast<double>(std::min(main_.packets, main_.frames)) /
+                                     main_.frames
+                               : 0.0;
+        fraction = 0.5 * (fraction + out);
     }
     progress_.Update(fraction, counters, force);
 }

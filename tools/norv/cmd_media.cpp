@@ -148,13 +148,15 @@ int CommandPreview(const Invocation& in) {
 
     const auto profile = static_cast<nvt::NorvProfile>(settings->GetProfile());
     Json j = PropertiesJson(*properties);
-    const MeasuredEstimate measured =
-        in.measure
-            ? MeasureRun(
-                  MakeSession(sources, settings.get(), info.get(), in.choice.job.enginePriority),
-                  sources, OutputExtension(profile, info.get()),
-                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count())
-            : EstimateFromHistory(DescribeWork(*settings, *properties, sources));
+    const JobWork work = DescribeWork(*settings, *properties, sources);
+    MeasuredEstimate measured = EstimateFromHistory(work);
+    if (in.measure) {
+        const double setup =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        measured = MeasureRun(
+            MakeSession(sources, settings.get(), info.get(), in.choice.job.enginePriority), sources,
+            work, OutputExtension(profile, info.get()), setup);
+    }
     AddEstimateJson(j, measured);
     j["profile"] = nvt::EnumName<nvt::NorvProfile>(profile);
     j["size_limit"] = settings->GetFileSizeLimit();

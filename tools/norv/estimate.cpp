@@ -17,8 +17,12 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// How long a measuring run goes on once the engine shows progress.
+// How long a measuring run goes on once its pace can be timed.
 constexpr double kMeasureSeconds = 6.0;
+// Frames an encoder holds back before its first output, about, and the
+// smallest share of the work the first of two passes takes.
+constexpr double kLookAheadFrames = 60.0;
+constexpr double kQuickFirstPassShare = 0.3;
 
 const char* VideoEncoder(nvt::NorvProfile profile) {
     switch (profile) {
@@ -54,15 +58,18 @@ std::string NewScratchName() {
     return text;
 }
 
-// Watches a measuring run and asks for its end once it has shown its pace.
+// Watches a measuring run and asks for its end once it has shown its pace,
+// timed from the progress fromPercent on.
 class Stopwatch : public RunObserver {
 public:
+    explicit Stopwatch(double fromPercent) : from_(fromPercent) {}
+
     void OnEvent(RunEvent event, const RunStatus& status, nvt::Result) override {
         const Clock::time_point now = Clock::now();
         if (event == RunEvent::Done) {
             finished_ = std::chrono::duration<double>(now - start_).count();
         }
-        if (event != RunEvent::Progress || status.percent <= 0) {
+        if (event != RunEvent::Progress || status.percent <= std::max(0.0, from_)) {
             return;
         }
         if (firstPercent_ < 0) {
@@ -93,6 +100,7 @@ public:
     }
 
 private:
+    const double from_;
     const Clock::time_point start_ = Clock::now();
     Clock::time_point first_{}, last_{};
     double firstPercent_ = -1, lastPercent_ = -1;
@@ -140,7 +148,8 @@ MeasuredEstimate EstimateFromHistory(const JobWork& work) {
 }
 
 MeasuredEstimate MeasureRun(Ptr<nvt::ITranscodeSession> session, const Sources& sources,
-                            const std::string& extension, double setupSeconds) {
+                            const JobWork& work, const std::string& extension,
+                            double setupSeconds) {
     std::error_code error;
     const fs::path folder = fs::temp_directory_path(error) / ("norv-" + NewScratchName());
     if (error || !fs::create_directories(folder, error)) {
@@ -148,7 +157,11 @@ MeasuredEstimate MeasureRun(Ptr<nvt::ITranscodeSession> session, const Sources& 
                       nvt::ENG_WRITING_ERROR);
     }
     const std::string output = (folder / (NewScratchName() + "." + extension)).string();
-    Stopwatch watch;
+    // The pace is timed once the encoder's look-ahead has filled: that many
+    // frames of the first pass (a quick one, when there are two).
+    const double frames = TotalDurationMs(sources) / 1000.0 * SourceFrameRate(sources);
+    const double firstPass = work.key.passes > 1 ? kQuickFirstPassShare : 1.0;
+    Stopwatch watch(frames > 0 ? 100.0 * firstPass * kLookAheadFrames / frames : 0.0);
     const RunOutcome outcome = RunTranscode(std::move(session), sources, output, watch);
     fs::remove_all(folder, error);
     if (InterruptRequested()) {

@@ -44,7 +44,7 @@ MeasuredEstimate EstimateFromHistory(const JobWork& work);
 /// what starting the engine and analysing the sources took, which a
 /// transcode takes as well.
 MeasuredEstimate MeasureRun(Ptr<nvt::ITranscodeSession> session, const Sources& sources,
-                            const std::string& extension, double setupSeconds);
+                            const JobWork& work, const std::string& extension, double setupSeconds);
 
 /// Stores the rate of a transcode that finished after seconds.
 void RememberRun(const JobWork& work, double seconds);
