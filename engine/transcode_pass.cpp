@@ -15,6 +15,9 @@ namespace norv_engine {
 
 namespace {
 
+// The weight of the encoder's output in a pass's progress (see Report).
+constexpr double kEncodedShare = 0.3;
+
 // A decoder for a stream of a lane, opened anew for each file.
 struct DecoderSlot {
     CodecContextPtr context;
@@ -559,17 +562,17 @@ void Pass::Report(bool force) {
     const double total = plan_.durationSeconds * AV_TIME_BASE;
     double fraction = total > 0.0 ? static_cast<double>(main.Position()) / total : 0.0;
     // An encoder holds frames back (look-ahead, frame threads) and works
-    // them off at its end. A frame's work is partly before the encoder
-    // (reading, decoding, filtering) and partly in it, so the progress is
-    // the mean of what went in and what the encoder gave out: the rate is
-    // not overstated early, and the flush at the end is counted.
+    // them off at its end, faster than the frames before, which also had to
+    // be read and decoded. The progress weighs what the encoder gave out
+    // beside what went in, so that the rate is not overstated early and the
+    // flush at the end is counted.
     if (main_.encoder) {
         const double out = main_.frames > 0
                                ? fraction *
                                      static_cast<double>(std::min(main_.packets, main_.frames)) /
                                      main_.frames
                                : 0.0;
-        fraction = 0.5 * (fraction + out);
+        fraction = (1.0 - kEncodedShare) * fraction + kEncodedShare * out;
     }
     progress_.Update(fraction, counters, force);
 }
