@@ -15,9 +15,13 @@ constexpr auto kInterval = std::chrono::milliseconds(250);
 constexpr double kCorrectionPerSecond = 0.25;
 constexpr double kLateCorrectionPerSecond = 1.0;
 
-// Below this progress or elapsed time the measured speed says too little.
-constexpr double kMinProgressToMeasure = 0.02;
-constexpr double kMinSecondsToMeasure = 1.0;
+// The stage's rate is measured over its recent past: this much at least, and
+// a third of the stage's time so far; it says too little before this much
+// of the stage has passed or been done.
+constexpr double kRateWindowSeconds = 10.0;
+constexpr double kRateWindowShare = 1.0 / 3.0;
+constexpr double kMinSecondsToMeasure = 3.0;
+constexpr double kMinFractionToMeasure = 0.02;
 
 unsigned Seconds(double s) {
     return s <= 0.0 ? 0u : static_cast<unsigned>(std::min(s + 0.5, 4.0e9));
@@ -40,22 +44,64 @@ void ProgressMeter::Plan(const std::vector<double>& shares) {
     if (shares_.empty()) {
         shares_.push_back(1.0);
     }
+    stageSeconds_.assign(shares_.size(), 0.0);
 }
 
 void ProgressMeter::BeginStage(unsigned index, StageId id) {
+    const Clock::time_point now = Clock::now();
+    if (staged_ && stage_ < stageSeconds_.size()) {
+        stageSeconds_[stage_] = std::chrono::duration<double>(now - stageStart_).count();
+    }
+    staged_ = true;
     stage_ = std::min<unsigned>(index, static_cast<unsigned>(shares_.size() - 1));
     stageId_ = id;
-    stageStart_ = Clock::now();
+    stageStart_ = now;
+    samples_.clear();
 }
 
-double ProgressMeter::SmoothRemaining(double previous, double step, double progress, double elapsed,
-                                      double prior) {
+unsigned ProgressMeter::RepeatLastStage() {
+    const double added = shares_.back();
+    const double total = 1.0 + added;
+    double done = 0.0;
+    for (double& s : shares_) {
+        s /= total;
+        done += s;
+    }
+    shares_.push_back(added / total);
+    stageSeconds_.push_back(0.0);
+    // What stands is the work before the new stage; the next estimate is
+    // measured afresh rather than smoothed from the "nothing left" of the end.
+    overall_ = std::min(overall_, done);
+    remaining_ = -1.0;
+    return static_cast<unsigned>(shares_.size() - 1);
+}
+
+double ProgressMeter::MeasuredRemaining(const StageWork& w) {
+    const size_t count = w.shares.size();
+    const unsigned stage = std::min<unsigned>(w.stage, static_cast<unsigned>(count - 1));
+    const double fraction = std::clamp(w.fraction, 0.0, 1.0);
+    double later = 0.0;
+    for (size_t i = stage + 1; i < count; ++i) {
+        later += w.shares[i];
+    }
+    const double share = w.shares[stage];
+    if (w.stageRate > 0.0) {
+        // The stage in work sets the pace; later stages take as long per
+        // share as it does.
+        const double stageSeconds = 1.0 / w.stageRate;
+        const double perShare = share > 0.0 ? stageSeconds / share : w.secondsPerShare;
+        return (1.0 - fraction) * stageSeconds + later * perShare;
+    }
+    if (w.secondsPerShare > 0.0) {
+        return ((1.0 - fraction) * share + later) * w.secondsPerShare;
+    }
+    return std::max(0.0, w.fallback);
+}
+
+double ProgressMeter::SmoothRemaining(double previous, double step, double progress,
+                                      double measured) {
     if (progress >= 1.0) {
         return 0.0;
-    }
-    double measured = prior - elapsed;
-    if (progress >= kMinProgressToMeasure && elapsed >= kMinSecondsToMeasure) {
-        measured = elapsed * (1.0 - progress) / progress;
     }
     measured = std::max(0.0, measured);
     if (previous < 0.0) {
@@ -68,6 +114,37 @@ double ProgressMeter::SmoothRemaining(double previous, double step, double progr
         kCorrectionPerSecond + (kLateCorrectionPerSecond - kCorrectionPerSecond) * progress;
     const double share = 1.0 - std::exp(-perSecond * std::max(0.0, step));
     return std::max(0.0, counted + share * (measured - counted));
+}
+
+double ProgressMeter::StageRate(Clock::time_point now, double fraction) {
+    samples_.push_back({now, fraction});
+    // Keep one sample at least a window old, so that the rate spans it.
+    const double stageSeconds = std::chrono::duration<double>(now - stageStart_).count();
+    const auto window = std::chrono::duration<double>(
+        std::max(kRateWindowSeconds, kRateWindowShare * stageSeconds));
+    while (samples_.size() > 2 && now - samples_[1].at >= window) {
+        samples_.pop_front();
+    }
+    const Sample& first = samples_.front();
+    const double seconds = std::chrono::duration<double>(now - first.at).count();
+    const double done = fraction - first.fraction;
+    if (stageSeconds < kMinSecondsToMeasure || fraction < kMinFractionToMeasure || seconds <= 0.0 ||
+        done <= 0.0) {
+        return 0.0;
+    }
+    return done / seconds;
+}
+
+double ProgressMeter::SecondsPerShare() const {
+    double seconds = 0.0;
+    double shares = 0.0;
+    for (size_t i = 0; i < stageSeconds_.size() && i < shares_.size(); ++i) {
+        if (stageSeconds_[i] > 0.0) {
+            seconds += stageSeconds_[i];
+            shares += shares_[i];
+        }
+    }
+    return shares > 0.0 ? seconds / shares : 0.0;
 }
 
 bool ProgressMeter::Due(unsigned fileNum) const {
@@ -84,12 +161,25 @@ void ProgressMeter::Update(double fraction, const ProgressCounters& counters, bo
     for (unsigned i = 0; i < stage_; ++i) {
         before += shares_[i];
     }
-    const double overall = before + shares_[stage_] * std::clamp(fraction, 0.0, 1.0);
+    fraction = std::clamp(fraction, 0.0, 1.0);
+    const double overall = before + shares_[stage_] * fraction;
     // Only the end reports 100 %.
     overall_ = std::max(overall_, std::min(overall, 0.999));
     const double elapsed = std::chrono::duration<double>(now - start_).count();
     const double step = sentOnce_ ? std::chrono::duration<double>(now - lastSent_).count() : 0.0;
-    remaining_ = SmoothRemaining(remaining_, step, overall_, elapsed, prior_);
+    StageWork work;
+    work.shares = shares_;
+    work.stage = stage_;
+    work.fraction = fraction;
+    work.stageRate = staged_ ? StageRate(now, fraction) : 0.0;
+    work.secondsPerShare = SecondsPerShare();
+    work.fallback = prior_ - elapsed;
+    if (!measured_ && (work.stageRate > 0.0 || work.secondsPerShare > 0.0)) {
+        // The first measurement replaces the guess made before the job began.
+        measured_ = true;
+        remaining_ = -1.0;
+    }
+    remaining_ = SmoothRemaining(remaining_, step, overall_, MeasuredRemaining(work));
     lastSent_ = now;
     sentOnce_ = true;
     Send(overall_, counters, remaining_);

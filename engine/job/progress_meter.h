@@ -4,10 +4,17 @@
 // smoothed: it counts down with the clock and is corrected gently towards
 // what the measured speed says, so that it does not jump about. It is never
 // negative and is 0 at the end.
+//
+// The measured remaining time is the work left over the recent rate of the
+// stage in work: the rest of this stage, and the stages still to come (a
+// two-pass job in its first pass has the whole second pass ahead) scaled by
+// their shares. A re-encode of the last pass (an output above its size
+// limit) adds a stage, so progress and remaining time move again.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -33,6 +40,16 @@ struct ProgressCounters {
     uint64_t bytesWritten = 0;
 };
 
+/// What the remaining time of a job is measured from.
+struct StageWork {
+    std::vector<double> shares{1.0}; ///< each stage's share of the whole work
+    unsigned stage = 0;              ///< the stage in work (0-based)
+    double fraction = 0.0;           ///< done of the stage in work (0..1)
+    double stageRate = 0.0;          ///< its recent rate, fraction per second; 0: not known
+    double secondsPerShare = 0.0;    ///< what finished stages took per share; 0: none finished
+    double fallback = 0.0;           ///< the remaining time when nothing was measured
+};
+
 class ProgressMeter {
 public:
     using Clock = std::chrono::steady_clock;
@@ -47,6 +64,10 @@ public:
     void Plan(const std::vector<double>& shares);
     /// Starts stage index (0-based) of the plan.
     void BeginStage(unsigned index, StageId id);
+    /// Adds a stage that repeats the last one (its share as large), scaling
+    /// the others so that the work done keeps its weight; returns its index.
+    /// The progress drops to the share done and rises again with the stage.
+    unsigned RepeatLastStage();
     /// True when Update would send a record now (about four times a second,
     /// or when a later file is in work).
     bool Due(unsigned fileNum) const;
@@ -56,14 +77,23 @@ public:
     /// Reports the end: 100 % and nothing remaining.
     void Finish(const ProgressCounters& counters);
 
-    /// The smoothed remaining time for a job at progress (0..1) after
-    /// elapsed seconds, given the previous estimate made step seconds ago;
-    /// prior is the estimate before anything is measured.
-    static double SmoothRemaining(double previous, double step, double progress, double elapsed,
-                                  double prior);
+    /// The seconds the work left takes at the measured rates.
+    static double MeasuredRemaining(const StageWork& work);
+
+    /// The smoothed remaining time for a job at progress (0..1), given the
+    /// previous estimate made step seconds ago (below 0: none yet) and the
+    /// measured remaining time.
+    static double SmoothRemaining(double previous, double step, double progress, double measured);
 
 private:
+    struct Sample {
+        Clock::time_point at;
+        double fraction;
+    };
+
     void Send(double overall, const ProgressCounters& counters, double remaining);
+    double StageRate(Clock::time_point now, double fraction);
+    double SecondsPerShare() const;
 
     Replier& reply_;
     const unsigned fileCount_;
@@ -75,9 +105,13 @@ private:
     Clock::time_point stageStart_ = start_;
     Clock::time_point lastSent_{};
     bool sentOnce_ = false;
-    unsigned fileNum_ = 1;    ///< never decreases, as the library expects
-    double overall_ = 0.0;    ///< never decreases
-    double remaining_ = -1.0; ///< seconds; negative until first estimated
+    unsigned fileNum_ = 1;             ///< never decreases, as the library expects
+    double overall_ = 0.0;             ///< never decreases
+    double remaining_ = -1.0;          ///< seconds; negative until first estimated
+    bool staged_ = false;              ///< a stage was begun
+    bool measured_ = false;            ///< the remaining time came from a measured rate
+    std::vector<double> stageSeconds_; ///< what each finished stage took (0: not finished)
+    std::deque<Sample> samples_;       ///< the stage in work's recent progress
 };
 
 } // namespace norv_engine

@@ -20,12 +20,11 @@ namespace {
 // Tries of the last pass for an output that came out above its limit.
 constexpr int kLimitTries = 3;
 
-// The share of a two-pass job's work its first pass takes: x264 makes a
-// quick first pass of its own; the others work about as hard in both.
+// The share of a two-pass job's work its first pass takes. x264 and x265
+// make a quicker first pass of their own, but reading and decoding the
+// source costs as much in both passes, which for a detailed source is much
+// of the work.
 double FirstPassShare(const char* encoder) {
-    if (std::strcmp(encoder, "libx264") == 0) {
-        return 0.3;
-    }
     return std::strcmp(encoder, "libx265") == 0 ? 0.4 : 0.45;
 }
 
@@ -133,6 +132,9 @@ nvt::Result Job::Passes(ProgressMeter& progress, PassFigures& written, std::stri
                 static_cast<unsigned long long>(written.size),
                 static_cast<unsigned long long>(limit), static_cast<long long>(bitrate));
         output_.DiscardWork();
+        // The re-encode is one more stage of the job, so progress and the
+        // remaining time move again instead of waiting at the end.
+        last.stage = progress.RepeatLastStage();
     }
 }
 

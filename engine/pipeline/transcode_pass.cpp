@@ -1,5 +1,6 @@
 #include "transcode_pass.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -12,6 +13,9 @@
 namespace norv_engine {
 
 namespace {
+
+// The weight of the encoder's output in a pass's progress (see Report).
+constexpr double kEncodedShare = 0.3;
 
 // An audio track of the output: its decoder and its encoded stream, or its
 // copy.
@@ -125,6 +129,8 @@ Status Pass::OpenVideo(bool global) {
         if (setup_.videoPass == EncodePass::First) {
             main_->CollectStatistics(setup_.statsOut);
         }
+        // Also while the encoder is flushed at the end.
+        main_->OnPacket([this] { Report(false); });
         const StreamRouter::Place& burn = router_.burn();
         const AVStream* subtitles =
             burn.slot >= 0 ? router_.lane(burn.lane).Stream(StreamRole::Subtitle, burn.slot)
@@ -368,7 +374,20 @@ void Pass::Report(bool force) {
     counters.audioSamples = !audio_.empty() && audio_[0].encoded ? audio_[0].encoded->samples() : 0;
     counters.bytesWritten = muxer_->Size();
     const double total = plan_.durationSeconds * AV_TIME_BASE;
-    const double fraction = total > 0.0 ? static_cast<double>(main.Position()) / total : 0.0;
+    double fraction = total > 0.0 ? static_cast<double>(main.Position()) / total : 0.0;
+    // An encoder holds frames back (look-ahead, frame threads) and works
+    // them off at its end, faster than the frames before, which also had to
+    // be read and decoded. The progress weighs what the encoder gave out
+    // beside what went in, so that the rate is not overstated early and the
+    // flush at the end is counted.
+    if (main_ && main_->frames() > 0) {
+        const double out = fraction *
+                           static_cast<double>(std::min(main_->packets(), main_->frames())) /
+                           static_cast<double>(main_->frames());
+        fraction = (1.0 - kEncodedShare) * fraction + kEncodedShare * out;
+    } else if (main_) {
+        fraction *= 1.0 - kEncodedShare;
+    }
     progress_.Update(fraction, counters, force);
 }
 

@@ -124,17 +124,75 @@ TEST(TranscodeJob, ProgressRecordsAreCompleteAndTheRemainingTimeCountsDownSmooth
 }
 
 TEST(TranscodeJob, SmoothedRemainingTime) {
-    // Measured at half way after 10 s: 10 s are left.
-    EXPECT_DOUBLE_EQ(ProgressMeter::SmoothRemaining(-1.0, 0.0, 0.5, 10.0, 0.0), 10.0);
-    // Before anything says otherwise, the prior counts down.
-    EXPECT_DOUBLE_EQ(ProgressMeter::SmoothRemaining(-1.0, 0.0, 0.0, 0.5, 30.0), 29.5);
+    // Before anything is measured, the measurement is taken as it is.
+    EXPECT_DOUBLE_EQ(ProgressMeter::SmoothRemaining(-1.0, 0.0, 0.5, 10.0), 10.0);
     // A measurement far off moves the estimate a little, not all the way.
-    const double moved = ProgressMeter::SmoothRemaining(20.0, 0.25, 0.5, 10.0, 0.0);
+    const double moved = ProgressMeter::SmoothRemaining(20.0, 0.25, 0.5, 10.0);
     EXPECT_LT(moved, 19.75);
     EXPECT_GT(moved, 17.0);
     // Never negative; 0 at the end.
-    EXPECT_EQ(ProgressMeter::SmoothRemaining(-1.0, 0.0, 0.0, 10.0, 5.0), 0.0);
-    EXPECT_EQ(ProgressMeter::SmoothRemaining(50.0, 0.25, 1.0, 100.0, 0.0), 0.0);
+    EXPECT_EQ(ProgressMeter::SmoothRemaining(-1.0, 0.0, 0.0, -5.0), 0.0);
+    EXPECT_EQ(ProgressMeter::SmoothRemaining(50.0, 0.25, 1.0, 10.0), 0.0);
+}
+
+TEST(TranscodeJob, RemainingTimeCountsThePassesStillToCome) {
+    struct Case {
+        const char* what;
+        StageWork work;
+        double remaining;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"one pass at half way, 20 s for the pass", {{1.0}, 0, 0.5, 0.05, 0.0, 99.0}, 10.0},
+        // Pass one (30 % of the work) takes 25 s: 15 s of it are left, and
+        // pass two, 7/3 as much work, follows.
+        {"40 % of pass one", {{0.3, 0.7}, 0, 0.4, 0.04, 0.0, 99.0}, 15.0 + 25.0 * 0.7 / 0.3},
+        {"pass two at its rate only", {{0.3, 0.7}, 1, 0.5, 0.1, 30.0, 99.0}, 5.0},
+        {"a pass just begun: as long per share as the one before",
+         {{0.5, 0.5}, 1, 0.0, 0.0, 40.0, 99.0}, 20.0},
+        {"a re-encode of the last pass after a size check",
+         {{0.3 / 1.7, 0.7 / 1.7, 0.7 / 1.7}, 2, 0.25, 0.0, 34.0, 99.0}, 0.75 * 0.7 / 1.7 * 34.0},
+        {"nothing measured: the guess", {{0.3, 0.7}, 0, 0.0, 0.0, 0.0, 42.0}, 42.0},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        EXPECT_NEAR(ProgressMeter::MeasuredRemaining(c.work), c.remaining, 1e-9) << c.what;
+    }
+}
+
+// An output above its size limit is encoded again: the job gains a stage,
+// and its progress drops to the work done and rises with the new stage
+// instead of waiting at its end.
+TEST(TranscodeJob, ReencodeForTheSizeLimitIsAStageOfItsOwn) {
+    nvtl::RefCountedPtr<RecordingChannel> channel(new RecordingChannel());
+    Replier reply(channel.get());
+    ProgressMeter meter(reply, 1, 0.0);
+    meter.Plan({0.3, 0.7});
+    ProgressCounters counters;
+    counters.file = "in.mp4";
+    meter.BeginStage(0, kStageAnalysisPass);
+    meter.Update(1.0, counters, true);
+    meter.BeginStage(1, kStageEncoding);
+    meter.Update(1.0, counters, true);
+    const unsigned stage = meter.RepeatLastStage();
+    meter.BeginStage(stage, kStageEncoding);
+    meter.Update(0.5, counters, true);
+    meter.Finish(counters);
+
+    std::vector<TBS::ProgressResponse> records;
+    for (const auto& frame : channel->frames) {
+        TBS::ProgressResponse p;
+        ASSERT_TRUE(TBS::FromXml(frame.second, p));
+        records.push_back(p);
+    }
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(stage, 2u);
+    EXPECT_NEAR(records[1].progress, 99.9, 1e-9);
+    EXPECT_EQ(records[1].countOfStages, 2u);
+    EXPECT_NEAR(records[2].progress, 100.0 * (1.0 + 0.35) / 1.7, 1e-9);
+    EXPECT_EQ(records[2].countOfStages, 3u);
+    EXPECT_EQ(records[2].stage, 3u);
+    EXPECT_EQ(records[3].progress, 100.0);
 }
 
 // An engine that ends before its job removes the job's unfinished files

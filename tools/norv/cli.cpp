@@ -282,6 +282,8 @@ void DefineCommands(CLI::App& app, Invocation& in) {
     CLI::App* preview =
         AddCommand(app, in, "preview", "What the output of a transcode would be like");
     preview->add_option("FILE", in.inputs, "Files joined into the output")->required();
+    preview->add_flag("--measure", in.measure,
+                      "Time a few seconds of the real job on this machine and extrapolate");
     AddOutputChoice(preview, in.choice);
 
     CLI::App* transcode = AddCommand(app, in, "transcode", "Join files into one output");

@@ -14,6 +14,7 @@
 #include "commands.h"
 #include "console.h"
 #include "engine.h"
+#include "estimate.h"
 #include "progress.h"
 #include "transcode_run.h"
 
@@ -41,12 +42,6 @@ std::vector<std::string> OutputPaths(const std::vector<std::string>& inputs,
     return outputs;
 }
 
-double FileWeight(const std::string& path) {
-    std::error_code error;
-    const uintmax_t size = fs::file_size(path, error);
-    return error ? 0.0 : static_cast<double>(size);
-}
-
 } // namespace
 
 int CommandBatch(const Invocation& in) {
@@ -72,7 +67,6 @@ int CommandBatch(const Invocation& in) {
     // A run again over the shard skips the outputs an earlier run finished.
     std::vector<std::string> inputs, outputs;
     std::vector<size_t> place; // each file's place in the report
-    std::vector<double> weights;
     for (size_t i = 0; i < shardInputs.size(); ++i) {
         RemoveLeftovers(shardOutputs[i]);
         if (OutputComplete(shardOutputs[i], shardInputs[i], in.overwrite)) {
@@ -83,9 +77,13 @@ int CommandBatch(const Invocation& in) {
         place.push_back(i);
         inputs.push_back(shardInputs[i]);
         outputs.push_back(shardOutputs[i]);
-        weights.push_back(FileWeight(shardInputs[i]));
     }
-    BatchProgress board(ChooseProgressMode(in.json), in.progressPeriod, inputs, outputs, weights);
+    // Every file is analysed up front, so that the overall remaining time
+    // weighs each by its work.
+    const BatchWork plan(inputs, in.choice, info.get(), EffectiveJobs(in.jobs));
+    BatchProgress board(ChooseProgressMode(in.json), in.progressPeriod, inputs, outputs,
+                        plan.work());
+    board.Expect(plan.librarySeconds(), plan.measured());
 
     std::atomic<size_t> next{0};
     std::atomic<size_t> active{0};
@@ -96,14 +94,20 @@ int CommandBatch(const Invocation& in) {
             std::string why;
             try {
                 CheckOutputPath(outputs[i], {inputs[i]}, in.overwrite);
-                const Sources sources = AnalyseFile(inputs[i]);
+                const Sources sources = plan.SourcesOf(i);
                 report.SetDuration(place[i], TotalDurationMs(sources) / 1000.0);
                 const Ptr<nvt::ITranscodeOutputSettings> settings =
                     MakeOutputSettings(in.choice, sources.front().get());
+                const auto began = std::chrono::steady_clock::now();
                 result = RunTranscode(MakeSession(sources, settings.get(), info.get(),
                                                   in.choice.job.enginePriority),
                                       sources, outputs[i], board.Observer(i))
                              .result;
+                if (result == nvt::SUCCESS) {
+                    plan.Remember(
+                        i, std::chrono::duration<double>(std::chrono::steady_clock::now() - began)
+                               .count());
+                }
             } catch (const Failure& failure) {
                 board.JobFailed(i, failure.result(), failure.what());
                 result = failure.result();

@@ -1,10 +1,12 @@
 // norv analyze, norv preview: what the engine finds in files, and what the
 // library derives for an output from them.
+#include <chrono>
 #include <cstdio>
 
 #include "commands.h"
 #include "console.h"
 #include "engine.h"
+#include "estimate.h"
 #include "json_output.h"
 #include "media.h"
 #include "progress.h"
@@ -132,6 +134,7 @@ int CommandAnalyze(const Invocation& in) {
 }
 
 int CommandPreview(const Invocation& in) {
+    const auto start = std::chrono::steady_clock::now();
     const Ptr<nvt::ITranscodeEngineInfo> info = StartEngine(LocateEngine(in.engine), true);
     const Sources sources = AnalyseJoined(in.inputs);
     const Ptr<nvt::ITranscodeOutputSettings> settings =
@@ -145,6 +148,16 @@ int CommandPreview(const Invocation& in) {
 
     const auto profile = static_cast<nvt::NorvProfile>(settings->GetProfile());
     Json j = PropertiesJson(*properties);
+    const JobWork work = DescribeWork(*settings, *properties, sources);
+    MeasuredEstimate measured = EstimateFromHistory(work);
+    if (in.measure) {
+        const double setup =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        measured = MeasureRun(
+            MakeSession(sources, settings.get(), info.get(), in.choice.job.enginePriority), sources,
+            work, OutputExtension(profile, info.get()), setup);
+    }
+    AddEstimateJson(j, measured);
     j["profile"] = nvt::EnumName<nvt::NorvProfile>(profile);
     j["size_limit"] = settings->GetFileSizeLimit();
     j["sources"] = Json::array();
@@ -187,8 +200,9 @@ int CommandPreview(const Invocation& in) {
         std::printf("size limit  %s: %s\n", FormatBytes(settings->GetFileSizeLimit()).c_str(),
                     j["size_limit_reachable"].get<bool>() ? "can be met" : "cannot be met");
     }
-    std::printf("time        about %s\n",
+    std::printf("time        about %s (the library's estimate)\n",
                 FormatDuration(j["estimated_seconds"].get<int>()).c_str());
+    std::printf("measured    %s\n", EstimateText(measured).c_str());
     return 0;
 }
 

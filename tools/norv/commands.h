@@ -23,6 +23,7 @@ struct Invocation {
     std::string output;    // transcode -o
     std::string outputDir; // batch -d
     bool overwrite = false;
+    bool measure = false;    // preview --measure
     uint32_t shardIndex = 1; // --shard K/N (or auto), K counted from 1
     uint32_t shardCount = 1;
     std::string fromList;   // batch --from-list: a list of inputs, "-" for standard input

@@ -7,6 +7,7 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
@@ -87,6 +88,25 @@ bool InterruptRequested() {
 
 int InterruptExitStatus() {
     return 128 + (gInterruptSignal != 0 ? static_cast<int>(gInterruptSignal) : SIGINT);
+}
+
+std::FILE* SetAsideStandardOutput() {
+    std::fflush(stdout);
+#if defined(_WIN32)
+    const int kept = _dup(_fileno(stdout));
+    std::FILE* stream = kept >= 0 ? _fdopen(kept, "w") : nullptr;
+    if (stream == nullptr || _dup2(_fileno(stderr), _fileno(stdout)) != 0) {
+#else
+    const int kept = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    std::FILE* stream = kept >= 0 ? ::fdopen(kept, "w") : nullptr;
+    if (stream == nullptr || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+#endif
+        if (stream != nullptr) {
+            std::fclose(stream);
+        }
+        return stdout;
+    }
+    return stream;
 }
 
 } // namespace norv

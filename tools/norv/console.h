@@ -28,4 +28,10 @@ bool InterruptRequested();
 /// The exit status for an interrupted command: 128 plus the signal number.
 int InterruptExitStatus();
 
+/// Keeps standard output for norv's own machine-readable output: returns a
+/// stream on a duplicate of it and points descriptor 1 at standard error,
+/// so that what the library and the programs it starts write to standard
+/// output cannot mix with it. Returns stdout itself when that fails.
+std::FILE* SetAsideStandardOutput();
+
 } // namespace norv

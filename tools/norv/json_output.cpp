@@ -1,5 +1,6 @@
 #include "json_output.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "settings.h"
@@ -311,10 +312,24 @@ Json RunEventJson(RunEvent event, const RunStatus& status, nvt::Result result) {
     return value;
 }
 
+namespace {
+
+std::atomic<std::FILE*> gJsonStream{nullptr};
+
+} // namespace
+
+void SetJsonStream(std::FILE* stream) {
+    gJsonStream = stream;
+}
+
 void PrintJson(const Json& value) {
-    std::fputs(value.dump(-1, ' ', false, Json::error_handler_t::replace).c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    std::FILE* stream = gJsonStream.load();
+    stream = stream != nullptr ? stream : stdout;
+    // One call per line: stdio locks the stream around each, so lines from
+    // several threads never interleave.
+    const std::string line = value.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+    std::fputs(line.c_str(), stream);
+    std::fflush(stream);
 }
 
 } // namespace norv

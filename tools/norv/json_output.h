@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <string>
 
 #include "library.h"
@@ -33,7 +34,11 @@ Json PresetJson(const std::string& path, const nvt::CustomPresetData& data);
 /// One progress event of a run.
 Json RunEventJson(RunEvent event, const RunStatus& status, nvt::Result result);
 
-/// Writes one object on one line of standard output and flushes it.
+/// Writes one object on one line of the JSON stream (standard output unless
+/// set) and flushes it. Safe to call from several threads.
 void PrintJson(const Json& value);
+
+/// Sends what PrintJson writes to stream from now on.
+void SetJsonStream(std::FILE* stream);
 
 } // namespace norv

@@ -7,6 +7,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "console.h"
+#include "json_output.h"
 
 namespace {
 
@@ -39,6 +40,11 @@ int main(int argc, char** argv) {
         return parsed;
     }
     norv::WatchInterrupts();
+    if (in.json) {
+        // The library and the engine it starts may write to standard
+        // output; norv's JSON keeps a descriptor of its own.
+        norv::SetJsonStream(norv::SetAsideStandardOutput());
+    }
     try {
         return Dispatch(in);
     } catch (const norv::Failure& failure) {

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <numeric>
 
+#include "batch_eta.h"
 #include "console.h"
 #include "json_output.h"
 
@@ -13,6 +14,10 @@ namespace {
 
 std::string BaseName(const std::string& path) {
     return std::filesystem::path(path).filename().string();
+}
+
+void AddOverallRemaining(Json& value, double remaining) {
+    value["overall_remaining"] = remaining >= 0 ? Json(remaining) : Json();
 }
 
 std::string Percent(double percent) {
@@ -181,6 +186,22 @@ BatchProgress::BatchProgress(ProgressMode mode, double periodSeconds,
 
 BatchProgress::~BatchProgress() = default;
 
+void BatchProgress::Expect(double librarySeconds, const MeasuredEstimate& measured) {
+    std::lock_guard<std::mutex> guard(lock_);
+    expected_ = measured.seconds;
+    if (mode_ == ProgressMode::Json) {
+        Json value{{"event", "batch_estimate"},
+                   {"files", jobs_.size()},
+                   {"estimated_seconds", librarySeconds}};
+        AddEstimateJson(value, measured);
+        PrintJson(value);
+        return;
+    }
+    line_.Print("time        about " + FormatDuration(librarySeconds) +
+                " (the library's estimate)");
+    line_.Print("measured    " + EstimateText(measured));
+}
+
 RunObserver& BatchProgress::Observer(size_t job) {
     return *observers_[job];
 }
@@ -216,6 +237,7 @@ void BatchProgress::OnJobEvent(size_t job, RunEvent event, const RunStatus& stat
         value["job"] = job;
         value["input"] = inputs_[job];
         value["overall_percent"] = OverallFraction() * 100.0;
+        AddOverallRemaining(value, OverallRemaining());
         PrintJson(value);
     }
 }
@@ -247,6 +269,7 @@ void BatchProgress::JobEnded(size_t job, bool ok, nvt::Result result, const std:
             value["code"] = static_cast<int>(result);
         }
         value["overall_percent"] = OverallFraction() * 100.0;
+        AddOverallRemaining(value, OverallRemaining());
         PrintJson(value);
     } else {
         line_.Print(text);
@@ -262,6 +285,14 @@ double BatchProgress::OverallFraction() const {
         reached += weights_[i] * jobs_[i].fraction;
     }
     return total > 0 ? reached / total : 1.0;
+}
+
+double BatchProgress::OverallRemaining() const {
+    std::vector<double> fractions;
+    for (const Job& job : jobs_) {
+        fractions.push_back(job.fraction);
+    }
+    return BatchRemaining(weights_, fractions, Elapsed(), expected_);
 }
 
 double BatchProgress::Elapsed() const {
@@ -280,7 +311,7 @@ std::string BatchProgress::Line() const {
     }
     const double overall = OverallFraction();
     const double elapsed = Elapsed();
-    const double remaining = overall > 0 ? elapsed * (1.0 - overall) / overall : -1;
+    const double remaining = OverallRemaining();
     std::string text = Percent(overall * 100.0) + "  " + std::to_string(done_ + failed_) + "/" +
                        std::to_string(jobs_.size()) + " files";
     if (failed_ > 0) {

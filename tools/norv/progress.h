@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "estimate.h"
 #include "transcode_run.h"
 
 namespace norv {
@@ -67,10 +68,15 @@ private:
 /// report through Observer(i); the main thread calls Tick.
 class BatchProgress {
 public:
-    /// weights: one per input, its share of the whole work (file sizes).
+    /// weights: one per input, its share of the whole work (see FileWork).
     BatchProgress(ProgressMode mode, double periodSeconds, std::vector<std::string> inputs,
                   std::vector<std::string> outputs, std::vector<double> weights);
     ~BatchProgress();
+
+    /// Shows what the whole batch is expected to take: the library's figure
+    /// and the measured one, which also stands for the remaining time until
+    /// the batch has shown its own pace.
+    void Expect(double librarySeconds, const MeasuredEstimate& measured);
 
     RunObserver& Observer(size_t job);
     /// Reports an input that ended before its run began (analysis failed).
@@ -94,6 +100,7 @@ private:
     void OnJobEvent(size_t job, RunEvent event, const RunStatus& status, nvt::Result result);
     void JobEnded(size_t job, bool ok, nvt::Result result, const std::string& text);
     double OverallFraction() const;
+    double OverallRemaining() const;
     double Elapsed() const;
     std::string Line() const;
 
@@ -105,6 +112,7 @@ private:
     std::vector<Job> jobs_;
     std::vector<std::unique_ptr<JobObserver>> observers_;
     std::chrono::steady_clock::time_point start_;
+    double expected_ = -1; ///< seconds the batch was expected to take; below 0: unknown
     size_t done_ = 0;
     size_t failed_ = 0;
     nvt::Result firstFailure_ = nvt::SUCCESS;

@@ -255,7 +255,7 @@ RunOutcome FollowRun(nvt::ITranscodeSession& session, const Sources& sources,
         if (tracker.finished()) {
             break;
         }
-        if (!cancelRequested && InterruptRequested()) {
+        if (!cancelRequested && (InterruptRequested() || observer.StopWanted())) {
             cancelRequested = true;
             session.Cancel(); // returns once the engine has answered
             continue;

@@ -38,6 +38,9 @@ public:
     virtual void OnEvent(RunEvent event, const RunStatus& status, nvt::Result result) = 0;
     /// Called several times a second while the run goes on.
     virtual void OnTick(const RunStatus& /*status*/) {}
+    /// When this turns true the run is cancelled through the library, as
+    /// for an interrupt.
+    virtual bool StopWanted() { return false; }
 };
 
 /// A session holding the sources (join checks applied), the settings and

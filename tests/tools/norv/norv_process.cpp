@@ -12,6 +12,16 @@ std::string ScriptedEngine(const std::string& options) {
            (options.empty() ? "" : " " + options);
 }
 
+std::map<std::string, std::string> NorvEnvironment(const NorvOptions& options) {
+    std::map<std::string, std::string> env = options.env;
+#if defined(_WIN32)
+    env.emplace("LOCALAPPDATA", options.folder + "\\.norv-cache");
+#else
+    env.emplace("XDG_CACHE_HOME", options.folder + "/.norv-cache");
+#endif
+    return env;
+}
+
 NorvOutput RunNorv(const std::vector<std::string>& args, const NorvOptions& options) {
     NorvProcess process(args, options);
     return process.Wait();

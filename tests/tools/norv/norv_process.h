@@ -26,6 +26,11 @@ struct NorvOptions {
     bool terminal = false;                  ///< standard error is a terminal (POSIX)
 };
 
+/// The variables set for norv on top of the test's environment: options.env,
+/// and the user's cache folder inside options.folder unless options.env
+/// names one, so that no run writes into the real user's cache.
+std::map<std::string, std::string> NorvEnvironment(const NorvOptions& options);
+
 /// The scripted engine's command line with the given options added.
 std::string ScriptedEngine(const std::string& options = std::string());
 

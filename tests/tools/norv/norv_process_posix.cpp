@@ -72,7 +72,7 @@ NorvProcess::NorvProcess(const std::vector<std::string>& args, const NorvOptions
     impl_->errPath = files + ".err";
     std::vector<std::string> argv{options.program.empty() ? NORV_CLI : options.program};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> envp = Environment(options.env);
+    std::vector<std::string> envp = Environment(NorvEnvironment(options));
     std::vector<char*> argvPtr = Pointers(argv);
     std::vector<char*> envpPtr = Pointers(envp);
     std::string terminalName;

@@ -157,7 +157,7 @@ NorvProcess::NorvProcess(const std::vector<std::string>& args, const NorvOptions
         commandLine += L" " + Quoted(arg);
     }
     impl_->commandLine = commandLine;
-    std::wstring environment = EnvironmentBlock(options.env);
+    std::wstring environment = EnvironmentBlock(NorvEnvironment(options));
     const HANDLE in = OpenForChild("NUL", GENERIC_READ, OPEN_EXISTING);
     const HANDLE out = OpenForChild(impl_->outPath, GENERIC_WRITE, CREATE_ALWAYS);
     const HANDLE err = OpenForChild(impl_->errPath, GENERIC_WRITE, CREATE_ALWAYS);

@@ -93,6 +93,12 @@ public:
     explicit Engine(const Options& options) : o_(options) {}
 
     int Run() {
+        if (o_.speak) {
+            // The same descriptor as its parent's: the library's own
+            // diagnostic line lands there too.
+            std::printf("\ndwLastError = 31\n");
+            std::fflush(stdout);
+        }
         if (!o_.pidFile.empty()) {
             std::ofstream(o_.pidFile) << NorvOS::CurrentProcessId() << "\n";
         }

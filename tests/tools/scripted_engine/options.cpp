@@ -143,6 +143,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
         {"--startup-delay", Number(o.startupDelayMs)},
         {"--linger", Number(o.lingerMs)},
         {"--pid-file", Text(o.pidFile)},
+        {"--speak", Flag(o.speak)},
         {"--record", Text(o.recordFile)},
         {"--sender", Text(o.sender)},
         {"--greet", Number(o.greetings)},

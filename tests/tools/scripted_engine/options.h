@@ -36,6 +36,7 @@ struct Options {
     uint32_t startupDelayMs = 0; // wait before opening the pipes
     uint32_t lingerMs = 60000;   // how long a process that stays on waits
     std::string pidFile;
+    bool speak = false; // write a diagnostic line to standard output at start, as the library may
     std::string recordFile;
     std::string sender = "NorvEngine";
     uint32_t greetings = 0;   // frames sent right after start-up
