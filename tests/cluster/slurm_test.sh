@@ -149,7 +149,9 @@ printf '%s\n' clips/c1.mp4 clips/c2.mp4 clips/long.mp4 clips/c3.mp4 >list2.txt
 cut="$(submit --array=0 --job-name=cut task.sh --from-list list2.txt -d out2 --shard auto \
     --report reports2/TASK.json)"
 start=$SECONDS
-until compgen -G "out2/.long.mkv.*.part" >/dev/null; do
+# An unfinished output is hidden under a name of its own until complete:
+# once c1 and c2 are there, the one being written is the long clip's.
+until [ -f out2/c2.mkv ] && compgen -G "out2/.*.part" >/dev/null; do
     ((SECONDS - start < 60)) || fail "the long clip's transcode did not start"
     sleep 0.1
 done

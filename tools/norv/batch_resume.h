@@ -14,10 +14,6 @@ namespace norv {
 /// output that is the input itself is left to the output checks.
 bool OutputComplete(const std::string& output, const std::string& input, bool overwrite);
 
-/// Removes the hidden temporary files a cut-short run left beside output
-/// (".NAME.<unique>.part"). Call it only while no other run writes output.
-void RemoveLeftovers(const std::string& output);
-
 /// Tells that input is skipped: a line on standard error, or a
 /// "file_skipped" event with --json.
 void AnnounceSkipped(bool json, const std::string& input, const std::string& output);

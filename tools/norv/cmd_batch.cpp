@@ -68,7 +68,6 @@ int CommandBatch(const Invocation& in) {
     std::vector<std::string> inputs, outputs;
     std::vector<size_t> place; // each file's place in the report
     for (size_t i = 0; i < shardInputs.size(); ++i) {
-        RemoveLeftovers(shardOutputs[i]);
         if (OutputComplete(shardOutputs[i], shardInputs[i], in.overwrite)) {
             report.Skipped(i);
             AnnounceSkipped(in.json, shardInputs[i], shardOutputs[i]);
