@@ -38,6 +38,9 @@ public:
 private:
     Status OpenOutputs();
     Status OpenVideo(bool global);
+    /// The profile's video encoder for a chain's pictures at a bitrate.
+    VideoEncoderSetup EncoderFor(const VideoChainSetup& chain, AVRational frameRate,
+                                 int64_t bitrate, bool global) const;
     Status OpenAudio(bool global);
     void OpenSubtitles(bool global);
     Status Loop();
@@ -95,6 +98,20 @@ Status Pass::OpenOutputs() {
     return {};
 }
 
+VideoEncoderSetup Pass::EncoderFor(const VideoChainSetup& chain, AVRational frameRate,
+                                   int64_t bitrate, bool global) const {
+    VideoEncoderSetup e;
+    e.encoder = plan_.recipe->videoEncoder;
+    e.width = chain.width;
+    e.height = chain.height;
+    e.sampleAspect = chain.sampleAspect;
+    e.colour = chain.colour;
+    e.frameRate = frameRate;
+    e.bitrate = bitrate;
+    e.globalHeader = global;
+    return e;
+}
+
 Status Pass::OpenVideo(bool global) {
     InputLane& main = router_.main();
     const VideoPlan& v = plan_.video;
@@ -105,19 +122,11 @@ Status Pass::OpenVideo(bool global) {
             copiedVideo_ = std::make_unique<CopiedOutput>(stream, *writer_);
         }
     } else {
-        VideoEncoderSetup e;
-        e.encoder = plan_.recipe->videoEncoder;
-        e.width = v.chain.width;
-        e.height = v.chain.height;
-        e.sampleAspect = v.chain.sampleAspect;
-        e.colour = v.chain.colour;
-        e.frameRate = v.frameRate;
-        e.bitrate = setup_.videoBitrate;
+        VideoEncoderSetup e = EncoderFor(v.chain, v.frameRate, setup_.videoBitrate, global);
         e.pass = setup_.videoPass;
         e.statsPath = setup_.statsPath;
         e.statsIn = setup_.statsIn;
         e.hevcQuality = v.hevcQuality;
-        e.globalHeader = global;
         CodecContextPtr encoder = OpenVideoEncoder(e, why);
         if (!encoder) {
             return {nvt::ENG_NO_ENCODER_VID, why};
@@ -149,15 +158,8 @@ Status Pass::OpenVideo(bool global) {
         }
     }
     if (v.trick && setup_.complete) {
-        VideoEncoderSetup e;
-        e.encoder = plan_.recipe->videoEncoder;
-        e.width = v.trickChain.width;
-        e.height = v.trickChain.height;
-        e.sampleAspect = v.trickChain.sampleAspect;
-        e.colour = v.trickChain.colour;
-        e.frameRate = v.trickChain.frameRate;
-        e.bitrate = v.trickBitrate;
-        e.globalHeader = global;
+        const VideoEncoderSetup e =
+            EncoderFor(v.trickChain, v.trickChain.frameRate, v.trickBitrate, global);
         CodecContextPtr encoder = OpenVideoEncoder(e, why);
         if (!encoder) {
             return {nvt::ENG_NO_ENCODER_VID, why};
