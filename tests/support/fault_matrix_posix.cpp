@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <system_error>
 #include <thread>
@@ -56,6 +57,25 @@ std::vector<std::string> ThreadIds() {
     return ids;
 }
 
+// When a process started, in clock ticks since boot (0 when it is gone).
+uint64_t StartTime(uint32_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The fields after the command's closing parenthesis, from the state
+    // (the third field) on; the start time is the twenty-second.
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) {
+        return 0;
+    }
+    std::istringstream fields(stat.substr(close + 2));
+    std::string field;
+    for (int i = 3; i < 22 && (fields >> field); ++i) {
+    }
+    uint64_t started = 0;
+    fields >> started;
+    return started;
+}
+
 } // namespace
 
 std::vector<uint32_t> ChildProcesses() {
@@ -100,7 +120,16 @@ uint32_t FaultRowContext::WaitForEngine() {
     uint32_t pid = 0;
     WaitUntil([&] {
         const auto children = ChildProcesses();
-        pid = children.empty() ? 0 : children.front();
+        // The newest: an engine of an earlier exchange may still be ending.
+        pid = 0;
+        uint64_t newest = 0;
+        for (uint32_t child : children) {
+            const uint64_t started = StartTime(child);
+            if (pid == 0 || started >= newest) {
+                pid = child;
+                newest = started;
+            }
+        }
         return pid != 0;
     });
     if (pid != 0) {
