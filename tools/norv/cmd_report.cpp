@@ -11,7 +11,9 @@ namespace norv {
 int CommandReport(const Invocation& in) {
     const Json summary = MergeReports(in.inputs);
     if (!in.rerunList.empty()) {
-        std::ofstream list(in.rerunList);
+        // One input a line, ended by a line feed on every system, as
+        // --from-list reads it.
+        std::ofstream list(in.rerunList, std::ios::binary);
         for (const Json& input : summary["rerun"]) {
             list << input.get<std::string>() << '\n';
         }
