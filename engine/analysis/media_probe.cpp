@@ -95,6 +95,11 @@ int NthStreamIndex(const AVFormatContext* format, AVMediaType type, int n) {
     return -1;
 }
 
+const AVStream* NthStream(const AVFormatContext* format, AVMediaType type, int n) {
+    const int index = NthStreamIndex(format, type, n);
+    return index >= 0 ? format->streams[index] : nullptr;
+}
+
 std::string FileUrl(const std::string& path) {
     return "file:" + path;
 }

@@ -33,6 +33,8 @@ std::string FileUrl(const std::string& path);
 /// The index of the n-th stream of a kind (0-based; cover pictures are not
 /// video), or -1.
 int NthStreamIndex(const AVFormatContext* format, AVMediaType type, int n);
+/// The n-th stream of a kind, or null.
+const AVStream* NthStream(const AVFormatContext* format, AVMediaType type, int n);
 
 /// True when the stream carries a picture stored as a cover, not video.
 inline bool IsCoverArt(const AVStream* stream) {

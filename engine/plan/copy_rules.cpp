@@ -9,11 +9,6 @@ namespace norv_engine {
 
 namespace {
 
-const AVStream* NthStream(const AVFormatContext* format, AVMediaType type, int n) {
-    const int index = NthStreamIndex(format, type, n);
-    return index >= 0 ? format->streams[index] : nullptr;
-}
-
 int StreamCount(const AVFormatContext* format, AVMediaType type) {
     int count = 0;
     while (NthStreamIndex(format, type, count) >= 0) {

@@ -24,11 +24,6 @@ namespace {
 // Margins that leave less than this of the picture are ignored.
 constexpr int kMinCroppedSide = 16;
 
-const AVStream* NthStream(const AVFormatContext* format, AVMediaType type, int n) {
-    const int index = NthStreamIndex(format, type, n);
-    return index >= 0 ? format->streams[index] : nullptr;
-}
-
 int QuarterTurns(int degrees) {
     const int turns = static_cast<int>(std::lround(degrees / 90.0)) % 4;
     return turns < 0 ? turns + 4 : turns;
