@@ -116,8 +116,15 @@ int CommandBatch(const Invocation& in) {
                 result = nvt::ENG_ERR;
                 why = inputs[i] + ": " + e.what();
             }
+            // A scheduler signals every process of the job at once: the
+            // engine may end (and its run fail as a lost engine) a moment
+            // before norv hears the same signal, so a lost engine waits a
+            // little for it.
+            for (int waited = 0; result == nvt::ENG_ERR && !InterruptRequested() && waited < 100;
+                 ++waited) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
             if (result != nvt::SUCCESS && InterruptRequested()) {
-                // The scheduler's signal may have struck the engine too.
                 result = nvt::Aborted;
             }
             if (result != nvt::SUCCESS && why.empty()) {
