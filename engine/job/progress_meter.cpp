@@ -18,7 +18,7 @@ constexpr double kLateCorrectionPerSecond = 1.0;
 // The stage's rate is measured over its recent past: this much at least, and
 // a third of the stage's time so far; it says too little before this much
 // of the stage has passed or been done.
-constexpr double kRateWindowSeconds = 10.0;
+constexpr double kRateWindowSeconds = 5.0;
 constexpr double kRateWindowShare = 1.0 / 3.0;
 constexpr double kMinSecondsToMeasure = 3.0;
 constexpr double kMinFractionToMeasure = 0.02;

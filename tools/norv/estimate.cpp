@@ -252,7 +252,7 @@ std::string EstimateText(const MeasuredEstimate& estimate) {
     }
     const char* from = estimate.from == "measure"   ? "timed a few seconds of this job"
                        : estimate.from == "history" ? "this machine's earlier transcodes"
-                                                    : "earlier transcodes at other sizes";
+                                                    : "earlier transcodes at a neighbouring size";
     return "about " + FormatDuration(estimate.seconds) + " (" + from + ")";
 }
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <random>
 #include <sstream>
@@ -27,8 +28,16 @@ std::string Name(const RateKey& key) {
     return key.encoder + "/" + std::to_string(key.passes) + "/" + key.sizeClass;
 }
 
-std::string Prefix(const RateKey& key) {
-    return key.encoder + "/" + std::to_string(key.passes) + "/";
+// The size classes from small to large.
+constexpr const char* kSizeClasses[] = {"sd", "hd", "fhd", "uhd"};
+
+int SizeClassRank(const std::string& sizeClass) {
+    for (int i = 0; i < static_cast<int>(std::size(kSizeClasses)); ++i) {
+        if (sizeClass == kSizeClasses[i]) {
+            return i;
+        }
+    }
+    return -1;
 }
 
 // The file's rates, or an empty table for a missing or damaged file.
@@ -139,13 +148,21 @@ KnownRate RateCache::Rate(const RateKey& key) const {
         known.exact = true;
         return known;
     }
-    // Pixels per second change little with the picture's size.
+    // Pixels per second change little between neighbouring size classes,
+    // but a small picture costs more per pixel (each frame has costs of its
+    // own, and the encoder's threads find less to share): rates measured two
+    // classes away or more are off by several times, and are not borrowed.
     double sum = 0;
     int count = 0;
-    const std::string prefix = Prefix(key);
-    for (const auto& entry : rates.items()) {
-        if (entry.key().compare(0, prefix.size(), prefix) == 0) {
-            sum += entry.value()["pixels_per_second"].get<double>();
+    const int rank = SizeClassRank(key.sizeClass);
+    for (const int neighbour : {rank - 1, rank + 1}) {
+        if (rank < 0 || neighbour < 0 || neighbour >= static_cast<int>(std::size(kSizeClasses))) {
+            continue;
+        }
+        const auto entry =
+            rates.find(Name(RateKey{key.encoder, key.passes, kSizeClasses[neighbour]}));
+        if (entry != rates.end()) {
+            sum += (*entry)["pixels_per_second"].get<double>();
             ++count;
         }
     }

@@ -34,7 +34,8 @@ public:
     explicit RateCache(std::string file) : file_(std::move(file)) {}
 
     /// The rate for key; without one for its size class, the mean of the
-    /// encoder's rates for the same passes at other sizes.
+    /// encoder's rates for the same passes in the neighbouring size classes
+    /// (0 when neither is known).
     KnownRate Rate(const RateKey& key) const;
 
     /// Folds a measured rate into the file (recent runs weigh most) and

@@ -42,7 +42,9 @@ TEST(NorvRates, TheRateFileIsReadAndRewrittenWhole) {
         {"a bad entry among good ones",
          R"({"format":1,"rates":{"h264/1/fhd":{"pixels_per_second":"x"},)"
          R"("h264/1/sd":{"pixels_per_second":40}}})",
-         h264, 40, false, 50, 50},
+         h264Hd, 40, false, 50, 50},
+        {"far sizes are not borrowed", R"({"format":1,"rates":{"h264/1/sd":{"pixels_per_second":9}}})",
+         h264, 0, false, 50, 50},
         {"known: a new run counts half", known.c_str(), h264, 100, true, 50, 75},
         {"other sizes of the encoder", known.c_str(), h264Hd, 200, false, 50, 50},
     };
