@@ -7,6 +7,7 @@
 #include "engine_log.h"
 #include "media_probe.h"
 #include "norv/enum_names.h"
+#include "opened_files.h"
 #include "output/profile_limits.h"
 #include "platform/path_info.h"
 #include "playlist.h"
@@ -89,9 +90,10 @@ int64_t KnownAudioBitrates(const TBS::AnalyzeResponse& fields) {
 
 // One file, or the part of it a playlist entry names.
 FileAnalysis AnalyseFile(const std::string& path, const ThumbnailRequest* thumbnail,
-                         const StopToken& stop, const EntryTrims& trims = EntryTrims()) {
+                         const StopToken& stop, OpenedFiles& files,
+                         const EntryTrims& trims = EntryTrims()) {
     FileAnalysis result;
-    ProbedFile probed = ProbeFile(path, stop);
+    ProbedFile& probed = files.Probe(path);
     result.size = probed.size;
     if (probed.err != nvt::SUCCESS) {
         result.err = probed.err;
@@ -193,7 +195,8 @@ TBS::AnalyzeResponse Failure(const TBS::AnalyzeRequest& request, nvt::Result err
 }
 
 TBS::AnalyzeResponse AnalyseChain(const TBS::AnalyzeRequest& request, const Playlist& list,
-                                  const ThumbnailRequest* thumbnail, const StopToken& stop) {
+                                  const ThumbnailRequest* thumbnail, const StopToken& stop,
+                                  OpenedFiles& files) {
     TBS::SSourceFileList chain;
     chain.fileList.push_back(TBS::SSourceFile{kPlaylistFormat, request.inputFile});
     std::vector<unsigned> durations;
@@ -207,7 +210,8 @@ TBS::AnalyzeResponse AnalyseChain(const TBS::AnalyzeRequest& request, const Play
         if (ReadPlaylist(file).isPlaylist) {
             return Failure(request, nvt::ENG_INVALID_INPUT_ERR); // no lists within lists
         }
-        FileAnalysis part = AnalyseFile(file, i == 0 ? thumbnail : nullptr, stop, list.trims[i]);
+        FileAnalysis part =
+            AnalyseFile(file, i == 0 ? thumbnail : nullptr, stop, files, list.trims[i]);
         if (!Delivers(part.err)) {
             return Failure(request, part.err);
         }
@@ -265,6 +269,12 @@ std::string ContainerName(const std::string& demuxerNames, const std::string& pa
 }
 
 TBS::AnalyzeResponse Analyze(const TBS::AnalyzeRequest& request, const StopToken& stop) {
+    OpenedFiles files(stop);
+    return Analyze(request, stop, files);
+}
+
+TBS::AnalyzeResponse Analyze(const TBS::AnalyzeRequest& request, const StopToken& stop,
+                             OpenedFiles& files) {
     LogLine(Severity::Info, "analysing %s", request.inputFile.c_str());
     ThumbnailRequest thumbnail;
     thumbnail.path = request.screenshotFilename;
@@ -277,9 +287,9 @@ TBS::AnalyzeResponse Analyze(const TBS::AnalyzeRequest& request, const StopToken
         if (list.err != nvt::SUCCESS) {
             return Failure(request, list.err);
         }
-        return AnalyseChain(request, list, wanted, stop);
+        return AnalyseChain(request, list, wanted, stop, files);
     }
-    FileAnalysis file = AnalyseFile(request.inputFile, wanted, stop);
+    FileAnalysis file = AnalyseFile(request.inputFile, wanted, stop, files);
     if (!Delivers(file.err)) {
         return Failure(request, file.err);
     }

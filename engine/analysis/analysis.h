@@ -9,12 +9,18 @@
 
 namespace norv_engine {
 
+class OpenedFiles;
+
 /// Analyses request.inputFile: a media file, or a playlist of split
 /// recordings, which becomes a chain whose first entry is the list itself
 /// (format kPlaylistFormat) followed by one entry per listed file. Writes
 /// the thumbnail the request asks for. err holds the outcome; on failure
 /// only err and inputFile are meaningful.
 TBS::AnalyzeResponse Analyze(const TBS::AnalyzeRequest& request, const StopToken& stop);
+/// The same, reading the files through files, which keeps them open for
+/// the rest of the job.
+TBS::AnalyzeResponse Analyze(const TBS::AnalyzeRequest& request, const StopToken& stop,
+                             OpenedFiles& files);
 
 /// Format code of a chain entry that is a media file, and of one that is the
 /// playlist naming the files after it.

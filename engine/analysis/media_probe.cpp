@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine_log.h"
+#include "norv/enum_names.h"
 #include "platform/path_info.h"
 
 namespace norv_engine {
@@ -98,6 +99,10 @@ int NthStreamIndex(const AVFormatContext* format, AVMediaType type, int n) {
 const AVStream* NthStream(const AVFormatContext* format, AVMediaType type, int n) {
     const int index = NthStreamIndex(format, type, n);
     return index >= 0 ? format->streams[index] : nullptr;
+}
+
+Status Unreadable(const std::string& path, nvt::Result err) {
+    return {err, "cannot read " + path + " (" + nvt::EnumName<nvt::Result>(err) + ")"};
 }
 
 std::string FileUrl(const std::string& path) {

@@ -7,6 +7,7 @@
 
 #include "ffmpeg.h"
 #include "norv/enums.h"
+#include "status.h"
 #include "stop_token.h"
 
 namespace norv_engine {
@@ -25,6 +26,9 @@ struct ProbedFile {
 /// Aborted when the token stopped the probe. Only local files are read: a
 /// format that refers to other resources may open local files only.
 ProbedFile ProbeFile(const std::string& path, const StopToken& stop);
+
+/// The failure of a job that needs a file it cannot read.
+Status Unreadable(const std::string& path, nvt::Result err);
 
 /// The URL FFmpeg is given for a local path: the path is never taken for a
 /// protocol name.

@@ -94,23 +94,19 @@ void OutputFile::RemoveUnfinishedBeforeExit() {
     }
 }
 
-nvt::Result OutputFile::Prepare(const std::string& target, const std::string& tempDir,
-                                bool useTempDir, std::string& why) {
+Status OutputFile::Prepare(const std::string& target, const std::string& tempDir, bool useTempDir) {
     target_ = target;
     const fs::path targetPath(target);
     std::error_code ec;
     if (target.empty() || !targetPath.has_filename()) {
-        why = "the output has no file name";
-        return nvt::ENG_WRITING_ERROR;
+        return {nvt::ENG_WRITING_ERROR, "the output has no file name"};
     }
     if (fs::is_directory(targetPath, ec)) {
-        why = "the output " + target + " is a folder";
-        return nvt::ENG_WRITING_ERROR;
+        return {nvt::ENG_WRITING_ERROR, "the output " + target + " is a folder"};
     }
     const std::string guid = NorvOS::NewGuidText(); // in braces
     if (guid.size() < 3) {
-        why = "cannot make a unique name for the output of " + target;
-        return nvt::ENG_WRITING_ERROR;
+        return {nvt::ENG_WRITING_ERROR, "cannot make a unique name for the output of " + target};
     }
     unique_ = guid.substr(1, guid.size() - 2);
     const std::string hidden = "." + unique_ + ".part";
@@ -118,9 +114,8 @@ nvt::Result OutputFile::Prepare(const std::string& target, const std::string& te
     Track(beside_);
     if (!CanCreate(beside_)) {
         Untrack(beside_);
-        why = "cannot write in the folder of " + target;
         beside_.clear();
-        return nvt::ENG_WRITING_ERROR;
+        return {nvt::ENG_WRITING_ERROR, "cannot write in the folder of " + target};
     }
     work_ = beside_;
     if (useTempDir && !tempDir.empty()) {
@@ -135,7 +130,7 @@ nvt::Result OutputFile::Prepare(const std::string& target, const std::string& te
                     tempDir.c_str(), target.c_str());
         }
     }
-    return nvt::SUCCESS;
+    return {};
 }
 
 std::string OutputFile::ScratchPath(const std::string& kind) {
@@ -159,7 +154,7 @@ void OutputFile::DiscardWork() {
     fs::remove(work_, ignored);
 }
 
-nvt::Result OutputFile::Commit(std::string& why) {
+Status OutputFile::Commit() {
     std::error_code ec;
     if (work_ != beside_) {
         // From the temporary folder: a rename where it can, else a copy to
@@ -169,8 +164,8 @@ nvt::Result OutputFile::Commit(std::string& why) {
             ec.clear();
             fs::copy_file(work_, beside_, fs::copy_options::overwrite_existing, ec);
             if (ec) {
-                why = "cannot move the output next to " + target_ + ": " + ec.message();
-                return nvt::ENG_WRITING_ERROR;
+                return {nvt::ENG_WRITING_ERROR,
+                        "cannot move the output next to " + target_ + ": " + ec.message()};
             }
             fs::remove(work_, ec);
             ec.clear();
@@ -179,11 +174,10 @@ nvt::Result OutputFile::Commit(std::string& why) {
     }
     fs::rename(beside_, target_, ec);
     if (ec) {
-        why = "cannot name the output " + target_ + ": " + ec.message();
-        return nvt::ENG_WRITING_ERROR;
+        return {nvt::ENG_WRITING_ERROR, "cannot name the output " + target_ + ": " + ec.message()};
     }
     committed_ = true;
-    return nvt::SUCCESS;
+    return {};
 }
 
 void OutputFile::RemoveScratch() {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "norv/enums.h"
+#include "status.h"
 
 namespace norv_engine {
 
@@ -25,10 +26,9 @@ public:
 
     /// Chooses the temporary names for target and checks that the target's
     /// folder can take the output. With useTempDir and an existing folder
-    /// tempDir, the work file is written there. ENG_WRITING_ERROR (with why)
+    /// tempDir, the work file is written there. ENG_WRITING_ERROR
     /// when the target cannot be written.
-    nvt::Result Prepare(const std::string& target, const std::string& tempDir, bool useTempDir,
-                        std::string& why);
+    Status Prepare(const std::string& target, const std::string& tempDir, bool useTempDir);
 
     /// The file the muxer writes.
     const std::string& WorkPath() const { return work_; }
@@ -42,9 +42,9 @@ public:
     /// Removes the work file (before it is written again).
     void DiscardWork();
 
-    /// Moves the work file to the target name. ENG_WRITING_ERROR (with why)
+    /// Moves the work file to the target name. ENG_WRITING_ERROR
     /// when it cannot be placed there.
-    nvt::Result Commit(std::string& why);
+    Status Commit();
 
     /// For an engine that ends before its job could clean up after itself:
     /// removes the temporary and scratch files of every output still being

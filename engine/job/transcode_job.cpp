@@ -44,21 +44,22 @@ TBS::TranscodeResponse Answer(nvt::Result result, const std::string& text) {
 class Job {
 public:
     Job(const TBS::TranscodeRequest& request, const StopToken& stop, Replier& reply)
-        : request_(request), stop_(stop), reply_(reply) {}
+        : request_(request), reply_(reply), files_(stop) {}
 
-    nvt::Result Run(std::string& text);
+    /// The outcome; on success, summary tells what was written.
+    Status Run(std::string& summary);
 
 private:
-    nvt::Result Passes(ProgressMeter& progress, PassFigures& written, std::string& why);
+    Status Passes(ProgressMeter& progress, PassFigures& written);
 
     const TBS::TranscodeRequest& request_;
-    const StopToken& stop_;
     Replier& reply_;
+    OpenedFiles files_; ///< every input, opened once for the plan and the passes
     TranscodePlan plan_;
     OutputFile output_;
 };
 
-nvt::Result Job::Passes(ProgressMeter& progress, PassFigures& written, std::string& why) {
+Status Job::Passes(ProgressMeter& progress, PassFigures& written) {
     const bool twoPass = plan_.video.twoPass;
     const char* encoder = plan_.recipe->videoEncoder;
     if (twoPass) {
@@ -90,8 +91,8 @@ nvt::Result Job::Passes(ProgressMeter& progress, PassFigures& written, std::stri
             first.statsOut = &memoryStats;
         }
         PassFigures measured;
-        const nvt::Result result = RunPass(plan_, first, stop_, progress, measured, why);
-        if (result != nvt::SUCCESS) {
+        Status result = RunPass(plan_, first, files_, progress, measured);
+        if (!result.ok()) {
             return result;
         }
         costs = MeasuredCosts(plan_, measured);
@@ -110,24 +111,24 @@ nvt::Result Job::Passes(ProgressMeter& progress, PassFigures& written, std::stri
     for (int attempt = 1;; ++attempt) {
         last.videoBitrate = bitrate;
         written = PassFigures();
-        const nvt::Result result = RunPass(plan_, last, stop_, progress, written, why);
-        if (result != nvt::SUCCESS) {
+        Status result = RunPass(plan_, last, files_, progress, written);
+        if (!result.ok()) {
             return result;
         }
         // A copy is held to the limit asked for; an encode to the limit the
         // derivation could reach.
         const uint64_t limit = plan_.video.copy ? plan_.size.requestedLimit : plan_.size.sizeLimit;
         if (limit == 0 || written.size <= limit) {
-            return nvt::SUCCESS;
+            return {};
         }
         if (plan_.video.copy) {
-            why = "the copied streams take " + std::to_string(written.size) +
-                  " bytes, above the limit of " + std::to_string(limit);
-            return nvt::ENG_OUTOFRANGE_ERR;
+            return {nvt::ENG_OUTOFRANGE_ERR,
+                    "the copied streams take " + std::to_string(written.size) +
+                        " bytes, above the limit of " + std::to_string(limit)};
         }
         if (attempt == kLimitTries) {
-            why = "the output stays above its size limit of " + std::to_string(limit) + " bytes";
-            return nvt::ENG_OUTOFRANGE_ERR;
+            return {nvt::ENG_OUTOFRANGE_ERR,
+                    "the output stays above its size limit of " + std::to_string(limit) + " bytes"};
         }
         bitrate = ReducedVideoBitrate(plan_, bitrate, written);
         LogLine(Severity::Warning, "%llu bytes is above the limit of %llu; again at %lld bit/s",
@@ -140,8 +141,7 @@ nvt::Result Job::Passes(ProgressMeter& progress, PassFigures& written, std::stri
     }
 }
 
-nvt::Result Job::Run(std::string& text) {
-    std::string why;
+Status Job::Run(std::string& summary) {
     ProgressMeter progress(reply_, static_cast<unsigned>(request_.inputFiles.size()), 0.0);
     if (!request_.inputFiles.empty()) {
         // Opening and planning may take a while (a long list of files): the
@@ -155,30 +155,28 @@ nvt::Result Job::Run(std::string& text) {
         start.file = request_.inputFiles.front();
         progress.Update(0.0, start, true);
     }
-    nvt::Result result = MakePlan(request_, stop_, plan_, why);
-    if (result == nvt::SUCCESS) {
-        result = output_.Prepare(plan_.output, plan_.tempDir, plan_.useTempDir, why);
+    Status result = MakePlan(request_, files_, plan_);
+    if (result.ok()) {
+        result = output_.Prepare(plan_.output, plan_.tempDir, plan_.useTempDir);
     }
-    if (result != nvt::SUCCESS) {
-        text = why;
+    if (!result.ok()) {
         return result;
     }
     progress.SetPrior(plan_.expectedSeconds * (plan_.video.twoPass ? 1.5 : 1.0));
     PassFigures written;
-    result = Passes(progress, written, why);
-    if (result == nvt::ENG_OUTOFRANGE_ERR && plan_.video.copy) {
-        LogLine(Severity::Warning, "%s; the video is encoded instead", why.c_str());
+    result = Passes(progress, written);
+    if (result.code == nvt::ENG_OUTOFRANGE_ERR && plan_.video.copy) {
+        LogLine(Severity::Warning, "%s; the video is encoded instead", result.why.c_str());
         output_.DiscardWork();
-        result = EncodeVideoInstead(plan_, why);
-        if (result == nvt::SUCCESS) {
-            result = Passes(progress, written, why);
+        result = EncodeVideoInstead(plan_);
+        if (result.ok()) {
+            result = Passes(progress, written);
         }
     }
-    if (result == nvt::SUCCESS) {
-        result = output_.Commit(why);
+    if (result.ok()) {
+        result = output_.Commit();
     }
-    if (result != nvt::SUCCESS) {
-        text = why;
+    if (!result.ok()) {
         return result;
     }
     ProgressCounters end;
@@ -187,24 +185,27 @@ nvt::Result Job::Run(std::string& text) {
     end.videoFrames = written.videoFrames;
     end.bytesWritten = written.size;
     progress.Finish(end);
-    char summary[256];
-    std::snprintf(summary, sizeof summary, "%llu bytes in %.2f s of output (preview: %llu bytes)",
+    char text[256];
+    std::snprintf(text, sizeof text, "%llu bytes in %.2f s of output (preview: %llu bytes)",
                   static_cast<unsigned long long>(written.size), written.seconds,
                   static_cast<unsigned long long>(plan_.size.estimatedSize));
-    text = summary;
-    return nvt::SUCCESS;
+    summary = text;
+    LogLine(Severity::Info, "%u file(s) opened for the job", files_.Opens());
+    return {};
 }
 
 } // namespace
 
 TBS::TranscodeResponse RunTranscode(const TBS::TranscodeRequest& request, const StopToken& stop,
                                     Replier& reply) {
-    std::string text;
-    nvt::Result result = nvt::ENG_ERR;
+    Status outcome;
+    std::string summary;
     {
         Job job(request, stop, reply);
-        result = job.Run(text); // the job's files are gone once it is
+        outcome = job.Run(summary); // the job's files are gone once it is
     }
+    const nvt::Result result = outcome.code;
+    const std::string& text = outcome.ok() ? summary : outcome.why;
     if (stop.StopRequested()) {
         return Answer(nvt::Aborted, "cancelled");
     }

@@ -1,9 +1,12 @@
 #include "encoders.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <limits>
+#include <sstream>
 
+#include "engine_log.h"
 #include "norv/enums.h"
 
 namespace norv_engine {
@@ -47,6 +50,32 @@ std::string Kbps(int64_t bitsPerSecond) {
     return std::to_string(std::max<int64_t>(1, bitsPerSecond / 1000));
 }
 
+// The least bitrate FFmpeg's own encoder can give a second pass of the
+// pictures its first pass described (statistics, a line per picture): every
+// picture at the coarsest quantiser (31), with a quarter to spare. Below it
+// the encoder refuses to open, and this FFmpeg frees part of its rate
+// control twice on that path, which would bring the engine down.
+int64_t SecondPassFloor(const std::string& stats, AVRational frameRate) {
+    constexpr double kCoarsest = 31.0 * FF_QP2LAMBDA;
+    double bits = 0.0;
+    unsigned pictures = 0;
+    std::istringstream lines(stats);
+    std::string line;
+    while (std::getline(lines, line, ';')) {
+        double quality = 0, intraBits = 0, interBits = 0, motionBits = 0, otherBits = 0;
+        if (std::sscanf(line.c_str(),
+                        " in:%*d out:%*d type:%*d q:%lf itex:%lf ptex:%lf mv:%lf misc:%lf",
+                        &quality, &intraBits, &interBits, &motionBits, &otherBits) == 5) {
+            bits += (intraBits + interBits + 1.0) * quality / kCoarsest + motionBits + otherBits;
+            ++pictures;
+        }
+    }
+    if (pictures == 0 || frameRate.num <= 0 || frameRate.den <= 0) {
+        return 0;
+    }
+    return static_cast<int64_t>(1.25 * bits * av_q2d(frameRate) / pictures);
+}
+
 } // namespace
 
 CodecContextPtr OpenVideoEncoder(const VideoEncoderSetup& setup, std::string& why) {
@@ -73,10 +102,21 @@ CodecContextPtr OpenVideoEncoder(const VideoEncoderSetup& setup, std::string& wh
     c->framerate = setup.frameRate;
     c->time_base = av_inv_q(setup.frameRate);
     c->gop_size = std::max(1, static_cast<int>(av_q2d(setup.frameRate) * kKeyframeSeconds));
-    c->bit_rate = setup.bitrate;
-    c->rc_max_rate = static_cast<int64_t>(setup.bitrate * kMaxRateFactor);
+    int64_t bitrate = setup.bitrate;
+    if (setup.pass == EncodePass::Second && setup.statsIn != nullptr && !Named(codec, "libx264") &&
+        !Named(codec, "libx265")) {
+        const int64_t floor = SecondPassFloor(*setup.statsIn, setup.frameRate);
+        if (bitrate < floor) {
+            LogLine(Severity::Warning,
+                    "%lld bit/s is too little for these pictures; the second pass takes %lld",
+                    static_cast<long long>(bitrate), static_cast<long long>(floor));
+            bitrate = floor;
+        }
+    }
+    c->bit_rate = bitrate;
+    c->rc_max_rate = static_cast<int64_t>(bitrate * kMaxRateFactor);
     c->rc_buffer_size = static_cast<int>(
-        std::min<double>(setup.bitrate * kBufferSeconds, std::numeric_limits<int>::max()));
+        std::min<double>(bitrate * kBufferSeconds, std::numeric_limits<int>::max()));
     c->thread_count = 0; // as many as the machine has
     if (setup.globalHeader) {
         c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -118,7 +158,7 @@ CodecContextPtr OpenVideoEncoder(const VideoEncoderSetup& setup, std::string& wh
         // (4 Mbit) lets low bitrates overshoot by a third on short clips; a
         // quarter second's worth keeps them on target.
         c->bit_rate_tolerance = static_cast<int>(std::min<int64_t>(
-            std::max<int64_t>(setup.bitrate / 4, 1000), std::numeric_limits<int>::max()));
+            std::max<int64_t>(bitrate / 4, 1000), std::numeric_limits<int>::max()));
         if (setup.pass == EncodePass::Second && setup.statsIn != nullptr) {
             c->stats_in = av_strdup(setup.statsIn->c_str());
             if (c->stats_in == nullptr) {

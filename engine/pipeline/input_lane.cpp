@@ -8,19 +8,30 @@
 
 namespace norv_engine {
 
-InputLane::InputLane(std::vector<LaneFile> files, LaneStreams streams, const StopToken& stop)
-    : files_(std::move(files)), wanted_(std::move(streams)), stop_(stop),
+InputLane::InputLane(std::vector<LaneFile> files, LaneStreams streams, OpenedFiles& opened)
+    : files_(std::move(files)), wanted_(std::move(streams)), opened_(opened), stop_(opened.stop()),
       packet_(av_packet_alloc()) {}
 
+InputLane::~InputLane() {
+    Release();
+}
+
+void InputLane::Release() {
+    if (format_) {
+        opened_.Give(File().path, std::move(format_));
+    }
+}
+
 bool InputLane::Open(size_t index) {
+    Release();
     current_ = index;
-    format_.reset();
     fileEnded_ = false;
     const LaneFile& file = files_[index];
-    ProbedFile probed = ProbeFile(file.path, stop_);
+    ProbedFile probed = opened_.Take(file.path);
     if (probed.err != nvt::SUCCESS) {
-        error_ = probed.err;
-        why_ = "cannot read " + file.path + " (" + nvt::EnumName<nvt::Result>(probed.err) + ")";
+        const Status failed = Unreadable(file.path, probed.err);
+        error_ = failed.code;
+        why_ = failed.why;
         return false;
     }
     format_ = std::move(probed.format);
@@ -139,7 +150,7 @@ InputLane::Step InputLane::Next() {
     }
     if (fileEnded_) {
         // The caller has finished with the file: on to the next one.
-        format_.reset();
+        Release();
         if (++current_ >= files_.size()) {
             return Step::End;
         }

@@ -15,6 +15,7 @@
 
 #include "ffmpeg.h"
 #include "norv/enums.h"
+#include "opened_files.h"
 #include "playlist.h"
 #include "stop_token.h"
 #include "timeline.h"
@@ -40,7 +41,11 @@ enum class StreamRole { Video, Audio, Subtitle };
 
 class InputLane {
 public:
-    InputLane(std::vector<LaneFile> files, LaneStreams streams, const StopToken& stop);
+    /// Reads files, taking each from opened while it reads it.
+    InputLane(std::vector<LaneFile> files, LaneStreams streams, OpenedFiles& opened);
+    ~InputLane();
+    InputLane(const InputLane&) = delete;
+    InputLane& operator=(const InputLane&) = delete;
 
     enum class Step {
         Packet,  ///< packet() holds the next packet of a wanted stream
@@ -79,6 +84,8 @@ public:
 
 private:
     bool Open(size_t index);
+    /// Gives the file in work back to the opened files.
+    void Release();
     bool SubtitlesOnly() const { return !wanted_.video && wanted_.audio.empty(); }
     int FindSlot(StreamRole& role, int streamIndex) const;
     /// Moves the packet past folded timestamp jumps; false when it lies
@@ -90,6 +97,7 @@ private:
 
     std::vector<LaneFile> files_;
     LaneStreams wanted_;
+    OpenedFiles& opened_;
     const StopToken& stop_;
     size_t current_ = 0;
     FormatContextPtr format_;

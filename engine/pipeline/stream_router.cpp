@@ -30,7 +30,7 @@ OutputsOfSlots(const std::vector<StreamRouter::Place>& places, const std::vector
 
 } // namespace
 
-Status StreamRouter::Open(const TranscodePlan& plan, bool complete, const StopToken& stop) {
+Status StreamRouter::Open(const TranscodePlan& plan, bool complete, OpenedFiles& opened) {
     const size_t extraLanes = plan.extraAudioFiles.size();
     const size_t subtitleLanes =
         complete || plan.burnPictures ? plan.externalSubtitleFiles.size() : 0;
@@ -72,7 +72,7 @@ Status StreamRouter::Open(const TranscodePlan& plan, bool complete, const StopTo
         } else {
             files.push_back(LaneFile{plan.externalSubtitleFiles[l - 1 - extraLanes], 0});
         }
-        lanes_.push_back(std::make_unique<InputLane>(std::move(files), wanted[l], stop));
+        lanes_.push_back(std::make_unique<InputLane>(std::move(files), wanted[l], opened));
         if (!lanes_.back()->OpenFirst()) {
             return {lanes_.back()->error(), lanes_.back()->why()};
         }

@@ -25,7 +25,7 @@ public:
 
     /// Opens the lanes for plan's streams. Soft subtitles are read only by a
     /// complete pass; burnt-in ones by every pass.
-    Status Open(const TranscodePlan& plan, bool complete, const StopToken& stop);
+    Status Open(const TranscodePlan& plan, bool complete, OpenedFiles& opened);
 
     InputLane& lane(size_t i) { return *lanes_[i]; }
     InputLane& main() { return *lanes_[0]; }

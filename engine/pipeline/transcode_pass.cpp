@@ -32,9 +32,9 @@ struct AudioTrack {
 
 class Pass {
 public:
-    Pass(const TranscodePlan& plan, const PassSetup& setup, const StopToken& stop,
+    Pass(const TranscodePlan& plan, const PassSetup& setup, OpenedFiles& files,
          ProgressMeter& progress)
-        : plan_(plan), setup_(setup), stop_(stop), progress_(progress) {}
+        : plan_(plan), setup_(setup), files_(files), stop_(files.stop()), progress_(progress) {}
 
     Status Run(PassFigures& figures);
 
@@ -60,6 +60,7 @@ private:
 
     const TranscodePlan& plan_;
     const PassSetup& setup_;
+    OpenedFiles& files_;
     const StopToken& stop_;
     ProgressMeter& progress_;
 
@@ -482,7 +483,7 @@ void Pass::Figures(PassFigures& figures) const {
 }
 
 Status Pass::Run(PassFigures& figures) {
-    Status result = router_.Open(plan_, setup_.complete, stop_);
+    Status result = router_.Open(plan_, setup_.complete, files_);
     if (result.ok()) {
         result = OpenOutputs();
     }
@@ -507,12 +508,10 @@ Status Pass::Run(PassFigures& figures) {
 
 } // namespace
 
-nvt::Result RunPass(const TranscodePlan& plan, const PassSetup& setup, const StopToken& stop,
-                    ProgressMeter& progress, PassFigures& figures, std::string& why) {
-    Pass pass(plan, setup, stop, progress);
-    const Status status = pass.Run(figures);
-    why = status.why;
-    return status.code;
+Status RunPass(const TranscodePlan& plan, const PassSetup& setup, OpenedFiles& files,
+               ProgressMeter& progress, PassFigures& figures) {
+    Pass pass(plan, setup, files, progress);
+    return pass.Run(figures);
 }
 
 } // namespace norv_engine

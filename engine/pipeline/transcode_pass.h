@@ -8,8 +8,9 @@
 #include <string>
 
 #include "encoders.h"
+#include "opened_files.h"
 #include "progress_meter.h"
-#include "stop_token.h"
+#include "status.h"
 #include "transcode_plan.h"
 
 namespace norv_engine {
@@ -37,9 +38,9 @@ struct PassFigures {
     double seconds = 0.0;     ///< of the output
 };
 
-/// Runs one pass. A failure's result code and readable reason; Aborted when
-/// the stop token asked the job to stop.
-nvt::Result RunPass(const TranscodePlan& plan, const PassSetup& setup, const StopToken& stop,
-                    ProgressMeter& progress, PassFigures& figures, std::string& why);
+/// Runs one pass, reading the inputs through files. Aborted when the stop
+/// token asked the job to stop.
+Status RunPass(const TranscodePlan& plan, const PassSetup& setup, OpenedFiles& files,
+               ProgressMeter& progress, PassFigures& figures);
 
 } // namespace norv_engine

@@ -42,8 +42,8 @@ std::string Utf8Path(nvt::ISourceMedia& source) {
 
 // The sources the library had, made again from this engine's own analysis
 // of the same files.
-nvt::Result RebuildSources(const TBS::TranscodeRequest& request, const StopToken& stop,
-                           SourceList& sources, std::string& why) {
+Status RebuildSources(const TBS::TranscodeRequest& request, OpenedFiles& files,
+                      SourceList& sources) {
     std::map<std::string, std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>>> analysed;
     for (size_t i = 0; i < request.inputFiles.size(); ++i) {
         const std::string target = AnalysedPath(request, i);
@@ -51,11 +51,10 @@ nvt::Result RebuildSources(const TBS::TranscodeRequest& request, const StopToken
         if (found == analysed.end()) {
             TBS::AnalyzeRequest ask;
             ask.inputFile = target;
-            const TBS::AnalyzeResponse response = Analyze(ask, stop);
+            const TBS::AnalyzeResponse response = Analyze(ask, files.stop(), files);
             const auto err = static_cast<nvt::Result>(static_cast<int32_t>(response.err));
             if (!nvt::AnalysisDeliversSources(err)) {
-                why = "cannot read " + target + " (" + nvt::EnumName<nvt::Result>(err) + ")";
-                return err;
+                return Unreadable(target, err);
             }
             nvtl::RefCountedPtr<nvt::SourceMedia> first(
                 new nvt::SourceMedia(nvt::Utf8ToWide(target)));
@@ -74,7 +73,7 @@ nvt::Result RebuildSources(const TBS::TranscodeRequest& request, const StopToken
         sources.emplace_back();
         sources.back() = chosen;
     }
-    return nvt::SUCCESS;
+    return {};
 }
 
 // The part of each joined file that plays: a file of a source that came
@@ -116,8 +115,8 @@ SourceList ExtraSources(const std::vector<std::string>& paths) {
     return extras;
 }
 
-nvt::Result Derive(const TBS::TranscodeRequest& request, const SourceList& sources,
-                   const SourceList& extras, Derived& derived, std::string& why) {
+Status Derive(const TBS::TranscodeRequest& request, const SourceList& sources,
+              const SourceList& extras, Derived& derived) {
     nvt::CustomPresetData preset = request.CustomPresetData;
     preset.videoBitrate = ToSettingsUnits(preset.videoBitrate);
     for (uint32_t& bitrate : preset.audioBitrates) {
@@ -131,11 +130,10 @@ nvt::Result Derive(const TBS::TranscodeRequest& request, const SourceList& sourc
         const nvt::OutputWishes wishes{preset, request.audioTracks, request.subtitleTracks};
         if (nvt::PrepareSettingsDerivation(*sources.front(), extras, totalMs, wishes, info.get(),
                                            derived.summary, derived.request) != nvt::SUCCESS) {
-            why = "the first source has no video";
-            return nvt::ENG_INVALID_VID_STREAM;
+            return {nvt::ENG_INVALID_VID_STREAM, "the first source has no video"};
         }
         if (DeriveTranscodeSettings(derived.summary, derived.request, derived.result)) {
-            return nvt::SUCCESS;
+            return {};
         }
         if (!preset.m_bEnableTrickplayTrack) {
             break;
@@ -143,8 +141,7 @@ nvt::Result Derive(const TBS::TranscodeRequest& request, const SourceList& sourc
         // Trick play exists for one profile only; elsewhere it is left out.
         preset.m_bEnableTrickplayTrack = false;
     }
-    why = "the output settings cannot be applied to these sources";
-    return nvt::ENG_INVALID_INPUT_ERR;
+    return {nvt::ENG_INVALID_INPUT_ERR, "the output settings cannot be applied to these sources"};
 }
 
 } // namespace
@@ -154,25 +151,22 @@ Container ContainerOf(const char* muxer) {
     return name == "avi" ? Container::Avi : name == "mp4" ? Container::Mp4 : Container::Matroska;
 }
 
-nvt::Result MakePlan(const TBS::TranscodeRequest& request, const StopToken& stop,
-                     TranscodePlan& plan, std::string& why) {
+Status MakePlan(const TBS::TranscodeRequest& request, OpenedFiles& files, TranscodePlan& plan) {
     const nvt::CustomPresetData& preset = request.CustomPresetData;
     plan.profile = preset.profileID;
     plan.recipe = RecipeOf(plan.profile);
     if (plan.recipe == nullptr) {
-        why = "no output profile " + std::to_string(plan.profile);
-        return nvt::ENG_OUTOFRANGE_ERR;
+        return {nvt::ENG_OUTOFRANGE_ERR, "no output profile " + std::to_string(plan.profile)};
     }
     if (av_guess_format(plan.recipe->muxer, nullptr, nullptr) == nullptr ||
         avcodec_find_encoder_by_name(plan.recipe->videoEncoder) == nullptr) {
-        why = std::string("no ") + plan.recipe->videoEncoder + " encoder or " + plan.recipe->muxer +
-              " muxer in this engine";
-        return nvt::ENG_NO_ENCODER_VID;
+        return {nvt::ENG_NO_ENCODER_VID, std::string("no ") + plan.recipe->videoEncoder +
+                                             " encoder or " + plan.recipe->muxer +
+                                             " muxer in this engine"};
     }
     plan.container = ContainerOf(plan.recipe->muxer);
     if (request.inputFiles.empty()) {
-        why = "no input files";
-        return nvt::ENG_INVALID_INPUT_ERR;
+        return {nvt::ENG_INVALID_INPUT_ERR, "no input files"};
     }
     plan.output = request.outputFile;
     plan.tempDir = request.tempDir;
@@ -181,8 +175,8 @@ nvt::Result MakePlan(const TBS::TranscodeRequest& request, const StopToken& stop
     plan.sourceCount = request.inputFiles.size();
 
     SourceList sources;
-    const nvt::Result rebuilt = RebuildSources(request, stop, sources, why);
-    if (rebuilt != nvt::SUCCESS) {
+    Status rebuilt = RebuildSources(request, files, sources);
+    if (!rebuilt.ok()) {
         return rebuilt;
     }
     for (const nvt::JoinedFile& file : nvt::JoinedFiles(sources)) {
@@ -197,8 +191,8 @@ nvt::Result MakePlan(const TBS::TranscodeRequest& request, const StopToken& stop
         }
     }
     Derived derived;
-    const nvt::Result made = Derive(request, sources, ExtraSources(extraPaths), derived, why);
-    if (made != nvt::SUCCESS) {
+    Status made = Derive(request, sources, ExtraSources(extraPaths), derived);
+    if (!made.ok()) {
         return made;
     }
     const SettingsResult& r = derived.result;
@@ -210,7 +204,7 @@ nvt::Result MakePlan(const TBS::TranscodeRequest& request, const StopToken& stop
             r.width, r.height, r.videoKbps, r.audioKbps.size(), r.trickWidth, r.trickHeight,
             r.trickKbps, static_cast<unsigned long long>(r.estimatedSize),
             r.sizeLimitUnreachable ? " (the size limit cannot be met)" : "");
-    return PlanStreams(request, derived, stop, plan, why);
+    return PlanStreams(request, derived, files, plan);
 }
 
 } // namespace norv_engine

@@ -9,6 +9,7 @@
 #include "engine_log.h"
 #include "media_probe.h"
 #include "norv/enum_names.h"
+#include "opened_files.h"
 #include "output/profile_limits.h"
 #include "platform/path_info.h"
 #include "size_budget.h"
@@ -23,6 +24,11 @@ namespace {
 
 // Margins that leave less than this of the picture are ignored.
 constexpr int kMinCroppedSide = 16;
+
+Status NoVideoDecoder(AVCodecID codec) {
+    return {nvt::ENG_DECODER,
+            std::string("no decoder for the video codec ") + avcodec_get_name(codec)};
+}
 
 int QuarterTurns(int degrees) {
     const int turns = static_cast<int>(std::lround(degrees / 90.0)) % 4;
@@ -105,9 +111,9 @@ const char* VideoCopyRefused(const TBS::TranscodeRequest& request, const Transco
     return nullptr;
 }
 
-nvt::Result PlanVideo(const TBS::TranscodeRequest& request, const Derived& derived,
-                      const AVFormatContext* format, const AVStream* video,
-                      const JoinedCoding& joined, TranscodePlan& plan) {
+Status PlanVideo(const TBS::TranscodeRequest& request, const Derived& derived,
+                 const AVFormatContext* format, const AVStream* video, const JoinedCoding& joined,
+                 TranscodePlan& plan) {
     const nvt::CustomPresetData& preset = request.CustomPresetData;
     const SettingsResult& r = derived.result;
     VideoPlan& v = plan.video;
@@ -175,7 +181,7 @@ nvt::Result PlanVideo(const TBS::TranscodeRequest& request, const Derived& deriv
         }
     }
     if (!v.copy && avcodec_find_decoder(v.sourceCodec) == nullptr) {
-        return nvt::ENG_DECODER;
+        return NoVideoDecoder(v.sourceCodec);
     }
 
     if (derived.request.trickPlay.Any() && plan.profile == nvt::NP_NorvPlusHD &&
@@ -194,7 +200,7 @@ nvt::Result PlanVideo(const TBS::TranscodeRequest& request, const Derived& deriv
         v.trickBitrate = static_cast<int64_t>(std::max(1u, kbps)) * 1024;
         plan.size.trickKbps = kbps;
     }
-    return nvt::SUCCESS;
+    return {};
 }
 
 // The bitrate of audio track k that the derivation gave, in kbps, within
@@ -210,9 +216,9 @@ uint32_t DerivedAudioKbps(const Derived& derived, size_t k, const nvt::ProfileLi
 }
 
 // alike: every joined file codes this track as the first does.
-nvt::Result PlanAudioTrack(const TBS::TranscodeRequest& request, const TranscodePlan& plan,
-                           const AVStream* stream, bool passBit, bool alike, nvt::AudioCodec wanted,
-                           uint32_t kbps, AudioPlan& a, std::string& why) {
+Status PlanAudioTrack(const TBS::TranscodeRequest& request, const TranscodePlan& plan,
+                      const AVStream* stream, bool passBit, bool alike, nvt::AudioCodec wanted,
+                      uint32_t kbps, AudioPlan& a) {
     const AVCodecID codec = stream->codecpar->codec_id;
     a.copy = alike && (passBit || (!request.needTranscode && Capabilities::Get().CarriesAudio(
                                                                  plan.profile, stream->codecpar)));
@@ -225,25 +231,24 @@ nvt::Result PlanAudioTrack(const TBS::TranscodeRequest& request, const Transcode
     if (a.copy) {
         a.sourceBitrate =
             stream->codecpar->bit_rate > 0 ? stream->codecpar->bit_rate : TaggedBitrate(stream);
-        return nvt::SUCCESS;
+        return {};
     }
     if (avcodec_find_decoder(codec) == nullptr) {
-        why = std::string("no decoder for the audio codec ") + avcodec_get_name(codec);
-        return nvt::ENG_DECODER;
+        return {nvt::ENG_DECODER,
+                std::string("no decoder for the audio codec ") + avcodec_get_name(codec)};
     }
     a.encoder = AudioEncoderFor(*plan.recipe, wanted);
     if (a.encoder == nullptr) {
-        why = "no audio encoder for the profile";
-        return nvt::ENG_NO_ENCODER_AUD;
+        return {nvt::ENG_NO_ENCODER_AUD, "no audio encoder for the profile"};
     }
     a.bitrate = static_cast<int64_t>(kbps) * 1000;
     a.maxChannels = nvt::MaxAudioChannels(plan.profile);
-    return nvt::SUCCESS;
+    return {};
 }
 
-nvt::Result PlanAudio(const TBS::TranscodeRequest& request, const Derived& derived,
-                      const AVFormatContext* format, const JoinedCoding& joined,
-                      const StopToken& stop, TranscodePlan& plan, std::string& why) {
+Status PlanAudio(const TBS::TranscodeRequest& request, const Derived& derived,
+                 const AVFormatContext* format, const JoinedCoding& joined, OpenedFiles& files,
+                 TranscodePlan& plan) {
     const nvt::ProfileLimits* row =
         nvt::FindProfileLimits(plan.profile, av_q2d(plan.video.frameRate));
     const auto wantedCodec = [&](size_t k) {
@@ -263,10 +268,9 @@ nvt::Result PlanAudio(const TBS::TranscodeRequest& request, const Derived& deriv
                          : Tag(stream, "language");
         const bool passBit = derived.request.audioPassthrough.Get(k);
         const uint32_t kbps = DerivedAudioKbps(derived, k, row);
-        const nvt::Result planned =
-            PlanAudioTrack(request, plan, stream, passBit, joined.AudioAlike(ordinal),
-                           wantedCodec(k), kbps, a, why);
-        if (planned != nvt::SUCCESS) {
+        Status planned = PlanAudioTrack(request, plan, stream, passBit, joined.AudioAlike(ordinal),
+                                        wantedCodec(k), kbps, a);
+        if (!planned.ok()) {
             return planned;
         }
         plan.size.audioKbps += passBit && a.copy && k < derived.summary.audioKbps.size()
@@ -279,11 +283,9 @@ nvt::Result PlanAudio(const TBS::TranscodeRequest& request, const Derived& deriv
     size_t next = request.audioTracks.size();
     const std::vector<uint32_t>& bitrates = request.CustomPresetData.audioBitrates;
     for (size_t j = 0; j < request.extraFiles.size(); ++j) {
-        ProbedFile probed = ProbeFile(request.extraFiles[j], stop);
+        const ProbedFile& probed = files.Probe(request.extraFiles[j]);
         if (probed.err != nvt::SUCCESS) {
-            why = "cannot read " + request.extraFiles[j] + " (" +
-                  nvt::EnumName<nvt::Result>(probed.err) + ")";
-            return probed.err;
+            return Unreadable(request.extraFiles[j], probed.err);
         }
         for (int ordinal = 0;; ++ordinal, ++next) {
             const AVStream* stream = NthStream(probed.format.get(), AVMEDIA_TYPE_AUDIO, ordinal);
@@ -299,15 +301,15 @@ nvt::Result PlanAudio(const TBS::TranscodeRequest& request, const Derived& deriv
             if (kbps < nvt::MinAudioBitrateKbps(row) || kbps > nvt::MaxAudioBitrateKbps(row)) {
                 kbps = nvt::DefaultAudioBitrateKbps(row);
             }
-            const nvt::Result planned =
-                PlanAudioTrack(request, plan, stream, false, true, wantedCodec(next), kbps, a, why);
-            if (planned != nvt::SUCCESS) {
+            Status planned =
+                PlanAudioTrack(request, plan, stream, false, true, wantedCodec(next), kbps, a);
+            if (!planned.ok()) {
                 return planned;
             }
             plan.audio.push_back(a);
         }
     }
-    return nvt::SUCCESS;
+    return {};
 }
 
 size_t ExternalLane(TranscodePlan& plan, const std::string& path) {
@@ -320,8 +322,8 @@ size_t ExternalLane(TranscodePlan& plan, const std::string& path) {
     return files.size() - 1;
 }
 
-nvt::Result PlanSubtitles(const TBS::TranscodeRequest& request, const AVFormatContext* format,
-                          const StopToken& stop, TranscodePlan& plan, std::string& why) {
+Status PlanSubtitles(const TBS::TranscodeRequest& request, const AVFormatContext* format,
+                     OpenedFiles& files, TranscodePlan& plan) {
     const size_t entries = std::min(request.subtitleIDs.size(), request.subtitleTrackNames.size());
     const bool numbered = request.subtitleTracks.size() == entries;
     for (size_t e = 0; e < entries; ++e) {
@@ -336,10 +338,9 @@ nvt::Result PlanSubtitles(const TBS::TranscodeRequest& request, const AVFormatCo
         if (charset == "UTF-8") {
             charset.clear();
         }
-        ProbedFile probed;
         const AVFormatContext* holder = format;
         if (external) {
-            probed = ProbeFile(name, stop);
+            const ProbedFile& probed = files.Probe(name);
             if (probed.err != nvt::SUCCESS) {
                 LogLine(Severity::Warning, "subtitle file %s cannot be read", name.c_str());
                 continue;
@@ -366,22 +367,24 @@ nvt::Result PlanSubtitles(const TBS::TranscodeRequest& request, const AVFormatCo
                 plan.burn->streamIndex = ordinal;
                 plan.burn->charset = charset;
             } else if (avcodec_find_decoder(codec) == nullptr) {
-                why = std::string("no decoder for the subtitle codec ") + avcodec_get_name(codec);
-                return nvt::ENG_DECODER;
+                return {nvt::ENG_DECODER, std::string("no decoder for the subtitle codec ") +
+                                              avcodec_get_name(codec)};
             } else {
                 s.externalLane = external ? ExternalLane(plan, name) : 0;
                 plan.burnPictures = std::make_unique<SubtitlePlan>(s);
             }
-            return nvt::SUCCESS;
+            return {};
         }
         s.codec = SubtitleOutputCodec(plan.recipe->muxer, codec);
         if (s.codec == AV_CODEC_ID_NONE && !text) {
             // Dropping them would give a film without its subtitles that
             // looks like success.
-            why = std::string("the ") + plan.recipe->muxer + " output cannot carry " +
-                  avcodec_get_name(codec) + " picture subtitles; burn them in instead";
-            LogLine(Severity::Error, "%s", why.c_str());
-            return nvt::ENG_NOT_COMPATIBLE;
+            Status refused{nvt::ENG_NOT_COMPATIBLE, std::string("the ") + plan.recipe->muxer +
+                                                        " output cannot carry " +
+                                                        avcodec_get_name(codec) +
+                                                        " picture subtitles; burn them in instead"};
+            LogLine(Severity::Error, "%s", refused.why.c_str());
+            return refused;
         }
         if (s.codec == AV_CODEC_ID_NONE) {
             LogLine(Severity::Warning, "the %s output cannot carry %s subtitles; left out",
@@ -394,56 +397,48 @@ nvt::Result PlanSubtitles(const TBS::TranscodeRequest& request, const AVFormatCo
         s.language = e < request.subtitleLangCodes.size() ? request.subtitleLangCodes[e] : "";
         plan.subtitles.push_back(s);
     }
-    return nvt::SUCCESS;
+    return {};
 }
 
 } // namespace
 
-nvt::Result PlanStreams(const TBS::TranscodeRequest& request, const Derived& derived,
-                        const StopToken& stop, TranscodePlan& plan, std::string& why) {
+Status PlanStreams(const TBS::TranscodeRequest& request, const Derived& derived, OpenedFiles& files,
+                   TranscodePlan& plan) {
     double seconds = 0.0;
-    ProbedFile first;
+    const ProbedFile* first = nullptr;
     std::optional<JoinedCoding> joined;
     for (size_t i = 0; i < plan.files.size(); ++i) {
-        ProbedFile probed = ProbeFile(plan.files[i].path, stop);
+        ProbedFile& probed = files.Probe(plan.files[i].path);
         if (probed.err != nvt::SUCCESS) {
-            why = "cannot read " + plan.files[i].path + " (" +
-                  nvt::EnumName<nvt::Result>(probed.err) + ")";
-            return probed.err;
+            return Unreadable(plan.files[i].path, probed.err);
         }
-        seconds +=
-            static_cast<double>(EntryDuration(probed.format.get(), plan.files[i].trims, stop)) /
-            AV_TIME_BASE;
+        seconds += static_cast<double>(
+                       EntryDuration(probed.format.get(), plan.files[i].trims, files.stop())) /
+                   AV_TIME_BASE;
         if (i == 0) {
-            first = std::move(probed);
-            joined.emplace(first.format.get(), first.size);
+            first = &probed;
+            joined.emplace(first->format.get(), first->size);
         } else {
             joined->Add(probed.format.get(), probed.size);
         }
     }
     if (!joined) {
-        why = "no input files";
-        return nvt::ENG_INVALID_INPUT_ERR;
+        return {nvt::ENG_INVALID_INPUT_ERR, "no input files"};
     }
     plan.durationSeconds = seconds;
-    const AVFormatContext* format = first.format.get();
+    const AVFormatContext* format = first->format.get();
     const AVStream* video = NthStream(format, AVMEDIA_TYPE_VIDEO, 0);
     if (video == nullptr) {
-        why = "the first source has no video";
-        return nvt::ENG_INVALID_VID_STREAM;
+        return {nvt::ENG_INVALID_VID_STREAM, "the first source has no video"};
     }
-    nvt::Result result = PlanVideo(request, derived, format, video, *joined, plan);
-    if (result != nvt::SUCCESS) {
-        why = std::string("no decoder for the video codec ") +
-              avcodec_get_name(video->codecpar->codec_id);
-        return result;
+    Status result = PlanVideo(request, derived, format, video, *joined, plan);
+    if (result.ok()) {
+        result = PlanAudio(request, derived, format, *joined, files, plan);
     }
-    result = PlanAudio(request, derived, format, *joined, stop, plan, why);
-    if (result != nvt::SUCCESS) {
-        return result;
+    if (result.ok()) {
+        result = PlanSubtitles(request, format, files, plan);
     }
-    result = PlanSubtitles(request, format, stop, plan, why);
-    if (result != nvt::SUCCESS) {
+    if (!result.ok()) {
         return result;
     }
     SizeTarget& size = plan.size;
@@ -461,20 +456,19 @@ nvt::Result PlanStreams(const TBS::TranscodeRequest& request, const Derived& der
     if (plan.video.copy && size.requestedLimit > 0 && !CopyFits(plan)) {
         LogLine(Severity::Info, "video encoded, not copied: %llu bytes of it exceed the limit",
                 static_cast<unsigned long long>(plan.video.copiedBytes));
-        return EncodeVideoInstead(plan, why);
+        return EncodeVideoInstead(plan);
     }
-    return nvt::SUCCESS;
+    return {};
 }
 
-nvt::Result EncodeVideoInstead(TranscodePlan& plan, std::string& why) {
+Status EncodeVideoInstead(TranscodePlan& plan) {
     VideoPlan& v = plan.video;
     if (avcodec_find_decoder(v.sourceCodec) == nullptr) {
-        why = std::string("no decoder for the video codec ") + avcodec_get_name(v.sourceCodec);
-        return nvt::ENG_DECODER;
+        return NoVideoDecoder(v.sourceCodec);
     }
     v.copy = false;
     v.twoPass = v.twoPassWhenEncoded;
-    return nvt::SUCCESS;
+    return {};
 }
 
 } // namespace norv_engine

@@ -13,7 +13,9 @@
 #include "ffmpeg.h"
 #include "input_lane.h"
 #include "messages/records.h"
+#include "opened_files.h"
 #include "session/derivation_inputs.h"
+#include "status.h"
 #include "stop_token.h"
 #include "video_chain.h"
 
@@ -98,9 +100,9 @@ struct TranscodePlan {
     bool useTempDir = false;
 };
 
-/// Works out the plan; a failure's result code and readable reason.
-nvt::Result MakePlan(const TBS::TranscodeRequest& request, const StopToken& stop,
-                     TranscodePlan& plan, std::string& why);
+/// Works out the plan, reading the inputs through files, which keeps them
+/// open for the passes.
+Status MakePlan(const TBS::TranscodeRequest& request, OpenedFiles& files, TranscodePlan& plan);
 
 /// The container family of a muxer name.
 Container ContainerOf(const char* muxer);
@@ -113,12 +115,12 @@ struct Derived {
 };
 
 /// Stream decisions (stream_plan.cpp), once the derivation has run.
-nvt::Result PlanStreams(const TBS::TranscodeRequest& request, const Derived& derived,
-                        const StopToken& stop, TranscodePlan& plan, std::string& why);
+Status PlanStreams(const TBS::TranscodeRequest& request, const Derived& derived, OpenedFiles& files,
+                   TranscodePlan& plan);
 
 /// Gives up copying the main video: it is decoded and encoded with the
-/// picture the plan worked out. ENG_DECODER (with why) when no decoder reads
-/// the source.
-nvt::Result EncodeVideoInstead(TranscodePlan& plan, std::string& why);
+/// picture the plan worked out. ENG_DECODER when no decoder reads the
+/// source.
+Status EncodeVideoInstead(TranscodePlan& plan);
 
 } // namespace norv_engine

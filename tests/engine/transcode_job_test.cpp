@@ -12,6 +12,7 @@
 #include "corpus.h"
 #include "ipc/norv_ipc.h"
 #include "messages/xml.h"
+#include "opened_files.h"
 #include "output_file.h"
 #include "progress_meter.h"
 #include "support/forked_child.h"
@@ -195,23 +196,58 @@ TEST(TranscodeJob, ReencodeForTheSizeLimitIsAStageOfItsOwn) {
     EXPECT_EQ(records[3].progress, 100.0);
 }
 
+// Every input is opened once per job: the analysis the plan is made from,
+// the stream plan and both passes read the same opened file, rewound
+// between passes (by bytes for a recording whose timestamps jump back).
+TEST(TranscodeJob, EachInputIsOpenedOncePerJob) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> inputs;
+        std::vector<std::string> extras;
+        unsigned long long opens;
+    };
+    const Case cases[] = {
+        {"one file, two passes", {"long.mp4"}, {}, 1},
+        {"joined files and an audio file", {"part1.mp4", "part2.mp4"}, {"audio.mp3"}, 3},
+        {"a recording whose timestamps jump back", {"ts_back.ts"}, {}, 1},
+    };
+    for (const Case& c : cases) {
+        norv_test::TempDir dir;
+        nvtl::RefCountedPtr<RecordingChannel> channel(new RecordingChannel());
+        Replier reply(channel.get());
+        std::atomic<bool> closing{false};
+        StopToken stop(closing);
+        TBS::TranscodeRequest request = TwoPassRequest("", dir.file("out.avi"));
+        request.inputFiles.clear();
+        for (const std::string& name : c.inputs) {
+            request.inputFiles.push_back(norv_test::CorpusFile(name));
+        }
+        for (const std::string& name : c.extras) {
+            request.extraFiles.push_back(norv_test::CorpusFile(name));
+        }
+        const unsigned long long before = OpenedFiles::OpensInProcess();
+        const TBS::TranscodeResponse response = RunTranscode(request, stop, reply);
+        EXPECT_EQ(response.resultID, 0u) << c.what << ": " << response.resultDescription;
+        EXPECT_EQ(OpenedFiles::OpensInProcess() - before, c.opens) << c.what;
+    }
+}
+
 // An engine that ends before its job removes the job's unfinished files
 // itself (the temporary output and the encoders' statistics) and keeps an
 // output that was finished.
 TEST(OutputFile, UnfinishedFilesGoWhenTheEngineEndsBeforeItsJob) {
     norv_test::TempDir dir;
     const norv_test::ChildOutcome outcome = norv_test::RunInChild([&] {
-        std::string why;
         OutputFile done;
-        if (done.Prepare(dir.file("done.mkv"), "", false, why) != nvt::SUCCESS) {
+        if (!done.Prepare(dir.file("done.mkv"), "", false).ok()) {
             return 1;
         }
         std::ofstream(done.WorkPath()) << "whole";
-        if (done.Commit(why) != nvt::SUCCESS) {
+        if (!done.Commit().ok()) {
             return 2;
         }
         OutputFile running;
-        if (running.Prepare(dir.file("film.mkv"), "", false, why) != nvt::SUCCESS) {
+        if (!running.Prepare(dir.file("film.mkv"), "", false).ok()) {
             return 3;
         }
         std::ofstream(running.WorkPath()) << "partial";

@@ -1,0 +1,104 @@
+#include "opened_files.h"
+
+#include <atomic>
+
+#include "engine_log.h"
+#include "timeline.h"
+
+namespace norv_engine {
+
+namespace {
+
+std::atomic<unsigned long long> processOpens{0};
+
+int64_t ReadPosition(const AVFormatContext* format) {
+    return format->pb != nullptr ? avio_tell(format->pb) : 0;
+}
+
+// Puts the file back to where a fresh open would read first. Formats that
+// may jump in time (MPEG-TS, MPEG-PS) go back by bytes, as their
+// timestamps cannot name the start; the others by time, to their start.
+// Formats without timestamps of their own are not rewound: the ones they
+// are given depend on where reading began.
+bool Rewind(AVFormatContext* format, const std::string& path) {
+    if ((format->iformat->flags & AVFMT_NOTIMESTAMPS) != 0 || format->pb == nullptr) {
+        return false;
+    }
+    int sought = 0;
+    if (AllowsDiscontinuities(format) && (format->iformat->flags & AVFMT_NO_BYTE_SEEK) == 0) {
+        sought = av_seek_frame(format, -1, 0, AVSEEK_FLAG_BYTE);
+    } else {
+        const int64_t start = format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
+        sought = avformat_seek_file(format, -1, INT64_MIN, start, start, 0);
+    }
+    if (sought < 0) {
+        LogLine(Severity::Info, "cannot rewind %s: %s", path.c_str(), ErrorText(sought).c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+unsigned long long OpenedFiles::OpensInProcess() {
+    return processOpens.load();
+}
+
+OpenedFiles::Kept& OpenedFiles::Open(const std::string& path) {
+    Kept& kept = kept_[path];
+    kept.file = ProbeFile(path, stop_);
+    kept.probedAt = kept.file.format ? ReadPosition(kept.file.format.get()) : 0;
+    kept.read = false;
+    kept.handedOut = false;
+    ++opens_;
+    ++processOpens;
+    return kept;
+}
+
+ProbedFile& OpenedFiles::Probe(const std::string& path) {
+    const auto found = kept_.find(path);
+    if (found != kept_.end() && !found->second.handedOut) {
+        return found->second.file;
+    }
+    return Open(path).file;
+}
+
+ProbedFile OpenedFiles::Take(const std::string& path) {
+    const auto found = kept_.find(path);
+    Kept* kept = found != kept_.end() ? &found->second : nullptr;
+    if (kept == nullptr) {
+        kept = &Open(path);
+    } else if (kept->handedOut) {
+        LogLine(Severity::Info, "%s is read elsewhere: opening it again", path.c_str());
+        kept = &Open(path);
+    } else if (AVFormatContext* format = kept->file.format.get()) {
+        const bool moved = kept->read || ReadPosition(format) != kept->probedAt;
+        if (moved && !Rewind(format, path)) {
+            LogLine(Severity::Info, "opening %s again to read it from its start", path.c_str());
+            kept = &Open(path);
+        }
+    }
+    if (!kept->file.format) {
+        ProbedFile failed; // an unreadable file stays so
+        failed.err = kept->file.err;
+        failed.size = kept->file.size;
+        return failed;
+    }
+    kept->handedOut = true;
+    return std::move(kept->file);
+}
+
+void OpenedFiles::Give(const std::string& path, FormatContextPtr format) {
+    if (!format) {
+        return;
+    }
+    Kept& kept = kept_[path];
+    if (!kept.handedOut) {
+        return; // a second copy: the one kept serves
+    }
+    kept.file.format = std::move(format);
+    kept.handedOut = false;
+    kept.read = true;
+}
+
+} // namespace norv_engine
