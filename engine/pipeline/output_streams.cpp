@@ -138,6 +138,30 @@ AudioOutput::AudioOutput(CodecContextPtr encoder, int stream, PacketWriter& writ
     : EncodedOutput(std::move(encoder), std::make_unique<AudioChain>(encoder.get()), stream,
                     writer) {}
 
+Status AudioOutput::Open(const char* encoderName, const AVStream* input, int maxChannels,
+                         int64_t bitrate, Muxer& muxer, PacketWriter& writer,
+                         std::unique_ptr<AudioOutput>& output) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(encoderName);
+    if (codec == nullptr) {
+        return {nvt::ENG_NO_ENCODER_AUD, std::string("no audio encoder ") + encoderName};
+    }
+    AudioFormat format = EncoderAudioFormat(codec, input->codecpar->sample_rate,
+                                            input->codecpar->ch_layout, maxChannels);
+    std::string why;
+    CodecContextPtr encoder =
+        OpenAudioEncoder(codec, format, bitrate, muxer.WantsGlobalHeader(), why);
+    av_channel_layout_uninit(&format.layout);
+    if (!encoder) {
+        return {nvt::ENG_NO_ENCODER_AUD, why};
+    }
+    const int stream = muxer.AddStream(encoder.get());
+    if (stream < 0) {
+        return {nvt::ENG_MUX_ADD_ERR, "cannot add an audio stream"};
+    }
+    output = std::make_unique<AudioOutput>(std::move(encoder), stream, writer);
+    return {};
+}
+
 Status AudioOutput::Filtered(AVFrame* frame) {
     samples_ += static_cast<uint64_t>(frame->nb_samples);
     return {};

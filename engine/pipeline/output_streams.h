@@ -118,6 +118,11 @@ private:
 class AudioOutput final : public EncodedOutput {
 public:
     AudioOutput(CodecContextPtr encoder, int stream, PacketWriter& writer);
+    /// Opens the named encoder for input's sound (mixed down to maxChannels
+    /// when it has more) and adds its stream to the muxer.
+    static Status Open(const char* encoderName, const AVStream* input, int maxChannels,
+                       int64_t bitrate, Muxer& muxer, PacketWriter& writer,
+                       std::unique_ptr<AudioOutput>& output);
     uint64_t samples() const { return samples_; } ///< handed to the encoder
 
 private:

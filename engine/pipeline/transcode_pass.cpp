@@ -44,7 +44,7 @@ private:
     /// The profile's video encoder for a chain's pictures at a bitrate.
     VideoEncoderSetup EncoderFor(const VideoChainSetup& chain, AVRational frameRate,
                                  int64_t bitrate, bool global) const;
-    Status OpenAudio(bool global);
+    Status OpenAudio();
     void OpenSubtitles(bool global);
     Status Loop();
     Status Flush();
@@ -89,7 +89,7 @@ Status Pass::OpenOutputs() {
     const bool global = muxer_->WantsGlobalHeader();
     Status opened = OpenVideo(global);
     if (opened.ok()) {
-        opened = OpenAudio(global);
+        opened = OpenAudio();
     }
     if (!opened.ok()) {
         return opened;
@@ -178,7 +178,7 @@ Status Pass::OpenVideo(bool global) {
     return {};
 }
 
-Status Pass::OpenAudio(bool global) {
+Status Pass::OpenAudio() {
     audio_.resize(plan_.audio.size());
     for (size_t i = 0; i < audio_.size(); ++i) {
         AudioTrack& track = audio_[i];
@@ -188,33 +188,21 @@ Status Pass::OpenAudio(bool global) {
         if (input == nullptr) {
             return {nvt::ENG_INVALID_AUD_STREAM, "an audio track is missing from its file"};
         }
-        int stream = -1;
         if (track.plan->copy) {
-            stream = muxer_->AddCopiedStream(input);
+            const int stream = muxer_->AddCopiedStream(input);
+            if (stream < 0) {
+                return {nvt::ENG_MUX_ADD_ERR, "cannot add an audio stream"};
+            }
             track.copied = std::make_unique<CopiedOutput>(stream, *writer_);
         } else {
-            const AVCodec* codec = avcodec_find_encoder_by_name(track.plan->encoder);
-            if (codec == nullptr) {
-                return {nvt::ENG_NO_ENCODER_AUD,
-                        std::string("no audio encoder ") + track.plan->encoder};
+            Status opened =
+                AudioOutput::Open(track.plan->encoder, input, track.plan->maxChannels,
+                                  track.plan->bitrate, *muxer_, *writer_, track.encoded);
+            if (!opened.ok()) {
+                return opened;
             }
-            AudioFormat format =
-                EncoderAudioFormat(codec, input->codecpar->sample_rate, input->codecpar->ch_layout,
-                                   track.plan->maxChannels);
-            std::string why;
-            CodecContextPtr encoder =
-                OpenAudioEncoder(codec, format, track.plan->bitrate, global, why);
-            av_channel_layout_uninit(&format.layout);
-            if (!encoder) {
-                return {nvt::ENG_NO_ENCODER_AUD, why};
-            }
-            stream = muxer_->AddStream(encoder.get());
-            track.encoded = std::make_unique<AudioOutput>(std::move(encoder), stream, *writer_);
         }
-        if (stream < 0) {
-            return {nvt::ENG_MUX_ADD_ERR, "cannot add an audio stream"};
-        }
-        muxer_->SetMetadata(stream, "language", track.plan->language);
+        muxer_->SetMetadata(track.stream(), "language", track.plan->language);
     }
     return {};
 }
