@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "capabilities.h"
+#include "derivation/settings_derivation.h"
 #include "ffmpeg.h"
 #include "input_lane.h"
 #include "messages/records.h"
-#include "session/derivation_inputs.h"
 #include "stop_token.h"
 #include "video_chain.h"
 
