@@ -1,23 +1,18 @@
 // The first half of the plan: the sources as the library saw them, the
 // files they stand for, and the library's own derivation of the output.
+#include <algorithm>
 #include <map>
 
 #include "analysis.h"
-#include "api/engine_info.h"
 #include "engine_log.h"
-#include "media/analysis.h"
-#include "norv/enum_names.h"
+#include "media/analysed_sources.h"
 #include "platform/path_info.h"
-#include "platform/text.h"
 #include "playlist.h"
-#include "session/joined_files.h"
 #include "transcode_plan.h"
 
 namespace norv_engine {
 
 namespace {
-
-using SourceList = nvt::SourceList;
 
 // A bitrate of the request (units of 1024 bits per second) back in bits per
 // second, as the output settings held it; the derivation takes it back.
@@ -34,17 +29,17 @@ std::string AnalysedPath(const TBS::TranscodeRequest& request, size_t i) {
     return request.inputFiles[i];
 }
 
-std::string Utf8Path(nvt::ISourceMedia& source) {
-    nvt::WideString path;
-    source.GetFilePath(path);
-    return nvt::WideToUtf8(path);
-}
-
 // The sources the library had, made again from this engine's own analysis
-// of the same files.
-Status RebuildSources(const TBS::TranscodeRequest& request, OpenedFiles& files,
-                      SourceList& sources) {
-    std::map<std::string, std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>>> analysed;
+// of the same files: one analysis per file analysed, and per input the
+// source of it that stands for the input.
+struct Sources {
+    std::map<std::string, nvt::AnalysedSources> analysed;
+    std::vector<nvt::SourceFiles> files; ///< per input; points into analysed
+    nvt::SourceFacts first;              ///< the first input's
+};
+
+Status RebuildSources(const TBS::TranscodeRequest& request, OpenedFiles& files, Sources& sources) {
+    std::map<std::string, nvt::AnalysedSources>& analysed = sources.analysed;
     for (size_t i = 0; i < request.inputFiles.size(); ++i) {
         const std::string target = AnalysedPath(request, i);
         auto found = analysed.find(target);
@@ -56,22 +51,13 @@ Status RebuildSources(const TBS::TranscodeRequest& request, OpenedFiles& files,
             if (!nvt::AnalysisDeliversSources(err)) {
                 return Unreadable(target, err);
             }
-            nvtl::RefCountedPtr<nvt::SourceMedia> first(
-                new nvt::SourceMedia(nvt::Utf8ToWide(target)));
-            nvt::FillFromAnalysis(response, *first);
-            std::vector<nvtl::RefCountedPtr<nvt::ISourceMedia>> list;
-            nvt::AppendAnalysedSources(*first, list);
-            found = analysed.emplace(target, std::move(list)).first;
+            found = analysed.try_emplace(target, target, response).first;
         }
-        nvt::ISourceMedia* chosen = found->second.front().get();
-        for (const auto& candidate : found->second) {
-            if (Utf8Path(*candidate) == request.inputFiles[i]) {
-                chosen = candidate.get();
-                break;
-            }
+        const size_t chosen = found->second.Find(request.inputFiles[i]);
+        sources.files.push_back(found->second.Files(chosen));
+        if (i == 0) {
+            sources.first = found->second.Facts(chosen);
         }
-        sources.emplace_back();
-        sources.back() = chosen;
     }
     return {};
 }
@@ -103,35 +89,32 @@ void AttachTrims(const TBS::TranscodeRequest& request, std::vector<LaneFile>& fi
     }
 }
 
-// The extra sources as far as the derivation reads them: their sizes.
-SourceList ExtraSources(const std::vector<std::string>& paths) {
-    SourceList extras;
+// The extra sources as far as the derivation reads them: their total size.
+uint64_t ExtraFileSize(const std::vector<std::string>& paths) {
+    uint64_t total = 0;
     for (const std::string& path : paths) {
-        nvtl::RefCountedPtr<nvt::SourceMedia> source(new nvt::SourceMedia(nvt::Utf8ToWide(path)));
-        source->fileSize = NorvOS::InspectPath(path).size;
-        extras.emplace_back();
-        extras.back() = source.get();
+        total += NorvOS::InspectPath(path).size;
     }
-    return extras;
+    return total;
 }
 
-Status Derive(const TBS::TranscodeRequest& request, const SourceList& sources,
-              const SourceList& extras, Derived& derived) {
+bool WritesAc3(nvt::NorvProfile profile) {
+    const std::vector<nvt::AudioCodec>& codecs = Capabilities::Get().OutputAudioCodecs(profile);
+    return std::find(codecs.begin(), codecs.end(), nvt::AC_AC3) != codecs.end();
+}
+
+Status Derive(const TBS::TranscodeRequest& request, const nvt::SourceFacts& first,
+              uint64_t extraFileSize, uint64_t totalMs, Derived& derived) {
     nvt::CustomPresetData preset = request.CustomPresetData;
     preset.videoBitrate = ToSettingsUnits(preset.videoBitrate);
     for (uint32_t& bitrate : preset.audioBitrates) {
         bitrate = ToSettingsUnits(bitrate);
     }
-    nvtl::RefCountedPtr<nvt::TranscodeEngineInfo> info(new nvt::TranscodeEngineInfo());
-    info->Response().mapSupportedOutputCodecs[preset.profileID] =
-        Capabilities::Get().OutputAudioCodecs(preset.profileID);
-    const uint64_t totalMs = nvt::TotalDurationMs(sources);
+    const bool ac3Writable = WritesAc3(preset.profileID);
     for (int attempt = 0; attempt < 2; ++attempt) {
         const nvt::OutputWishes wishes{preset, request.audioTracks, request.subtitleTracks};
-        if (nvt::PrepareSettingsDerivation(*sources.front(), extras, totalMs, wishes, info.get(),
-                                           derived.summary, derived.request) != nvt::SUCCESS) {
-            return {nvt::ENG_INVALID_VID_STREAM, "the first source has no video"};
-        }
+        nvt::PrepareDerivation(first, extraFileSize, totalMs, wishes, ac3Writable, derived.summary,
+                               derived.request);
         if (DeriveTranscodeSettings(derived.summary, derived.request, derived.result)) {
             return {};
         }
@@ -174,12 +157,13 @@ Status MakePlan(const TBS::TranscodeRequest& request, OpenedFiles& files, Transc
     plan.title = request.title;
     plan.sourceCount = request.inputFiles.size();
 
-    SourceList sources;
+    Sources sources;
     Status rebuilt = RebuildSources(request, files, sources);
     if (!rebuilt.ok()) {
         return rebuilt;
     }
-    for (const nvt::JoinedFile& file : nvt::JoinedFiles(sources)) {
+    const std::vector<nvt::JoinedFile> joined = nvt::JoinedFiles(sources.files);
+    for (const nvt::JoinedFile& file : joined) {
         plan.files.push_back(LaneFile{file.path, file.source});
     }
     AttachTrims(request, plan.files);
@@ -191,13 +175,14 @@ Status MakePlan(const TBS::TranscodeRequest& request, OpenedFiles& files, Transc
         }
     }
     Derived derived;
-    Status made = Derive(request, sources, ExtraSources(extraPaths), derived);
+    const uint64_t totalMs = nvt::TotalDurationMs(joined);
+    Status made = Derive(request, sources.first, ExtraFileSize(extraPaths), totalMs, derived);
     if (!made.ok()) {
         return made;
     }
     const SettingsResult& r = derived.result;
-    plan.expectedSeconds = nvt::EstimateTranscodeSeconds(nvt::TotalDurationMs(sources), r.width,
-                                                         r.height, derived.summary.frameRate);
+    plan.expectedSeconds =
+        nvt::EstimateTranscodeSeconds(totalMs, r.width, r.height, derived.summary.frameRate);
     LogLine(Severity::Info,
             "derived %ux%u, video %u kbps, %zu audio track(s), trick %ux%u at %u kbps, "
             "estimated %llu bytes%s",

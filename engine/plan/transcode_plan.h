@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "capabilities.h"
+#include "derivation/settings_derivation.h"
 #include "ffmpeg.h"
 #include "input_lane.h"
 #include "messages/records.h"
 #include "opened_files.h"
-#include "session/derivation_inputs.h"
 #include "status.h"
 #include "stop_token.h"
 #include "video_chain.h"

@@ -13,10 +13,11 @@ void FillAudioTrack(const TBS::SAudioTrack& record, bool audioContainer,
     track.bitsPerSample = static_cast<int32_t>(record.audioBitsPerSample);
     track.channelCount = static_cast<int32_t>(record.audioChannelCount);
     track.sampleRate = static_cast<int32_t>(record.audioSampleRate);
-    track.bitrate = record.bitsPerSecond;
+    const AudioFacts facts = AudioFactsOf(record);
+    track.bitrate = facts.bitsPerSecond;
     track.name = audioContainer ? record.audioCodecName + record.trackName : record.trackName;
     track.language = Utf8ToWide(record.audioLangCode);
-    track.codec = static_cast<int32_t>(record.audioFormat);
+    track.codec = facts.codec;
     for (const auto& entry : record.audioTranscodeRequires) {
         const auto profile = static_cast<int32_t>(entry.first);
         if (entry.first <= static_cast<unsigned>(INT32_MAX) && IsKnownProfile(profile)) {
@@ -45,24 +46,16 @@ void FillVideoTrack(const TBS::AnalyzeResponse& response, SourceMediaVideoTrack&
     const TBS::SVideoTrack& record = response.videoTracks.front();
     track.id = record.ID;
     track.codec = static_cast<int32_t>(record.videoCodec);
-    track.frameRate = record.videoFrameRate / 1000.0;
-    track.bitrate =
-        record.videoBitrate != 0 ? static_cast<double>(record.videoBitrate) : record.bitsPerSecond;
-    track.width = static_cast<int32_t>(record.videoWidth);
-    track.height = static_cast<int32_t>(record.videoHeight);
-    track.aspectRatio = record.DAR;
+    const VideoFacts facts = VideoFactsOf(record);
+    track.frameRate = facts.frameRate;
+    track.bitrate = facts.bitsPerSecond;
+    track.width = facts.width;
+    track.height = facts.height;
+    track.aspectRatio = facts.aspect;
     track.angle = response.angle;
 }
 
-template <class T> T EntryOrZero(const std::vector<T>& list, size_t index) {
-    return index < list.size() ? list[index] : T();
-}
-
 } // namespace
-
-bool AnalysisDeliversSources(Result result) {
-    return result == SUCCESS || result == ENG_NO_AC3_DEC;
-}
 
 void FillFromAnalysis(const TBS::AnalyzeResponse& response, SourceMedia& source) {
     source.isAudioContainer = response.isAudioContainer;
@@ -74,13 +67,10 @@ void FillFromAnalysis(const TBS::AnalyzeResponse& response, SourceMedia& source)
         source.fileList = response.srcFileListList.front().fileList;
     }
     source.durations.assign(response.duration.begin(), response.duration.end());
-    if (!source.durations.empty()) {
-        source.duration = source.durations.front();
-    }
     source.fileSizes.assign(response.inputFileSize.begin(), response.inputFileSize.end());
-    if (source.fileSizes.size() == 1) {
-        source.fileSize = source.fileSizes.front();
-    }
+    const AnalysedFile own = UnchainedFile(source.durations, source.fileSizes);
+    source.duration = own.duration;
+    source.fileSize = own.fileSize;
     source.containerFormatName = Utf8ToWide(response.containerFormatName);
 
     nvtl::RefCountedPtr<SourceMediaVideoTrack> video(new SourceMediaVideoTrack());
@@ -112,30 +102,22 @@ void FillFromAnalysis(const TBS::AnalyzeResponse& response, SourceMedia& source)
 void AppendAnalysedSources(SourceMedia& first,
                            std::vector<nvtl::RefCountedPtr<ISourceMedia>>& sources) {
     sources.emplace_back(&first);
-    const size_t count = first.fileList.size();
-    if (count <= 1) {
+    const std::vector<AnalysedFile> chain =
+        ChainFiles(first.fileList, first.durations, first.fileSizes);
+    if (chain.empty()) {
         return;
     }
 
-    const size_t head = first.fileList.front().format == kChainHeadFormat ? 1 : 0;
-    first.filePath = Utf8ToWide(first.fileList[head].source);
-    first.duration = EntryOrZero(first.durations, head);
-    first.fileSize = EntryOrZero(first.fileSizes, head);
+    first.filePath = Utf8ToWide(chain.front().path);
+    first.duration = chain.front().duration;
+    first.fileSize = chain.front().fileSize;
     first.SetTitleFromPath(first.filePath);
 
-    for (size_t i = head + 1; i < count; ++i) {
-        // Files the engine gave no duration or size for count as 0.
-        if (first.durations.size() == i) {
-            first.durations.push_back(0);
-        }
-        if (first.fileSizes.size() == i) {
-            first.fileSizes.push_back(0);
-        }
-        nvtl::RefCountedPtr<SourceMedia> next(
-            new SourceMedia(Utf8ToWide(first.fileList[i].source)));
+    for (size_t i = 1; i < chain.size(); ++i) {
+        nvtl::RefCountedPtr<SourceMedia> next(new SourceMedia(Utf8ToWide(chain[i].path)));
         next->containerFormatName = first.containerFormatName;
-        next->duration = EntryOrZero(first.durations, i);
-        next->fileSize = EntryOrZero(first.fileSizes, i);
+        next->duration = chain[i].duration;
+        next->fileSize = chain[i].fileSize;
         next->fileList = first.fileList;
         next->audioTracks = first.audioTracks;
         next->videoTracks = first.videoTracks;

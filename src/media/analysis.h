@@ -3,19 +3,12 @@
 
 #include <vector>
 
+#include "media/analysed_sources.h"
 #include "media/source_media.h"
 #include "messages/records.h"
 #include "norv/media.h"
 
 namespace nvt {
-
-/// The file-list format code of an entry that leads a chain of files
-/// without being one of its files.
-constexpr unsigned kChainHeadFormat = 9;
-
-/// True for the analysis results that still deliver sources: SUCCESS and
-/// ENG_NO_AC3_DEC (the file is usable without its AC-3 audio decoded).
-bool AnalysisDeliversSources(Result result);
 
 /// Fills a freshly constructed source from an analysis response: container
 /// facts, per-file lists, exactly one video track, the audio, high-level,

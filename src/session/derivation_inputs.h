@@ -1,13 +1,13 @@
-// The session's side of the settings derivation: the derivation's inputs
-// prepared from sources and output settings, and the output properties a
-// session previews. The engine prepares its inputs the same way, from the
-// request it receives.
+// The session's side of the settings derivation: the facts the derivation
+// reads, taken from the session's sources and output settings, and the
+// output properties a session previews. The engine takes the same facts from
+// its analysis records (derivation/source_facts.h).
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include "derivation/settings_derivation.h"
+#include "derivation/source_facts.h"
 #include "norv/records.h"
 #include "session/source_refs.h"
 
@@ -15,16 +15,6 @@ namespace nvt {
 class ITranscodeEngineInfo;
 class TranscodeOutputSettings;
 struct OutputPropertyValues;
-
-/// What the derivation reads of the output settings: the preset-able
-/// settings (bitrates in bits per second) and the audio and subtitle
-/// selections. The engine builds one from the request it receives, so that
-/// it derives exactly what the session previewed.
-struct OutputWishes {
-    const CustomPresetData& preset;
-    const std::vector<uint32_t>& audioSelection;    ///< audio track indices of the first source
-    const std::vector<uint32_t>& subtitleSelection; ///< in the session's subtitle numbering
-};
 
 /// The wishes the output settings hold.
 OutputWishes WishesOf(const TranscodeOutputSettings& settings);
@@ -35,10 +25,6 @@ OutputWishes WishesOf(const TranscodeOutputSettings& settings);
 /// its sources. engineInfo (may be null) tells whether AC3 can be passed
 /// through. Returns SUCCESS; ENG_ERR when the first source has no readable
 /// first video track.
-Result PrepareSettingsDerivation(ISourceMedia& firstSource, const SourceList& extraSources,
-                                 uint64_t totalDurationMs, const OutputWishes& wishes,
-                                 ITranscodeEngineInfo* engineInfo, SourceSummary& summary,
-                                 SettingsRequest& request);
 Result PrepareSettingsDerivation(ISourceMedia& firstSource, const SourceList& extraSources,
                                  uint64_t totalDurationMs, const TranscodeOutputSettings& settings,
                                  ITranscodeEngineInfo* engineInfo, SourceSummary& summary,

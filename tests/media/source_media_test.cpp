@@ -5,6 +5,7 @@
 #include "media/analysis.h"
 #include "media/source_media.h"
 #include "platform/text.h"
+#include "session/joined_files.h"
 
 namespace nvt {
 namespace {
@@ -390,6 +391,82 @@ TEST(SourceMediaChain, ChainWithoutDurationsOrSizesCountsZero) {
         EXPECT_EQ(value, 0u);
         s->GetFileSize(&value);
         EXPECT_EQ(value, 0u);
+    }
+}
+
+// The engine reads its analysis records with AnalysedSources; the library's
+// sources made of the same records must stand for the same files, for as
+// long, with the same facts.
+TEST(SourceMediaChain, AnalysedSourcesJoinAsTheLibrarySources) {
+    struct Joined {
+        const char* path;
+        uint64_t ms;
+        size_t source;
+    };
+    struct Case {
+        const char* name;
+        std::vector<TBS::SSourceFile> list;
+        std::vector<unsigned> durations;
+        std::vector<const char*> inputs; // the sources kept, by path
+        std::vector<Joined> joined;
+    };
+    const char* one = "/dvd/VTS_01_1.VOB";
+    const char* two = "/dvd/VTS_01_2.VOB";
+    const Case cases[] = {
+        {"plain file", {}, {30}, {"/a.mkv"}, {{"/a.mkv", 30000, 0}}},
+        {"no durations", {}, {}, {"/a.mkv"}, {{"/a.mkv", 0, 0}}},
+        {"chain kept whole",
+         {Entry(1, one), Entry(1, two)},
+         {100, 200},
+         {one, two},
+         {{one, 100000, 0}, {two, 200000, 1}}},
+        {"chain by its head alone",
+         {Entry(1, one), Entry(1, two), Entry(1, "/dvd/VTS_01_3.VOB")},
+         {100, 200},
+         {one},
+         {{one, 100000, 0}, {two, 200000, 0}, {"/dvd/VTS_01_3.VOB", 0, 0}}},
+        {"leading entry skipped",
+         {Entry(9, "/dvd/VIDEO_TS.IFO"), Entry(1, one), Entry(1, two)},
+         {5, 60, 70},
+         {one},
+         {{one, 60000, 0}, {two, 70000, 0}}},
+    };
+    for (const Case& c : cases) {
+        TBS::AnalyzeResponse r = DescribedResponse();
+        r.duration = c.durations;
+        r.inputFileSize = {4000, 5000, 6000};
+        r.srcFileListList.clear();
+        if (!c.list.empty()) {
+            r.srcFileListList.emplace_back();
+            r.srcFileListList.back().fileList = c.list;
+        }
+        const std::string analysed = c.list.empty() ? "/a.mkv" : c.list.front().source;
+        SourceList all;
+        AppendAnalysedSources(*Filled(analysed.c_str(), r), all);
+        const AnalysedSources engine(analysed, r);
+
+        std::vector<nvtl::RefCountedPtr_STLSafe<ISourceMedia>> kept; // as a session holds them
+        std::vector<SourceFiles> described;
+        for (const char* input : c.inputs) {
+            const size_t k = engine.Find(input);
+            kept.emplace_back();
+            kept.back() = all.at(k).get();
+            described.push_back(engine.Files(k));
+            const SourceFacts facts = engine.Facts(k);
+            uint64_t size = 0;
+            kept.back()->GetFileSize(&size);
+            EXPECT_EQ(facts.fileSize, size) << c.name;
+            EXPECT_EQ(facts.video.bitsPerSecond, 8000000.0) << c.name;
+            EXPECT_EQ(facts.video.frameRate, 29.97) << c.name;
+        }
+        const std::vector<JoinedFile> joined = JoinedFiles(described);
+        ASSERT_EQ(joined.size(), c.joined.size()) << c.name;
+        for (size_t i = 0; i < joined.size(); ++i) {
+            EXPECT_EQ(joined[i].path, c.joined[i].path) << c.name << " " << i;
+            EXPECT_EQ(joined[i].durationMs, c.joined[i].ms) << c.name << " " << i;
+            EXPECT_EQ(joined[i].source, c.joined[i].source) << c.name << " " << i;
+        }
+        EXPECT_EQ(TotalDurationMs(kept), TotalDurationMs(joined)) << c.name;
     }
 }
 
