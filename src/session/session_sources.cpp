@@ -1,7 +1,7 @@
 // The session's two source lists and the join check on adding a source.
 #include "session/transcode_session.h"
 
-#include "session/join_rule.h"
+#include "media/join_rule.h"
 
 namespace nvt {
 

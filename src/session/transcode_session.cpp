@@ -5,16 +5,16 @@
 #include <utility>
 
 #include "media/analysis.h"
+#include "media/join_rule.h"
 #include "messages/xml.h"
 #include "output/output_properties.h"
 #include "output/output_settings.h"
 #include "platform/com_apartment.h"
 #include "platform/text.h"
-#include "session/join_rule.h"
+#include "session/derivation_inputs.h"
 #include "session/joined_files.h"
 #include "session/request_builder.h"
 #include "session/session_topics.h"
-#include "session/derivation_inputs.h"
 
 namespace nvt {
 

@@ -1,4 +1,4 @@
-#include "session/join_rule.h"
+#include "media/join_rule.h"
 
 #include "session/source_refs.h"
 
