@@ -127,7 +127,7 @@ FileAnalysis AnalyseFile(const std::string& path, const ThumbnailRequest* thumbn
             break;
         }
     }
-    const int64_t duration = EntryDuration(format, trims, stop);
+    const int64_t duration = files.EntryDuration(path, trims);
     result.duration = std::max(1u, CeilSeconds(duration));
 
     const double frameRate =

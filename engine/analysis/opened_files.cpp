@@ -88,6 +88,22 @@ ProbedFile OpenedFiles::Take(const std::string& path) {
     return std::move(kept->file);
 }
 
+int64_t OpenedFiles::EntryDuration(const std::string& path, const EntryTrims& trims) {
+    ProbedFile& probed = Probe(path);
+    if (!probed.format) {
+        return 0;
+    }
+    Kept& kept = kept_[path];
+    if (kept.playing < 0) {
+        kept.playing = PlayingDuration(probed.format.get(), stop_);
+    }
+    if (!trims.Any()) {
+        return kept.playing;
+    }
+    const int64_t start = probed.format->start_time;
+    return trims.Length(start != AV_NOPTS_VALUE ? start : 0, kept.playing);
+}
+
 void OpenedFiles::Give(const std::string& path, FormatContextPtr format) {
     if (!format) {
         return;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "media_probe.h"
+#include "playlist.h"
 #include "stop_token.h"
 
 namespace norv_engine {
@@ -33,6 +34,12 @@ public:
 
     const StopToken& stop() const { return stop_; }
 
+    /// How long the part of the file at path that trims leave plays,
+    /// microseconds (0 when unknown). The file's own playing time is worked
+    /// out once: for a recording whose timestamps jump it takes reading the
+    /// file through, which the analysis and the plan would otherwise each do.
+    int64_t EntryDuration(const std::string& path, const EntryTrims& trims);
+
     /// How often a file was opened, in this job and in the whole process.
     unsigned Opens() const { return opens_; }
     static unsigned long long OpensInProcess();
@@ -43,6 +50,7 @@ private:
         int64_t probedAt = 0;   ///< the read position the probe left
         bool read = false;      ///< a reader had it since
         bool handedOut = false; ///< a reader has it now
+        int64_t playing = -1;   ///< microseconds; below 0 until worked out
     };
 
     Kept& Open(const std::string& path);

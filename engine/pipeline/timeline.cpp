@@ -190,12 +190,4 @@ int64_t PlayingDuration(AVFormatContext* format, const StopToken& stop) {
     return end - first;
 }
 
-int64_t EntryDuration(AVFormatContext* format, const EntryTrims& trims, const StopToken& stop) {
-    const int64_t playing = PlayingDuration(format, stop);
-    if (!trims.Any()) {
-        return playing;
-    }
-    return trims.Length(format->start_time != AV_NOPTS_VALUE ? format->start_time : 0, playing);
-}
-
 } // namespace norv_engine

@@ -63,7 +63,4 @@ private:
 /// the duration FFmpeg gives. 0 when unknown.
 int64_t PlayingDuration(AVFormatContext* format, const StopToken& stop);
 
-/// How long the part of the file that trims leave plays, microseconds.
-int64_t EntryDuration(AVFormatContext* format, const EntryTrims& trims, const StopToken& stop);
-
 } // namespace norv_engine

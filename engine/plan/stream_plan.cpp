@@ -412,9 +412,9 @@ Status PlanStreams(const TBS::TranscodeRequest& request, const Derived& derived,
         if (probed.err != nvt::SUCCESS) {
             return Unreadable(plan.files[i].path, probed.err);
         }
-        seconds += static_cast<double>(
-                       EntryDuration(probed.format.get(), plan.files[i].trims, files.stop())) /
-                   AV_TIME_BASE;
+        seconds +=
+            static_cast<double>(files.EntryDuration(plan.files[i].path, plan.files[i].trims)) /
+            AV_TIME_BASE;
         if (i == 0) {
             first = &probed;
             joined.emplace(first->format.get(), first->size);
