@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <exception>
 
-#include "cli.h"
-#include "commands.h"
-#include "console.h"
-#include "json_output.h"
+#include "commands/cli.h"
+#include "commands/commands.h"
+#include "common/console.h"
+#include "common/json_output.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "batch_eta.h"
+#include "batch/batch_eta.h"
 #include "norv_process.h"
-#include "rate_cache.h"
+#include "timing/rate_cache.h"
 #include "support/temp_dir.h"
 
 namespace norv_test {

@@ -1,0 +1,47 @@
+// The subcommands, each taking the parsed command line. A command returns
+// its exit status, or throws Failure, which main turns into one error line
+// and status 1.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/settings.h"
+
+namespace norv {
+
+/// The command line, as cli.cpp maps it.
+struct Invocation {
+    std::string command;      // info, profiles, analyze, preview, transcode, batch, presets, report
+    std::string presetAction; // list, show, save, delete
+    std::string engine;       // --engine
+    bool json = false;
+    double progressPeriod = 5.0; // seconds between plain progress lines
+    unsigned jobs = 0;           // 0: one per core
+    std::vector<std::string> inputs;
+    std::string output;    // transcode -o
+    std::string outputDir; // batch -d
+    bool overwrite = false;
+    bool measure = false;    // preview --measure
+    uint32_t shardIndex = 1; // --shard K/N (or auto), K counted from 1
+    uint32_t shardCount = 1;
+    std::string fromList;   // batch --from-list: a list of inputs, "-" for standard input
+    std::string reportFile; // batch --report
+    std::string rerunList;  // report merge --rerun-list
+    double frameRate = 0;   // profiles --frame-rate
+    std::string presetDir;
+    std::string presetName;
+    OutputChoice choice;
+};
+
+int CommandInfo(const Invocation& in);
+int CommandProfiles(const Invocation& in);
+int CommandAnalyze(const Invocation& in);
+int CommandPreview(const Invocation& in);
+int CommandTranscode(const Invocation& in);
+int CommandBatch(const Invocation& in);
+int CommandPresets(const Invocation& in);
+int CommandReport(const Invocation& in);
+
+} // namespace norv
