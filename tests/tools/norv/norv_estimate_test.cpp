@@ -8,8 +8,8 @@
 
 #include "batch/batch_eta.h"
 #include "norv_process.h"
-#include "timing/rate_cache.h"
 #include "support/temp_dir.h"
+#include "timing/rate_cache.h"
 
 namespace norv_test {
 namespace {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "batch/shard.h"
 #include "common/json_output.h"
 #include "common/library.h"
-#include "batch/shard.h"
 
 namespace norv {
 

@@ -6,11 +6,11 @@
 #include "commands/commands.h"
 #include "common/console.h"
 #include "common/engine.h"
-#include "timing/estimate.h"
 #include "common/json_output.h"
 #include "common/media.h"
-#include "timing/progress.h"
 #include "common/transcode_run.h"
+#include "timing/estimate.h"
+#include "timing/progress.h"
 
 namespace norv {
 

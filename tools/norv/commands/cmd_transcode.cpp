@@ -4,9 +4,9 @@
 #include "commands/commands.h"
 #include "common/console.h"
 #include "common/engine.h"
+#include "common/transcode_run.h"
 #include "timing/estimate.h"
 #include "timing/progress.h"
-#include "common/transcode_run.h"
 
 namespace norv {
 

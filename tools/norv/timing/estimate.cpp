@@ -7,8 +7,8 @@
 
 #include "batch/batch_eta.h"
 #include "common/console.h"
-#include "timing/progress.h"
 #include "common/transcode_run.h"
+#include "timing/progress.h"
 
 namespace norv {
 

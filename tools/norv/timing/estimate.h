@@ -10,8 +10,8 @@
 #include "common/json_output.h"
 #include "common/library.h"
 #include "common/media.h"
-#include "timing/rate_cache.h"
 #include "common/settings.h"
+#include "timing/rate_cache.h"
 
 namespace norv {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "timing/estimate.h"
 #include "common/transcode_run.h"
+#include "timing/estimate.h"
 
 namespace norv {
 
