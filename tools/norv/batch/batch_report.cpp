@@ -3,7 +3,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <random>
 
 namespace norv {
 
@@ -130,29 +129,6 @@ Json ShardReport::ToJson() const {
     }
     AddTotals(document);
     return document;
-}
-
-void WriteJsonFile(const std::string& path, const Json& value) {
-    const fs::path target(path);
-    const fs::path temporary =
-        target.parent_path() /
-        ("." + target.filename().string() + "." + std::to_string(std::random_device()()) + ".part");
-    {
-        std::ofstream out(temporary);
-        out << value.dump(2) << '\n';
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            fs::remove(temporary, ignored);
-            throw Failure(path + ": cannot write the report", nvt::ENG_WRITING_ERROR);
-        }
-    }
-    std::error_code error;
-    fs::rename(temporary, target, error);
-    if (error) {
-        fs::remove(temporary, error);
-        throw Failure(path + ": cannot write the report", nvt::ENG_WRITING_ERROR);
-    }
 }
 
 Json MergeReports(const std::vector<std::string>& paths) {

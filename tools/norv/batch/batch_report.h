@@ -52,10 +52,6 @@ private:
     mutable std::mutex lock_;
 };
 
-/// Writes value to path whole or not at all (a temporary file renamed).
-/// Throws Failure.
-void WriteJsonFile(const std::string& path, const Json& value);
-
 /// One summary of several shard documents: every file, the totals, and
 /// "rerun": the inputs that failed or were cut short. Throws Failure for a
 /// document that cannot be read.

@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
 
 #include "common/settings.h"
 
@@ -291,6 +294,24 @@ Json PresetJson(const std::string& path, const nvt::CustomPresetData& d) {
                 {"hevc_quality", nvt::EnumName<nvt::HevcQualityLevel>(d.hevcQualityLevel)}};
 }
 
+Json PresetListJson(nvt::ICustomPresetFactory& factory, const std::string& folder) {
+    nvt::ICustomPresetEnum* raw = nullptr;
+    Check(factory.EnumeratePresets(Widen(folder), &raw), folder + ": cannot list");
+    const Ptr<nvt::ICustomPresetEnum> presets = Adopt(raw);
+    Json all = Json::array();
+    for (uint32_t i = 0; i < presets->GetCount(); ++i) {
+        nvt::ICustomPreset* item = nullptr;
+        nvt::CustomPresetData data;
+        if (presets->GetItem(i, &item) == nvt::SUCCESS && item != nullptr) {
+            const Ptr<nvt::ICustomPreset> preset = Adopt(item);
+            if (preset->GetData(data) == nvt::SUCCESS) {
+                all.push_back(PresetJson(Narrow(preset->GetFilePath()), data));
+            }
+        }
+    }
+    return all;
+}
+
 Json RunEventJson(RunEvent event, const RunStatus& status, nvt::Result result) {
     Json value{{"event", EventName(event)}};
     if (event != RunEvent::Started) {
@@ -310,6 +331,30 @@ Json RunEventJson(RunEvent event, const RunStatus& status, nvt::Result result) {
         value["code"] = static_cast<int>(result);
     }
     return value;
+}
+
+void WriteJsonFile(const std::string& path, const Json& value) {
+    namespace fs = std::filesystem;
+    const fs::path target(path);
+    const fs::path temporary =
+        target.parent_path() /
+        ("." + target.filename().string() + "." + std::to_string(std::random_device()()) + ".part");
+    {
+        std::ofstream out(temporary);
+        out << value.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
+        out.close();
+        if (!out) {
+            std::error_code ignored;
+            fs::remove(temporary, ignored);
+            throw Failure(path + ": cannot write", nvt::ENG_WRITING_ERROR);
+        }
+    }
+    std::error_code error;
+    fs::rename(temporary, target, error);
+    if (error) {
+        fs::remove(temporary, error);
+        throw Failure(path + ": cannot write", nvt::ENG_WRITING_ERROR);
+    }
 }
 
 namespace {

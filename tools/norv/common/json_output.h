@@ -31,8 +31,16 @@ Json PropertiesJson(nvt::ITranscodeOutputProperties& properties);
 /// A stored preset's settings.
 Json PresetJson(const std::string& path, const nvt::CustomPresetData& data);
 
+/// The presets of a folder, oldest first, each as PresetJson gives it.
+/// Throws Failure when the folder cannot be listed.
+Json PresetListJson(nvt::ICustomPresetFactory& factory, const std::string& folder);
+
 /// One progress event of a run.
 Json RunEventJson(RunEvent event, const RunStatus& status, nvt::Result result);
+
+/// Writes value to path whole or not at all: a hidden temporary file beside
+/// it, renamed over it. Throws Failure.
+void WriteJsonFile(const std::string& path, const Json& value);
 
 /// Writes one object on one line of the JSON stream (standard output unless
 /// set) and flushes it. Safe to call from several threads.
