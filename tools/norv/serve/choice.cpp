@@ -92,6 +92,8 @@ OutputChoice ChoiceFromJson(const Json& settings, const std::string& presetDir) 
         p.audioBitrates = *rates;
     }
     p.sizeLimit = Read<uint64_t>(settings, "size_limit", ParseBytes, "a size such as 700M");
+    p.priority = Read<nvt::SettingPriority>(settings, "priority", ParseSettingPriority,
+                                            "one of the priority names");
     p.twoPass = Flag(settings, "two_pass");
     const std::string audio = Text(settings, "audio_tracks");
     if (!audio.empty() && audio != "all") {

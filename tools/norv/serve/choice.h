@@ -13,10 +13,10 @@ namespace norv {
 
 /// settings: {"profile": "NorvPlusHD", "preset": "phone", "size": "1280x720",
 /// "video_bitrate": "2500k", "audio_bitrate": "192k", "size_limit": "700M",
-/// "two_pass": true, "audio_tracks": "all" | "none" | "0,1", "subtitles":
-/// "0", "burn_subtitles": false, "title": "..."}; every member may be left
-/// out or empty. A preset is a name among presetDir's presets. Throws
-/// Failure (InvalidArgument) naming the setting it cannot read.
+/// "priority": "video-bitrate", "two_pass": true, "audio_tracks": "all" | "none" | "0,1",
+/// "subtitles": "0", "burn_subtitles": false, "title": "..."}; every member may be left out or
+/// empty. A preset is a name among presetDir's presets. Throws Failure (InvalidArgument) naming the
+/// setting it cannot read.
 OutputChoice ChoiceFromJson(const Json& settings, const std::string& presetDir);
 
 /// The presets of presetDir, as PresetJson gives each (an empty list when

@@ -293,6 +293,7 @@ Json PageApi::State() {
                 {"roots", roots},
                 {"output", PathText(roots_.output())},
                 {"profiles", profiles_},
+                {"priorities", SettingPriorityNames()},
                 {"presets", PresetList(context_.presetDir)},
                 {"queue", board_.Snapshot()}};
 }
