@@ -62,6 +62,7 @@ export async function startServe({ home, roots, output, port = 0, extra = [] }) 
   const started = JSON.parse(first);
   return {
     ...started,
+    pid: child.pid,
     origin: `http://127.0.0.1:${started.port}`,
     errors: () => errors,
     // Stops it as Ctrl-C would; it must end cleanly (sanitizers report

@@ -1,17 +1,18 @@
 #include "serve/access.h"
 
+#include <boost/algorithm/string/case_conv.hpp>
+
 #include <algorithm>
 #include <cctype>
+#include <locale>
 #include <random>
 
 namespace norv {
 
 namespace {
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
+std::string Lower(const std::string& text) {
+    return boost::algorithm::to_lower_copy(text, std::locale::classic());
 }
 
 bool SameSecret(const std::string& a, const std::string& b) {

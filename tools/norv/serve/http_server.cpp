@@ -23,6 +23,12 @@
 
 #include "common/library.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <fcntl.h>
+#endif
+
 namespace norv {
 
 namespace {
@@ -40,6 +46,17 @@ constexpr size_t kBodyLimit = 1024 * 1024;
 // Bytes an event stream may hold back for a client that does not read.
 constexpr size_t kStreamBacklog = 8 * 1024 * 1024;
 constexpr size_t kMostConnections = 128;
+
+// The engines the library starts must not inherit the server's sockets: a
+// connection would stay open while an engine runs, a listener after norv
+// serve ended.
+template <class Socket> void KeepFromChildren(Socket& socket) {
+#if defined(_WIN32)
+    SetHandleInformation(reinterpret_cast<HANDLE>(socket.native_handle()), HANDLE_FLAG_INHERIT, 0);
+#else
+    ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
+#endif
+}
 
 std::string Field(const http::request<http::string_body>& request, beast::string_view name) {
     const auto found = request.find(name);
@@ -335,6 +352,7 @@ void HttpServer::Impl::Accept(tcp::acceptor& acceptor) {
             return;
         }
         if (!error) {
+            KeepFromChildren(socket);
             if (connections.load() >= kMostConnections) {
                 beast::error_code ignored;
                 socket.close(ignored);
@@ -363,6 +381,9 @@ uint16_t HttpServer::Listen(const std::vector<std::string>& addresses, uint16_t 
         const tcp::endpoint endpoint(ip, port);
         auto acceptor = std::make_unique<tcp::acceptor>(impl_->io);
         acceptor->open(endpoint.protocol(), error);
+        if (!error) {
+            KeepFromChildren(*acceptor);
+        }
         if (!error && ip.is_v6()) {
             acceptor->set_option(net::ip::v6_only(true), error);
         }

@@ -143,30 +143,24 @@ Job* JobBoard::Find(const std::string& id) {
 }
 
 Json JobBoard::PageJson(const Job& job) const {
+    // The stored form without the paths and settings, with the names the
+    // page shows instead, and the times of a run that goes on.
+    Json j = StoredJson(job);
     Json names = Json::array();
     for (const std::string& input : job.inputs) {
         names.push_back(names_(input));
     }
-    return Json{{"id", job.id},
-                {"names", names},
-                {"output_name", PathText(TextPath(job.output).filename())},
-                {"profile", job.settings.value("profile", std::string())},
-                {"preset", job.settings.value("preset", std::string())},
-                {"state", JobStateName(job.state)},
-                {"percent", job.percent},
-                {"elapsed", job.elapsed},
-                {"remaining", job.state == JobState::Running && job.remaining >= 0
-                                  ? Json(job.remaining)
-                                  : Json()},
-                {"speed", job.speed > 0 ? Json(job.speed) : Json()},
-                {"predicted_size", job.predictedSize},
-                {"output_size", job.outputSize},
-                {"result", job.result},
-                {"code", job.code},
-                {"error", job.error},
-                {"log", job.log},
-                {"created_ms", job.createdMs},
-                {"finished_ms", job.finishedMs}};
+    j.erase("inputs");
+    j.erase("output");
+    j.erase("settings");
+    j["names"] = names;
+    j["output_name"] = PathText(TextPath(job.output).filename());
+    j["profile"] = job.settings.value("profile", std::string());
+    j["preset"] = job.settings.value("preset", std::string());
+    j["remaining"] =
+        job.state == JobState::Running && job.remaining >= 0 ? Json(job.remaining) : Json();
+    j["speed"] = job.speed > 0 ? Json(job.speed) : Json();
+    return j;
 }
 
 Json JobBoard::OrderJson() const {

@@ -10,6 +10,7 @@
 #include "serve/access.h"
 #include "serve/choice.h"
 #include "timing/estimate.h"
+#include "timing/preview.h"
 
 namespace norv {
 
@@ -162,18 +163,14 @@ JobEnd JobRunner::Run(const Job& job) {
         sources.insert(sources.end(), analysis->sources.begin(), analysis->sources.end());
     }
     const OutputChoice choice = ChoiceFromJson(job.settings, context_.presetDir);
-    const Ptr<nvt::ITranscodeOutputSettings> settings =
-        MakeOutputSettings(choice, sources.front().get());
-    Ptr<nvt::ITranscodeSession> session =
-        MakeSession(sources, settings.get(), context_.info.get(), choice.job.enginePriority);
+    OutputPreview preview = PreviewOutput(sources, choice, context_.info.get());
     const std::filesystem::path log =
         TextPath(context_.logDir) / TextPath(job.id + "-" + RandomHex(8) + ".log");
     nvt::SLoggerParam logging;
     logging.enableLogs = true;
     logging.logLevel = nvt::NORV_INFO_MSG;
     logging.logPath = PathText(log);
-    session->SetLoggerParam(logging);
-    const JobWork work = DescribeWork(*session, *settings, sources);
+    preview.session->SetLoggerParam(logging);
 
     // Another program may have written the output's name since the job was
     // queued: nothing is overwritten, the job takes a free name.
@@ -191,7 +188,7 @@ JobEnd JobRunner::Run(const Job& job) {
     CheckOutputPath(output, job.inputs, false);
 
     JobObserver observer(board_, job.id);
-    const RunOutcome outcome = RunTranscode(std::move(session), sources, output, observer);
+    const RunOutcome outcome = RunTranscode(std::move(preview.session), sources, output, observer);
     JobEnd end;
     std::error_code error;
     end.log = LogTail(log);
@@ -207,7 +204,7 @@ JobEnd JobRunner::Run(const Job& job) {
     } else {
         end.state = JobState::Done;
         end.outputSize = std::filesystem::file_size(TextPath(output), error);
-        RememberRun(work, std::chrono::duration<double>(Clock::now() - start).count());
+        RememberRun(preview.work, std::chrono::duration<double>(Clock::now() - start).count());
     }
     return end;
 }

@@ -6,7 +6,7 @@
 #include "common/transcode_run.h"
 #include "serve/choice.h"
 #include "serve/page_assets.h"
-#include "timing/estimate.h"
+#include "timing/preview.h"
 
 namespace norv {
 
@@ -374,19 +374,9 @@ Json PageApi::Preview(const Json& body) {
     const Sources sources = SourcesOf(PathsOf(body.value("files", Json())));
     const OutputChoice choice =
         ChoiceFromJson(body.value("settings", Json::object()), context_.presetDir);
-    const Ptr<nvt::ITranscodeOutputSettings> settings =
-        MakeOutputSettings(choice, sources.front().get());
-    const Ptr<nvt::ITranscodeSession> session =
-        MakeSession(sources, settings.get(), context_.info.get(), choice.job.enginePriority);
-    nvt::ITranscodeOutputProperties* raw = nullptr;
-    const nvt::Result result = session->GetOutputProperties(&raw);
-    const Ptr<nvt::ITranscodeOutputProperties> properties = Adopt(raw);
-    Check(result, "cannot derive the output");
-    const auto profile = static_cast<nvt::NorvProfile>(settings->GetProfile());
-    Json j = PropertiesJson(*properties);
-    AddEstimateJson(j, EstimateFromHistory(DescribeWork(*settings, *properties, sources)));
-    j["profile"] = nvt::EnumName<nvt::NorvProfile>(profile);
-    j["size_limit"] = settings->GetFileSizeLimit();
+    const OutputPreview preview = PreviewOutput(sources, choice, context_.info.get());
+    const auto profile = static_cast<nvt::NorvProfile>(preview.settings->GetProfile());
+    Json j = preview.json;
     j["extension"] = OutputExtension(profile, context_.info.get());
     j["duration_ms"] = TotalDurationMs(sources);
     return j;
@@ -411,23 +401,12 @@ Json PageApi::AddJobs(const Json& body) {
     std::vector<Job> jobs;
     for (const std::vector<std::string>& inputs : groups) {
         // Each job is checked as it would run: its tracks, the join.
-        const Sources sources = SourcesOf(inputs);
-        const Ptr<nvt::ITranscodeOutputSettings> settings =
-            MakeOutputSettings(choice, sources.front().get());
-        const Ptr<nvt::ITranscodeSession> session =
-            MakeSession(sources, settings.get(), context_.info.get(), choice.job.enginePriority);
-        nvt::ITranscodeOutputProperties* raw = nullptr;
-        uint64_t predicted = 0;
-        if (session->GetOutputProperties(&raw) == nvt::SUCCESS && raw != nullptr) {
-            Adopt(raw)->GetEstimatedSize(&predicted);
-        } else if (raw != nullptr) {
-            raw->Release();
-        }
-        const auto profile = static_cast<nvt::NorvProfile>(settings->GetProfile());
+        const OutputPreview preview = PreviewOutput(SourcesOf(inputs), choice, context_.info.get());
+        const auto profile = static_cast<nvt::NorvProfile>(preview.settings->GetProfile());
         Job job;
         job.inputs = inputs;
         job.settings = settingsJson;
-        job.predictedSize = predicted;
+        job.predictedSize = preview.json.at("estimated_size").get<uint64_t>();
         job.output = FreeOutputPath(roots_.output(), PathText(TextPath(inputs.front()).stem()),
                                     OutputExtension(profile, context_.info.get()), reserved);
         reserved.push_back(job.output);
