@@ -2,7 +2,8 @@
 // two files and see their thumbnails and analysis, choose a profile and see
 // the preview, queue a join and a single file and watch both finish, cancel
 // a third mid-way, download an output, restart norv serve and find the
-// queue. With NORV_SCREENSHOTS=DIR it also keeps a picture of each screen.
+// queue, then clear it. With NORV_SCREENSHOTS=DIR it also keeps a picture
+// of each screen.
 import assert from 'node:assert/strict';
 import { readdir, rm } from 'node:fs/promises';
 import path from 'node:path';
@@ -149,5 +150,8 @@ it('picks, previews, queues, runs, cancels, downloads and keeps the queue', { ti
   await until(async () => (await jobs(page).count()) === 3, { what: 'the kept queue' });
   assert.deepEqual(await page.locator('#jobs li.job').evaluateAll((items) => items.map((i) => i.dataset.state)),
     ['done', 'done', 'cancelled']);
+  await page.click('#clear');
+  await page.locator('#queue-empty').waitFor();
+  assert.equal(await jobs(page).count(), 0);
   assert.deepEqual(failures, []);
 });
