@@ -87,9 +87,9 @@ it('picks, previews, queues, runs, cancels, downloads and keeps the queue', { ti
   assert.match(await page.locator('#preview').textContent(), /Picture320×240, aspect 4:3/);
   await page.fill('#size', '640x480');
   await page.locator('#preview', { hasText: 'Picture640×480' }).waitFor();
-  await page.fill('#video-bitrate', '500k');
+  await page.fill('#video-bitrate', '900k');
   await page.selectOption('#priority', 'video-bitrate');
-  await page.locator('#preview', { hasText: /Video4\d\d kb\/s/ }).waitFor();
+  await page.locator('#preview', { hasText: /Video8\d\d kb\/s/ }).waitFor();
   await screenshot(page, 'serve-pick.png');
 
   await page.click('#add-join');

@@ -1,5 +1,6 @@
 #include "common/console.h"
 
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 
@@ -16,7 +17,10 @@ namespace norv {
 
 namespace {
 
-volatile std::sig_atomic_t gInterruptSignal = 0;
+// Read by every thread that runs a transcode: an atomic, which a signal
+// handler may store to when it is lock-free.
+std::atomic<int> gInterruptSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler stores to it");
 
 extern "C" void OnInterrupt(int signalNumber) {
     if (gInterruptSignal != 0) {
@@ -87,7 +91,7 @@ bool InterruptRequested() {
 }
 
 int InterruptExitStatus() {
-    return 128 + (gInterruptSignal != 0 ? static_cast<int>(gInterruptSignal) : SIGINT);
+    return 128 + (gInterruptSignal != 0 ? gInterruptSignal.load() : SIGINT);
 }
 
 std::FILE* SetAsideStandardOutput() {

@@ -7,8 +7,10 @@
 #include "common/library.h"
 
 #if defined(_WIN32)
-#include <shellapi.h>
 #include <windows.h>
+
+// Needs what windows.h declares.
+#include <shellapi.h>
 #else
 #include <fcntl.h>
 #include <spawn.h>
