@@ -52,7 +52,8 @@ constexpr size_t kMostConnections = 128;
 // serve ended.
 template <class Socket> void KeepFromChildren(Socket& socket) {
 #if defined(_WIN32)
-    SetHandleInformation(reinterpret_cast<HANDLE>(socket.native_handle()), HANDLE_FLAG_INHERIT, 0);
+    const SOCKET handle = socket.native_handle();
+    SetHandleInformation(reinterpret_cast<HANDLE>(handle), HANDLE_FLAG_INHERIT, 0);
 #else
     ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
 #endif
