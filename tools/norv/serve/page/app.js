@@ -500,6 +500,7 @@ async function main() {
   $('start').addEventListener('click', () => {
     // How long the first progress takes to show is measured from here.
     state.startClicked = true;
+    performance.clearMarks('norv-start');
     performance.clearMarks('norv-first-progress');
     performance.mark('norv-start');
     api('POST', '/api/queue/start').catch(() => {});
