@@ -2,7 +2,7 @@
 // two files and see their thumbnails and analysis, choose a profile and see
 // the preview, queue a join and a single file and watch both finish, cancel
 // a third mid-way, download an output, restart norv serve and find the
-// queue, then clear it. With NORV_SCREENSHOTS=DIR it also keeps a picture
+// queue, then empty it. With NORV_SCREENSHOTS=DIR it also keeps a picture
 // of each screen.
 import assert from 'node:assert/strict';
 import { readdir, rm } from 'node:fs/promises';
@@ -105,7 +105,13 @@ it('picks, previews, queues, runs, cancels, downloads and keeps the queue', { ti
 
   // The queue runs its jobs one after the other; both bars reach 100 %.
   await page.click('#tab-queue');
-  assert.equal(await jobs(page).count(), 3);
+  const order = () => jobs(page).evaluateAll((items) => items.map((i) => i.querySelector('strong').textContent.split('→ ')[1]));
+  assert.deepEqual(await order(), ['part1.mkv', 'single.mkv', 'long.mkv']);
+  // Reordered, then put back.
+  await job(page, 'single.mkv').locator('button[title=earlier]').click();
+  await until(async () => (await order())[0] === 'single.mkv', { what: 'single.mkv first' });
+  await job(page, 'single.mkv').locator('button[title=later]').click();
+  await until(async () => (await order())[0] === 'part1.mkv', { what: 'part1.mkv first again' });
   await page.click('#start');
   for (const name of ['part1.mkv', 'single.mkv']) {
     await job(page, name).and(page.locator('[data-state=done]')).waitFor({ timeout: 180000 });
@@ -150,6 +156,8 @@ it('picks, previews, queues, runs, cancels, downloads and keeps the queue', { ti
   await until(async () => (await jobs(page).count()) === 3, { what: 'the kept queue' });
   assert.deepEqual(await page.locator('#jobs li.job').evaluateAll((items) => items.map((i) => i.dataset.state)),
     ['done', 'done', 'cancelled']);
+  await job(page, 'long.mkv').locator('button.remove').click();
+  await until(async () => (await jobs(page).count()) === 2, { what: 'the removal' });
   await page.click('#clear');
   await page.locator('#queue-empty').waitFor();
   assert.equal(await jobs(page).count(), 0);
