@@ -114,7 +114,8 @@ Status OutputFile::Prepare(const std::string& target, const std::string& tempDir
     for (int attempt = 0; attempt < kClaimAttempts && !claim_.held(); ++attempt) {
         const std::string guid = NorvOS::NewGuidText(); // in braces
         if (guid.size() < 3) {
-            return {nvt::ENG_WRITING_ERROR, "cannot make a unique name for the output of " + target};
+            return {nvt::ENG_WRITING_ERROR,
+                    "cannot make a unique name for the output of " + target};
         }
         unique_ = guid.substr(1, guid.size() - 2);
         beside_ = (fs::path(Folder(targetPath)) / ("." + unique_ + ".part")).string();

@@ -23,8 +23,7 @@ FileClaim::~FileClaim() {
 
 bool FileClaim::Make(const std::string& path) {
     Release();
-    const HANDLE file =
-        Open(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+    const HANDLE file = Open(path, GENERIC_READ | GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }

@@ -279,8 +279,8 @@ Json MergeReports(const std::vector<std::string>& paths,
                     throw Json::other_error::create(501, "a file without input or status", &f);
                 }
                 const auto ended = f.find("ended_ms");
-                m.endedMs = ended != f.end() && ended->is_number_integer() ? ended->get<int64_t>()
-                                                                           : 0;
+                m.endedMs =
+                    ended != f.end() && ended->is_number_integer() ? ended->get<int64_t>() : 0;
                 m.order = met.size();
                 met.push_back(std::move(m));
             }
@@ -291,9 +291,8 @@ Json MergeReports(const std::vector<std::string>& paths,
     }
     // By the time each file ended; records that do not tell keep the order
     // they were given in, before those that do.
-    std::stable_sort(met.begin(), met.end(), [](const Met& a, const Met& b) {
-        return a.endedMs < b.endedMs;
-    });
+    std::stable_sort(met.begin(), met.end(),
+                     [](const Met& a, const Met& b) { return a.endedMs < b.endedMs; });
     std::map<std::string, std::optional<Met>> latest;
     std::vector<std::pair<size_t, std::string>> firstSeen; // the documents' order
     for (Met& m : met) {
@@ -317,10 +316,10 @@ Json MergeReports(const std::vector<std::string>& paths,
         for (const std::string& input : *list) {
             if (latest.count(input) == 0) {
                 latest[input] = Met();
-                summary["files"].push_back(Json{
-                    {"input", input},
-                    {"status", "not_started"},
-                    {"error", "no report names it: its shard wrote none"}});
+                summary["files"].push_back(
+                    Json{{"input", input},
+                         {"status", "not_started"},
+                         {"error", "no report names it: its shard wrote none"}});
             }
         }
     }

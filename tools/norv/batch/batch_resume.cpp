@@ -50,6 +50,12 @@ const Json& Field(const Json& value, const char* name) {
     return at == value.end() ? kNull : *at;
 }
 
+// Equal whatever the order of their members (a record written by hand or by
+// another tool may have another).
+bool Same(const Json& a, const Json& b) {
+    return nlohmann::json::parse(a.dump()) == nlohmann::json::parse(b.dump());
+}
+
 std::string TextOf(const Json& value) {
     return value.is_string() ? value.get<std::string>() : std::string();
 }
@@ -152,9 +158,9 @@ ResumeDecision CompletionRecords::Check(const std::string& input, const std::str
         why = "no record shows it to be a finished output of this batch";
     } else if (Field(Field(record, "input"), "path") != Field(source, "path")) {
         why = "it was made from another input, " + TextOf(Field(Field(record, "input"), "path"));
-    } else if (Field(record, "input") != source) {
+    } else if (!Same(Field(record, "input"), source)) {
         why = "its input has changed since it was made";
-    } else if (Field(record, "settings") != settings_) {
+    } else if (!Same(Field(record, "settings"), settings_)) {
         why = "it was made with other settings";
     } else if (state == "started") {
         decision.replace = true;
@@ -162,7 +168,7 @@ ResumeDecision CompletionRecords::Check(const std::string& input, const std::str
                         "the output finished";
         return decision;
     } else if (state != "finished" ||
-               Field(Field(record, "output"), "identity") != FileIdentity(output)) {
+               !Same(Field(Field(record, "output"), "identity"), FileIdentity(output))) {
         why = "it has changed since it was finished";
     } else {
         decision.action = ResumeDecision::Skip;
@@ -188,15 +194,14 @@ void CompletionRecords::Started(const std::string& input, const std::string& out
 
 bool CompletionRecords::Finished(const std::string& input, const std::string& output) const {
     try {
-        WriteJsonFile(RecordPath(output),
-                  Json{{"format", kRecordFormat},
-                       {"state", "finished"},
-                       {"input", InputIdentity(input)},
-                       {"settings", settings_},
-                       {"output",
-                        {{"name", fs::path(output).filename().string()},
-                         {"identity", FileIdentity(output)}}},
-                       {"at_ms", NowMs()}});
+        WriteJsonFile(RecordPath(output), Json{{"format", kRecordFormat},
+                                               {"state", "finished"},
+                                               {"input", InputIdentity(input)},
+                                               {"settings", settings_},
+                                               {"output",
+                                                {{"name", fs::path(output).filename().string()},
+                                                 {"identity", FileIdentity(output)}}},
+                                               {"at_ms", NowMs()}});
         return true;
     } catch (const Failure&) {
         return false;

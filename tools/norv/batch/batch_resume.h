@@ -46,8 +46,7 @@ public:
     CompletionRecords(const std::string& outputFolder, Json settings);
 
     /// Whether output is complete, to be made, or refused.
-    ResumeDecision Check(const std::string& input, const std::string& output,
-                         bool overwrite) const;
+    ResumeDecision Check(const std::string& input, const std::string& output, bool overwrite) const;
     /// Before output is transcoded from input. Throws Failure.
     void Started(const std::string& input, const std::string& output) const;
     /// After the engine named output; false when it cannot be recorded.

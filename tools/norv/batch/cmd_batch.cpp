@@ -4,8 +4,8 @@
 // a run again over a shard skips what an earlier run finished, and --report
 // tells what became of each file, from the start of the run on.
 #include <atomic>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <thread>
@@ -116,7 +116,8 @@ int CommandBatch(const Invocation& in) {
     std::vector<size_t> place; // each file's place in the report
     std::vector<ResumeDecision> decisions;
     for (size_t i = 0; i < shardInputs.size(); ++i) {
-        const ResumeDecision decision = records.Check(shardInputs[i], shardOutputs[i], in.overwrite);
+        const ResumeDecision decision =
+            records.Check(shardInputs[i], shardOutputs[i], in.overwrite);
         if (decision.action == ResumeDecision::Skip) {
             report.Skipped(i, decision.note);
             AnnounceSkipped(in.json, shardInputs[i], shardOutputs[i]);

@@ -85,8 +85,7 @@ bool FitsList(const std::string& path, ListForm form) {
                                  : path.find_first_of("\r\n") == std::string::npos;
 }
 
-void WritePathList(const std::string& file, const std::vector<std::string>& paths,
-                   ListForm form) {
+void WritePathList(const std::string& file, const std::vector<std::string>& paths, ListForm form) {
     std::ofstream list(file, std::ios::binary | std::ios::trunc);
     for (const std::string& path : paths) {
         list << path << (form == ListForm::Nul ? '\0' : '\n');

@@ -23,8 +23,7 @@ bool FitsList(const std::string& path, ListForm form);
 
 /// Writes paths in the form, each ended by its separator (a line feed on
 /// every system, or a NUL). Throws Failure when it cannot be written.
-void WritePathList(const std::string& file, const std::vector<std::string>& paths,
-                   ListForm form);
+void WritePathList(const std::string& file, const std::vector<std::string>& paths, ListForm form);
 
 /// A digest of a list of paths in its order, as hex text: a batch's shards
 /// and its reports tell by it that they come from the same list.

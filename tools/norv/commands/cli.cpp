@@ -216,8 +216,8 @@ std::vector<std::string> ReadLists(const Invocation& in) {
             const std::vector<std::string> listed = ReadPathList(*list.first, list.second);
             paths.insert(paths.end(), listed.begin(), listed.end());
         } catch (const ShardError& e) {
-            throw CLI::ValidationError(list.second == ListForm::Nul ? "--from-list0" : "--from-list",
-                                       e.what());
+            throw CLI::ValidationError(
+                list.second == ListForm::Nul ? "--from-list0" : "--from-list", e.what());
         }
     }
     return paths;
@@ -237,8 +237,7 @@ void AddListOptions(CLI::App* app, Invocation& in, const std::string& what) {
 // them this run takes, and its report.
 void AddBatchInputs(CLI::App* batch, Invocation& in) {
     batch->add_option("FILE", in.inputs, "Files to transcode, one output each");
-    AddListOptions(batch, in,
-                   "Also transcode the files (the list's order decides the shards);");
+    AddListOptions(batch, in, "Also transcode the files (the list's order decides the shards);");
     batch
         ->add_option_function<std::string>(
             "--shard",

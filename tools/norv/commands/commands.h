@@ -24,7 +24,7 @@ struct Invocation {
     std::string output;    // transcode -o
     std::string outputDir; // batch -d
     bool overwrite = false;
-    bool measure = false;    // preview --measure
+    bool measure = false;   // preview --measure
     std::string shardText;  // batch --shard: K/N, auto, auto/N or auto/VARIABLE
     std::string fromList;   // --from-list: a list of inputs, "-" for standard input
     std::string fromList0;  // --from-list0: the same, each path ended by a NUL
@@ -32,7 +32,7 @@ struct Invocation {
     std::string rerunList;  // report merge --rerun-list
     std::string rerunList0; // report merge --rerun-list0
     std::optional<std::vector<std::string>> listed; // report merge: the lists' paths
-    double frameRate = 0;   // profiles --frame-rate
+    double frameRate = 0;                           // profiles --frame-rate
     std::string presetDir;
     std::string presetName;
     OutputChoice choice;

@@ -63,8 +63,8 @@ bool RemoveUnlessLocked(const std::string& path) {
     if (Lock(file, LOCKFILE_FAIL_IMMEDIATELY)) {
         FILE_DISPOSITION_INFO gone{};
         gone.DeleteFile = TRUE;
-        removed = ::SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone) !=
-                  FALSE;
+        removed =
+            ::SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone) != FALSE;
     }
     ::CloseHandle(file);
     return removed;
