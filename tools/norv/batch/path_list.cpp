@@ -7,11 +7,7 @@
 
 #include "batch/shard.h"
 #include "common/library.h"
-
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#endif
+#include "common/os_files.h"
 
 namespace norv {
 
@@ -40,9 +36,7 @@ constexpr uint64_t kFnvStart = 0xcbf29ce484222325ULL;
 std::vector<std::string> ReadPathList(const std::string& file, ListForm form) {
     std::string text;
     if (file == "-") {
-#if defined(_WIN32)
-        _setmode(_fileno(stdin), _O_BINARY);
-#endif
+        StandardInputAsBytes();
         text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
         if (std::cin.bad()) {
             throw ShardError("standard input: cannot read the list");

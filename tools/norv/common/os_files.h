@@ -37,6 +37,10 @@ bool RemoveUnlessLocked(const std::string& path);
 /// Writes the file's data to the disk; false when it cannot.
 bool SyncFile(const std::string& path);
 
+/// Reads standard input byte for byte from now on (Windows would turn
+/// CR LF into LF and stop at a Ctrl-Z).
+void StandardInputAsBytes();
+
 /// Writes the folder's entries (a rename into it) to the disk.
 void SyncFolder(const std::string& folder);
 

@@ -75,6 +75,8 @@ bool SyncFile(const std::string& path) {
     return Sync(path, O_RDONLY) == 0;
 }
 
+void StandardInputAsBytes() {}
+
 void SyncFolder(const std::string& folder) {
     Sync(folder.empty() ? std::string(".") : folder, O_RDONLY | O_DIRECTORY);
 }

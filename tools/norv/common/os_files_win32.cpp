@@ -1,8 +1,11 @@
 #include "common/os_files.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <utility>
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 namespace norv {
@@ -78,6 +81,10 @@ bool SyncFile(const std::string& path) {
     const BOOL flushed = ::FlushFileBuffers(file);
     ::CloseHandle(file);
     return flushed != FALSE;
+}
+
+void StandardInputAsBytes() {
+    _setmode(_fileno(stdin), _O_BINARY);
 }
 
 void SyncFolder(const std::string&) {
