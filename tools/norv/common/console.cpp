@@ -17,10 +17,11 @@ namespace norv {
 
 namespace {
 
-// Read by every thread that runs a transcode: an atomic, which a signal
-// handler may store to when it is lock-free.
+// Written by the handler, read by every thread of a run: a lock-free
+// atomic serves both (a volatile sig_atomic_t is safe for the handler
+// alone, not between threads).
 std::atomic<int> gInterruptSignal{0};
-static_assert(std::atomic<int>::is_always_lock_free, "a signal handler stores to it");
+static_assert(std::atomic<int>::is_always_lock_free, "the handler needs a lock-free flag");
 
 extern "C" void OnInterrupt(int signalNumber) {
     if (gInterruptSignal != 0) {
@@ -91,7 +92,8 @@ bool InterruptRequested() {
 }
 
 int InterruptExitStatus() {
-    return 128 + (gInterruptSignal != 0 ? gInterruptSignal.load() : SIGINT);
+    const int signalNumber = gInterruptSignal;
+    return 128 + (signalNumber != 0 ? signalNumber : SIGINT);
 }
 
 std::FILE* SetAsideStandardOutput() {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <random>
 
+#include "common/os_files.h"
 #include "common/settings.h"
 
 namespace norv {
@@ -338,12 +339,12 @@ void WriteJsonFile(const std::string& path, const Json& value) {
     const fs::path target(path);
     const fs::path temporary =
         target.parent_path() /
-        ("." + target.filename().string() + "." + std::to_string(std::random_device()()) + ".part");
+        ("." + target.filename().string() + "." + std::to_string(std::random_device()()) + ".tmp");
     {
-        std::ofstream out(temporary);
+        std::ofstream out(temporary, std::ios::binary);
         out << value.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
         out.close();
-        if (!out) {
+        if (!out || !SyncFile(temporary.string())) {
             std::error_code ignored;
             fs::remove(temporary, ignored);
             throw Failure(path + ": cannot write", nvt::ENG_WRITING_ERROR);
@@ -355,6 +356,7 @@ void WriteJsonFile(const std::string& path, const Json& value) {
         fs::remove(temporary, error);
         throw Failure(path + ": cannot write", nvt::ENG_WRITING_ERROR);
     }
+    SyncFolder(target.parent_path().string());
 }
 
 namespace {

@@ -39,7 +39,7 @@ Json PresetListJson(nvt::ICustomPresetFactory& factory, const std::string& folde
 Json RunEventJson(RunEvent event, const RunStatus& status, nvt::Result result);
 
 /// Writes value to path whole or not at all: a hidden temporary file beside
-/// it, renamed over it. Throws Failure.
+/// it, written to disk, then renamed over it. Throws Failure.
 void WriteJsonFile(const std::string& path, const Json& value);
 
 /// Writes one object on one line of the JSON stream (standard output unless
