@@ -5,9 +5,11 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <set>
 
 #include "batch/path_list.h"
+#include "common/os_files.h"
 
 namespace norv {
 
@@ -222,6 +224,30 @@ void ShardReport::Save() const {
     }
     std::lock_guard<std::mutex> hold(writing_);
     WriteJsonFile(path_, ToJson());
+}
+
+void WriteJsonFile(const std::string& path, const Json& value) {
+    const fs::path target(path);
+    const fs::path temporary =
+        target.parent_path() /
+        ("." + target.filename().string() + "." + std::to_string(std::random_device()()) + ".tmp");
+    {
+        std::ofstream out(temporary, std::ios::binary);
+        out << value.dump(2) << '\n';
+        out.close();
+        if (!out || !SyncFile(temporary.string())) {
+            std::error_code ignored;
+            fs::remove(temporary, ignored);
+            throw Failure(path + ": cannot write the report", nvt::ENG_WRITING_ERROR);
+        }
+    }
+    std::error_code error;
+    fs::rename(temporary, target, error);
+    if (error) {
+        fs::remove(temporary, error);
+        throw Failure(path + ": cannot write the report", nvt::ENG_WRITING_ERROR);
+    }
+    SyncFolder(target.parent_path().string());
 }
 
 Json MergeReports(const std::vector<std::string>& paths,

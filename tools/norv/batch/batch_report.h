@@ -86,6 +86,10 @@ private:
 /// Milliseconds since 1970.
 int64_t NowMs();
 
+/// Writes value to path whole or not at all (a temporary file written to
+/// disk, then renamed). Throws Failure.
+void WriteJsonFile(const std::string& path, const Json& value);
+
 /// One summary of several shard documents: every file by its latest record,
 /// the totals, "rerun" (the inputs that failed, were cut short or never
 /// started) and "missing_shards" (the shards of a batch that wrote no

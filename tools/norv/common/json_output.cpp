@@ -2,11 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <random>
 
-#include "common/os_files.h"
 #include "common/settings.h"
 
 namespace norv {
@@ -332,31 +328,6 @@ Json RunEventJson(RunEvent event, const RunStatus& status, nvt::Result result) {
         value["code"] = static_cast<int>(result);
     }
     return value;
-}
-
-void WriteJsonFile(const std::string& path, const Json& value) {
-    namespace fs = std::filesystem;
-    const fs::path target(path);
-    const fs::path temporary =
-        target.parent_path() /
-        ("." + target.filename().string() + "." + std::to_string(std::random_device()()) + ".tmp");
-    {
-        std::ofstream out(temporary, std::ios::binary);
-        out << value.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
-        out.close();
-        if (!out || !SyncFile(temporary.string())) {
-            std::error_code ignored;
-            fs::remove(temporary, ignored);
-            throw Failure(path + ": cannot write", nvt::ENG_WRITING_ERROR);
-        }
-    }
-    std::error_code error;
-    fs::rename(temporary, target, error);
-    if (error) {
-        fs::remove(temporary, error);
-        throw Failure(path + ": cannot write", nvt::ENG_WRITING_ERROR);
-    }
-    SyncFolder(target.parent_path().string());
 }
 
 namespace {

@@ -38,10 +38,6 @@ Json PresetListJson(nvt::ICustomPresetFactory& factory, const std::string& folde
 /// One progress event of a run.
 Json RunEventJson(RunEvent event, const RunStatus& status, nvt::Result result);
 
-/// Writes value to path whole or not at all: a hidden temporary file beside
-/// it, written to disk, then renamed over it. Throws Failure.
-void WriteJsonFile(const std::string& path, const Json& value);
-
 /// Writes one object on one line of the JSON stream (standard output unless
 /// set) and flushes it. Safe to call from several threads.
 void PrintJson(const Json& value);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "batch/batch_report.h"
 #include "common/settings.h"
 #include "serve/access.h"
 #include "serve/roots.h"
@@ -201,8 +202,9 @@ void JobBoard::Save() {
     }
     try {
         WriteJsonFile(file_, Json{{"format", kFormat}, {"running", running_}, {"jobs", jobs}});
-    } catch (const Failure& failure) {
-        std::fprintf(stderr, "norv serve: %s\n", failure.what());
+    } catch (const std::exception&) {
+        // A Failure, or a path that is not UTF-8, which JSON cannot hold.
+        std::fprintf(stderr, "norv serve: cannot keep the queue in %s\n", file_.c_str());
     }
 }
 
