@@ -6,7 +6,9 @@ import http from 'node:http';
 import path from 'node:path';
 import { after, before, describe, it } from 'node:test';
 
-import { login, makeClip, request, startServe, tempFolder } from './support.mjs';
+import { execFileSync } from 'node:child_process';
+
+import { engine, login, makeClip, norv, request, startServe, tempFolder } from './support.mjs';
 
 let home;
 let serve;
@@ -26,7 +28,11 @@ before(async () => {
   await symlink(path.join(home, 'secret'), path.join(media, 'escape'));
   await symlink('../media2', path.join(media, 'm2'));
   await symlink(path.join(home, 'secret', 'key.txt'), path.join(media, 'key.mp4'));
-  serve = await startServe({ home, roots: [media], output: path.join(home, 'out'), extra: ['--heartbeat', '0.3'] });
+  const presets = path.join(home, 'presets');
+  execFileSync(norv, ['--engine', engine, 'presets', 'save', presets, 'phone', '--profile', 'NorvPlusHD', '--size', '320x180']);
+  serve = await startServe({
+    home, roots: [media], output: path.join(home, 'out'), extra: ['--heartbeat', '0.3', '--presets', presets],
+  });
   ({ cookie, setCookie } = await login(serve));
 });
 
@@ -92,6 +98,29 @@ describe('refusals', () => {
     for (const target of ['/%2e%2e/%2e%2e/etc/passwd', '/../../etc/passwd', '/api/files/..%2f..%2fetc%2fpasswd/thumbnail',
       '/api/files/%2e%2e/analysis', '/api/jobs/..%2fsecret/output', '/api/browse/../state']) {
       assert.equal((await get(target)).status, 404, target);
+    }
+  });
+});
+
+describe('presets', () => {
+  it('offers the stored presets, by name only', async () => {
+    const state = JSON.parse((await get('/api/state')).body);
+    assert.deepEqual(state.presets.map((p) => [p.preset, p.profile]), [['phone', 'NP_NorvPlusHD']]);
+    const listing = JSON.parse((await get('/api/browse?root=0&path=')).body);
+    const preview = (settings) => request(serve.port, {
+      method: 'POST', target: '/api/preview', body: { files: [listing.entries[0].id], settings },
+      headers: { Cookie: cookie, Origin: serve.origin, 'Content-Type': 'application/json' },
+    });
+    const phone = await preview({ preset: 'phone' });
+    assert.equal(phone.status, 200, phone.body);
+    const made = JSON.parse(phone.body);
+    assert.equal(made.profile, 'NP_NorvPlusHD');
+    // The preset's 320x180 box, not the source's 320x240.
+    assert.ok(made.height < 200, `${made.width}x${made.height}`);
+    for (const preset of ['../presets/phone', 'nothere', '..']) {
+      const refused = await preview({ preset });
+      assert.equal(refused.status, 400, preset);
+      assert.match(JSON.parse(refused.body).error, /preset/);
     }
   });
 });

@@ -302,13 +302,19 @@ void AddServeCommand(CLI::App& app, Invocation& in) {
         AddCommand(app, in, "serve", "A page in the browser: pick, set, queue, watch");
     serve->add_option("--port", in.port, "Port to listen on (0: a free one)")
         ->capture_default_str();
-    serve->add_option("--root", in.roots,
-                      "A folder the page may browse and read (repeatable; default: the current "
-                      "folder)");
-    serve->add_option("--output", in.outputDir,
-                      "The folder outputs are written to (default: ./converted)");
-    serve->add_option("--presets", in.presetDir,
-                      "The folder of stored presets (default: ~/.config/norv/presets)");
+    serve
+        ->add_option("--root", in.roots,
+                     "A folder the page may browse and read (repeatable; default: the current "
+                     "folder)")
+        ->type_name("DIR");
+    serve
+        ->add_option("--output", in.outputDir,
+                     "The folder outputs are written to (default: ./converted)")
+        ->type_name("DIR");
+    serve
+        ->add_option("--presets", in.presetDir,
+                     "The folder of stored presets (default: ~/.config/norv/presets)")
+        ->type_name("DIR");
     serve->add_flag("--open", in.open, "Open the page in the desktop's browser");
     serve
         ->add_option("--listen", in.listen,
