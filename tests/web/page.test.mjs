@@ -58,7 +58,7 @@ async function unpickAll(page) {
 const jobs = (page) => page.locator('#jobs li.job');
 const job = (page, output) => jobs(page).filter({ hasText: `→ ${output}` });
 
-it('picks, previews, queues, runs, cancels, downloads and keeps the queue', { timeout: 300000 }, async (t) => {
+it('picks, previews, queues, runs, cancels, downloads and keeps the queue', { timeout: 480000 }, async (t) => {
   const page = await browser.context.newPage();
   const failures = [];
   page.on('pageerror', (error) => failures.push(error.message));
