@@ -89,6 +89,11 @@ std::string Try(const std::string& verb, const std::string& argument) {
         return Outcome(child > 0 && waitpid(child, &status, 0) == child);
     }
     if (verb == "exec") {
+        // The program keeps the pipes, so that the library hears of no end
+        // (and ends nothing) before it has run.
+        for (int fd = 3; fd < 256; ++fd) {
+            fcntl(fd, F_SETFD, 0);
+        }
         const std::string command = ": > '" + argument + "'";
         execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
         return Outcome(false);

@@ -20,6 +20,7 @@
 #include "api/transcoder_logic.h"
 #include "corpus.h"
 #include "platform/text.h"
+#include "support/engine_session.h"
 #include "support/temp_dir.h"
 
 namespace nvt {
@@ -125,7 +126,9 @@ TEST(EngineSandbox, WhatAHostileFileTriesFailsOrEndsTheEngineAndSucceedsWithTheS
             ASSERT_NE(text.find("probe " + row.probe + ": trying"), std::string::npos) << text;
             const bool succeeded =
                 text.find("probe " + row.probe + ": succeeded") != std::string::npos;
-            const bool happened = row.happened();
+            // A program the engine became runs on after the analysis ended.
+            const bool happened =
+                sandbox || succeeded ? row.happened() : norv_test::WaitUntil(row.happened);
             EXPECT_EQ(succeeded || happened, !sandbox) << text;
             if (sandbox) {
                 EXPECT_NE(text.find("sandbox: seccomp, Landlock ABI"), std::string::npos) << text;
