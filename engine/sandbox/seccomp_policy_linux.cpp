@@ -176,6 +176,17 @@ struct FilterDeleter {
 };
 using Filter = std::unique_ptr<void, FilterDeleter>;
 
+// A comparison of argument arg (libseccomp's SCMP_A0... macros leave a field
+// to the compiler, which clang warns of).
+scmp_arg_cmp Arg(unsigned arg, scmp_compare op, scmp_datum_t a, scmp_datum_t b = 0) {
+    scmp_arg_cmp compare;
+    compare.arg = arg;
+    compare.op = op;
+    compare.datum_a = a;
+    compare.datum_b = b;
+    return compare;
+}
+
 bool Add(scmp_filter_ctx filter, uint32_t action, const char* name) {
     const int call = seccomp_syscall_resolve_name(name);
     // A call this machine's kernel does not have needs no rule.
@@ -208,23 +219,23 @@ bool InstallStartupFilter(bool logOnly, std::string& why) {
     }
     // Threads only: a clone that makes no thread is a new process.
     ok = seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(clone), 1,
-                          SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)) == 0 &&
+                          Arg(0, SCMP_CMP_MASKED_EQ, CLONE_THREAD, CLONE_THREAD)) == 0 &&
          ok;
     // clone3's flags are out of a filter's reach: the C library falls back
     // to clone when it is missing.
     ok = Add(f, SCMP_ACT_ERRNO(ENOSYS), "clone3") && ok;
     // Signals go to the engine's own threads only (abort, the thread calls).
     ok = seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1,
-                          SCMP_A0(SCMP_CMP_EQ, static_cast<scmp_datum_t>(getpid()))) == 0 &&
+                          Arg(0, SCMP_CMP_EQ, static_cast<scmp_datum_t>(getpid()))) == 0 &&
          ok;
     for (const unsigned long option : kPrctlAllowed) {
-        ok = seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(prctl), 1,
-                              SCMP_A0(SCMP_CMP_EQ, option)) == 0 &&
+        ok = seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(prctl), 1, Arg(0, SCMP_CMP_EQ, option)) ==
+                 0 &&
              ok;
     }
     for (const unsigned long request : kIoctlAllowed) {
         ok = seccomp_rule_add(f, SCMP_ACT_ALLOW, SCMP_SYS(ioctl), 1,
-                              SCMP_A1(SCMP_CMP_EQ, request)) == 0 &&
+                              Arg(1, SCMP_CMP_EQ, request)) == 0 &&
              ok;
     }
     AllowSanitizerCalls(f);
@@ -250,7 +261,7 @@ bool InstallJobFilter(std::string& why) {
     }
     // The C library reads limits with prlimit64 and no new limit.
     ok = seccomp_rule_add(f, SCMP_ACT_KILL_PROCESS, SCMP_SYS(prlimit64), 1,
-                          SCMP_A2(SCMP_CMP_NE, 0)) == 0 &&
+                          Arg(2, SCMP_CMP_NE, 0)) == 0 &&
          ok;
     if (!ok) {
         why = "seccomp: the job filter could not be built";
