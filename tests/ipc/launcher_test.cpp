@@ -235,10 +235,10 @@ TEST_F(LauncherTest, EngineEndsWithTheLauncher) {
     EXPECT_FALSE(launcher_->Launch("base"));
     const uint32_t pid = Concrete(launcher_)->ProcessId();
     ASSERT_NE(pid, 0u);
-    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, pid);
     ASSERT_NE(process, nullptr);
     BOOL inJob = FALSE;
-    EXPECT_TRUE(::IsProcessInJob(process, nullptr, &inJob));
+    EXPECT_TRUE(::IsProcessInJob(process, nullptr, &inJob)) << ::GetLastError();
     EXPECT_TRUE(inJob);
     launcher_.reset();
     EXPECT_EQ(::WaitForSingleObject(process, ipc_test::kWaitMs), WAIT_OBJECT_0);
