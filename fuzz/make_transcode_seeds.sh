@@ -8,9 +8,9 @@
 # usage: make_transcode_seeds.sh OUTPUT_FOLDER (it gets seeds/ and part.mp4)
 set -euo pipefail
 
-out="$1"
-rm -rf "$out"
-mkdir -p "$out/media" "$out/seeds"
+rm -rf "$1"
+mkdir -p "$1/media" "$1/seeds"
+out="$(cd "$1" && pwd)"
 cd "$out/media"
 
 ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
