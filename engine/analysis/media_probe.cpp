@@ -78,7 +78,9 @@ bool HasUsableStream(const AVFormatContext* format) {
 bool FormatRecognised(const std::string& url, const StopToken& stop) {
     AVIOContext* io = nullptr;
     const AVIOInterruptCB interrupt = stop.InterruptCallback();
-    if (avio_open2(&io, url.c_str(), AVIO_FLAG_READ, &interrupt, nullptr) < 0) {
+    Options options;
+    LocalFilesOnly(options);
+    if (avio_open2(&io, url.c_str(), AVIO_FLAG_READ, &interrupt, options.Address()) < 0) {
         return false;
     }
     const AVInputFormat* format = nullptr;
@@ -130,6 +132,10 @@ std::string FileUrl(const std::string& path) {
     return "file:" + path;
 }
 
+void LocalFilesOnly(Options& options) {
+    options.Set("protocol_whitelist", kAllowedProtocols);
+}
+
 ProbedFile ProbeFile(const std::string& path, const StopToken& stop) {
     ProbedFile out;
     const NorvOS::PathInfo info = NorvOS::InspectPath(path);
@@ -163,7 +169,7 @@ ProbedFile ProbeFile(const std::string& path, const StopToken& stop) {
     g_defaultOpen = raw->io_open;
     raw->io_open = OpenReferenced;
     Options options;
-    options.Set("protocol_whitelist", kAllowedProtocols);
+    LocalFilesOnly(options);
     // On failure avformat_open_input frees the context itself.
     const int opened = avformat_open_input(&raw, url.c_str(), nullptr, options.Address());
     if (opened < 0) {
