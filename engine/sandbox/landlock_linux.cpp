@@ -199,12 +199,15 @@ bool ApplyLandlock(const JobAccess& access, std::string& why) {
     for (const std::string& folder : access.writeFolders) {
         rules.Allow(folder, kWrite);
     }
-    if (!OnEveryThread(RestrictThread, rules.fd())) {
-        if (!SanitizerThreadsMayNotAnswer()) {
-            // Some threads are confined and some not: nothing to go on with.
-            LogLine(Severity::Critical, "sandbox: a thread could not be confined; ending");
-            std::_Exit(70);
+    if (SanitizerConfinesJobThreadsOnly()) {
+        if (RestrictThread(rules.fd()) != 0) {
+            why = std::string("Landlock: ") + std::strerror(errno);
+            return false;
         }
+    } else if (!OnEveryThread(RestrictThread, rules.fd())) {
+        // Some threads are confined and some not: nothing to go on with.
+        LogLine(Severity::Critical, "sandbox: a thread could not be confined; ending");
+        std::_Exit(70);
     }
     why.clear();
     return true;

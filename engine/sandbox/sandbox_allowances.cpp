@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include <linux/sched.h>
+
 #include <unistd.h>
 
 namespace norv_engine {
@@ -35,14 +37,24 @@ void AllowSanitizerCalls(scmp_filter_ctx filter) {
     }
     // The leak check's tracer: a clone sharing the memory but not a
     // thread, which attaches to every thread, waits for it and reads its
-    // registers.
-    for (const char* name : {"clone", "ptrace", "wait4", "waitpid", "prctl", "sched_yield",
-                             "process_vm_readv", "readlinkat", "readlink", "kill", "tkill"}) {
+    // registers. AddressSanitizer tells readable memory from unreadable by
+    // writing it into a pipe.
+    for (const char* name :
+         {"ptrace", "wait4", "waitpid", "prctl", "sched_yield", "process_vm_readv", "readlinkat",
+          "readlink", "kill", "tkill", "pipe", "pipe2"}) {
         const int call = seccomp_syscall_resolve_name(name);
         if (call != __NR_SCMP_ERROR) {
             seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0);
         }
     }
+    // The tracer shares the memory; a fork (which does not) is still
+    // refused.
+    scmp_arg_cmp sharesMemory;
+    sharesMemory.arg = 0;
+    sharesMemory.op = SCMP_CMP_MASKED_EQ;
+    sharesMemory.datum_a = CLONE_VM;
+    sharesMemory.datum_b = CLONE_VM;
+    seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(clone), 1, sharesMemory);
 }
 
 std::vector<std::string> SanitizerReadablePaths() {
@@ -58,7 +70,7 @@ std::vector<std::string> SanitizerReadablePaths() {
     return {std::string(executable, static_cast<size_t>(length))};
 }
 
-bool SanitizerThreadsMayNotAnswer() {
+bool SanitizerConfinesJobThreadsOnly() {
     return kSanitized;
 }
 

@@ -14,6 +14,7 @@
 #include "engine_log.h"
 #include "landlock_linux.h"
 #include "sandbox.h"
+#include "sandbox_allowances.h"
 #include "seccomp_policy_linux.h"
 
 namespace norv_engine {
@@ -102,7 +103,8 @@ std::string SandboxSummaryLocked(const State& state) {
         add("seccomp");
     }
     if (state.landlockAbi > 0) {
-        add("Landlock ABI " + std::to_string(state.landlockAbi));
+        add("Landlock ABI " + std::to_string(state.landlockAbi) +
+            (SanitizerConfinesJobThreadsOnly() ? " (the job's threads: a sanitizer build)" : ""));
     } else if (!state.confined && LandlockAbi() > 0) {
         add("Landlock ABI " + std::to_string(std::min(LandlockAbi(), 7)) + " once a job is read");
     }
