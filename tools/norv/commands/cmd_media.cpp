@@ -9,6 +9,7 @@
 #include "common/json_output.h"
 #include "common/media.h"
 #include "common/transcode_run.h"
+#include "quality/quality_mode.h"
 #include "timing/estimate.h"
 #include "timing/progress.h"
 
@@ -137,10 +138,16 @@ int CommandPreview(const Invocation& in) {
     const auto start = std::chrono::steady_clock::now();
     const Ptr<nvt::ITranscodeEngineInfo> info = StartEngine(LocateEngine(in.engine), true);
     const Sources sources = AnalyseJoined(in.inputs);
+    OutputChoice choice = in.choice;
+    std::optional<QualityPlan> plan;
+    if (in.quality) {
+        plan = PlanQuality(sources, choice, info.get(), *in.quality, ChooseProgressMode(in.json),
+                           5.0, in.inputs.front());
+    }
     const Ptr<nvt::ITranscodeOutputSettings> settings =
-        MakeOutputSettings(in.choice, sources.front().get());
+        MakeOutputSettings(choice, sources.front().get());
     const Ptr<nvt::ITranscodeSession> session =
-        MakeSession(sources, settings.get(), info.get(), in.choice.job.enginePriority);
+        MakeSession(sources, settings.get(), info.get(), choice.job.enginePriority);
     nvt::ITranscodeOutputProperties* raw = nullptr;
     const nvt::Result result = session->GetOutputProperties(&raw);
     const Ptr<nvt::ITranscodeOutputProperties> properties = Adopt(raw);
@@ -148,13 +155,18 @@ int CommandPreview(const Invocation& in) {
 
     const auto profile = static_cast<nvt::NorvProfile>(settings->GetProfile());
     Json j = PropertiesJson(*properties);
+    if (plan) {
+        SettlePlan(*plan, *properties, TotalDurationMs(sources) / 1000.0);
+        j["estimated_size"] = plan->bytes;
+        j["quality"] = QualityJson(*plan);
+    }
     const JobWork work = DescribeWork(*settings, *properties, sources);
     MeasuredEstimate measured = EstimateFromHistory(work);
     if (in.measure) {
         const double setup =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         measured = MeasureRun(
-            MakeSession(sources, settings.get(), info.get(), in.choice.job.enginePriority), sources,
+            MakeSession(sources, settings.get(), info.get(), choice.job.enginePriority), sources,
             work, OutputExtension(profile, info.get()), setup);
     }
     AddEstimateJson(j, measured);
@@ -181,6 +193,11 @@ int CommandPreview(const Invocation& in) {
     std::printf("video       %llu kb/s (allowed %u-%u)\n",
                 static_cast<unsigned long long>(j["video_kbps"].get<uint64_t>()),
                 j["video_kbps_range"][0].get<unsigned>(), j["video_kbps_range"][1].get<unsigned>());
+    if (plan) {
+        for (const std::string& line : QualityLines(*plan)) {
+            std::printf("%s\n", line.c_str());
+        }
+    }
     std::string audio;
     for (const Json& kbps : j["audio_kbps"]) {
         audio += (audio.empty() ? "" : ", ") + std::to_string(kbps.get<unsigned>()) + " kb/s";

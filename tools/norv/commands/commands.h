@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/settings.h"
+#include "quality/rate_quality.h"
 
 namespace norv {
 
@@ -33,6 +34,8 @@ struct Invocation {
     std::string presetDir;
     std::string presetName;
     OutputChoice choice;
+    std::optional<QualityTarget> quality; // --quality: the worst-1 % SSIM to reach
+    uint64_t totalSize = 0;               // batch --total-size: bytes for all outputs; 0: none
 };
 
 int CommandInfo(const Invocation& in);
