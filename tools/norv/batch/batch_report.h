@@ -27,6 +27,7 @@ struct FileRecord {
     double encodeSeconds = 0; // analysis and transcode
     uint64_t inputBytes = 0;
     uint64_t outputBytes = 0;
+    Json quality; // under --quality or --total-size: chosen bitrate, predicted and measured
 };
 
 /// The files of one shard. Job threads record their own files.
@@ -39,6 +40,8 @@ public:
     /// when finished): the file is not transcoded again.
     void Skipped(size_t file);
     void SetDuration(size_t file, double seconds);
+    /// What the quality mode chose and predicted for the file, and measured.
+    void SetQuality(size_t file, const Json& quality);
     /// The file's run ended with result after seconds (analysis included).
     void Ended(size_t file, nvt::Result result, double seconds, const std::string& error);
 

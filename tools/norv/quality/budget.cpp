@@ -11,8 +11,11 @@ namespace {
 // 0.001 dB.
 constexpr int kSteps = 60;
 
+// A file takes no more than its range allows, nor more than buys it any
+// quality.
 double KbpsAt(const BudgetFile& file, double db) {
-    return std::min(file.maxKbps, std::max(file.minKbps, file.curve.KbpsFor(DbToSsim(db))));
+    const double top = std::max(file.minKbps, std::min(file.maxKbps, file.curve.UsefulKbps()));
+    return std::min(top, std::max(file.minKbps, file.curve.KbpsFor(DbToSsim(db))));
 }
 
 double TotalAt(const std::vector<BudgetFile>& files, double db) {

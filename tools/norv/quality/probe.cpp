@@ -105,6 +105,34 @@ private:
 
 } // namespace
 
+std::vector<TitleFile> TitleOf(const Sources& sources) {
+    std::vector<TitleFile> title;
+    for (const Ptr<nvt::ISourceMedia>& source : sources) {
+        nvt::WideString path;
+        uint64_t ms = 0;
+        source->GetFilePath(path);
+        source->GetDuration(&ms);
+        title.push_back(TitleFile{Narrow(path), ms / 1000.0});
+    }
+    return title;
+}
+
+PictureSetup PictureOf(const OutputChoice& choice) {
+    nvt::ICustomPresetFactory* rawFactory = nullptr;
+    Check(CreateCustomPresetFactory(&rawFactory), "cannot make the preset factory");
+    const nvt::CustomPresetData data = ResolvePresetData(choice, *Adopt(rawFactory));
+    PictureSetup picture;
+    picture.cropTop = static_cast<int>(data.rect.top);
+    picture.cropBottom = static_cast<int>(data.rect.bottom);
+    picture.cropLeft = static_cast<int>(data.rect.left);
+    picture.cropRight = static_cast<int>(data.rect.right);
+    const uint32_t flip = choice.job.flip.value_or(nvt::flipNone);
+    picture.flipHorizontal = (flip & nvt::flipHorizontal) != 0;
+    picture.flipVertical = (flip & nvt::flipVertical) != 0;
+    picture.quarterTurns = choice.job.angle.value_or(0) / 90;
+    return picture;
+}
+
 TitleProbe::TitleProbe(const Sources& sources, const OutputChoice& choice,
                        nvt::ITranscodeEngineInfo* info, uint32_t outputWidth,
                        uint32_t outputHeight, ProbeDisplay display)
@@ -112,24 +140,12 @@ TitleProbe::TitleProbe(const Sources& sources, const OutputChoice& choice,
       display_(std::move(display)),
       line_(display_.mode == ProgressMode::Json ? ProgressMode::Plain : display_.mode,
             display_.period) {
-    for (const Ptr<nvt::ISourceMedia>& source : sources) {
-        nvt::WideString path;
-        uint64_t ms = 0;
-        source->GetFilePath(path);
-        source->GetDuration(&ms);
-        title_.push_back(TitleFile{Narrow(path), ms / 1000.0});
-    }
+    title_ = TitleOf(sources);
+    picture_ = PictureOf(choice_);
     nvt::ICustomPresetFactory* rawFactory = nullptr;
     Check(CreateCustomPresetFactory(&rawFactory), "cannot make the preset factory");
     const nvt::CustomPresetData data = ResolvePresetData(choice_, *Adopt(rawFactory));
-    picture_.cropTop = static_cast<int>(data.rect.top);
-    picture_.cropBottom = static_cast<int>(data.rect.bottom);
-    picture_.cropLeft = static_cast<int>(data.rect.left);
-    picture_.cropRight = static_cast<int>(data.rect.right);
     const uint32_t flip = choice_.job.flip.value_or(nvt::flipNone);
-    picture_.flipHorizontal = (flip & nvt::flipHorizontal) != 0;
-    picture_.flipVertical = (flip & nvt::flipVertical) != 0;
-    picture_.quarterTurns = choice_.job.angle.value_or(0) / 90;
 
     // The key: the files as they are now, and every setting that shapes
     // the encoded picture.

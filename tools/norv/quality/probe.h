@@ -36,6 +36,11 @@ struct ProbeDisplay {
     std::string label; ///< the title, as the user named it
 };
 
+/// The files of a title as the probe reads them.
+std::vector<TitleFile> TitleOf(const Sources& sources);
+/// What a job does to the picture's geometry. Throws Failure.
+PictureSetup PictureOf(const OutputChoice& choice);
+
 class TitleProbe {
 public:
     /// A probe of sources (analysed) for the job choice describes, whose

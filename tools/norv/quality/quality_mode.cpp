@@ -21,7 +21,10 @@ constexpr double kFarBeyond = 1.3;
 // A batch's titles are probed this factor below and above the average
 // bitrate of the budget.
 constexpr double kBracket = 1.6;
-// Bits a byte, and bits a library kbps.
+// A size limit with priority is left to the engine to keep from this share
+// of it on: a one-pass encode may stray a tenth from its asked bitrate.
+constexpr double kLimitNear = 0.9;
+// Bits a library kbps.
 constexpr double kBitsPerKbps = 1024.0;
 
 // What the library derives for a choice: the table's bitrate, the allowed
@@ -56,10 +59,10 @@ Derived Derive(const Sources& sources, const OutputChoice& choice,
     return d;
 }
 
-uint64_t SizeLimitOf(const OutputChoice& choice) {
+nvt::CustomPresetData PresetOf(const OutputChoice& choice) {
     nvt::ICustomPresetFactory* raw = nullptr;
     Check(CreateCustomPresetFactory(&raw), "cannot make the preset factory");
-    return ResolvePresetData(choice, *Adopt(raw)).fileSizeLimit;
+    return ResolvePresetData(choice, *Adopt(raw));
 }
 
 double Clamp(double kbps, const Derived& d) {
@@ -137,18 +140,24 @@ QualityPlan PlanQuality(const Sources& sources, OutputChoice& choice,
     plan.target = target.name;
     plan.targetWorst = target0;
     const double unclamped = curve.KbpsFor(target0);
-    plan.kbps = std::max(table.minKbps, std::floor(wanted));
+    // The lowest whole kbps that reaches the target; no more than buys the
+    // title any quality.
+    plan.kbps = std::min(table.maxKbps, std::max(table.minKbps, std::ceil(wanted)));
     plan.atFloor = unclamped <= table.minKbps;
     plan.atCeiling = unclamped > table.maxKbps;
+    if (plan.kbps > curve.UsefulKbps()) {
+        plan.kbps = std::max(table.minKbps, curve.UsefulKbps());
+        plan.plateau = true;
+    }
     plan.encodeKbps = plan.kbps;
     plan.worst = curve.WorstAt(plan.kbps);
     plan.mean = curve.MeanAt(plan.kbps);
     FillFromProbe(plan, probe);
-    // The chosen bitrate is the one encoded at; a size limit still wins:
-    // then the highest bitrate whose predicted size fits inside it.
-    choice.preset.priority = nvt::prioVideoBitrate;
+    // The chosen bitrate is the one encoded at, unless a size limit wins.
     const double seconds = TotalDurationMs(sources) / 1000.0;
-    const uint64_t limit = SizeLimitOf(choice);
+    const nvt::CustomPresetData user = PresetOf(choice);
+    const uint64_t limit = user.fileSizeLimit;
+    choice.preset.priority = nvt::prioVideoBitrate;
     auto predicted = [&](double kbps) {
         OutputChoice at = choice;
         at.preset.videoBitrate = static_cast<uint32_t>(kbps * kBitsPerKbps);
@@ -157,7 +166,15 @@ QualityPlan PlanQuality(const Sources& sources, OutputChoice& choice,
                (curve.MadeKbps(d.kbps) - d.kbps) * kBitsPerKbps / 8.0 * seconds;
     };
     double encode = plan.kbps;
+    if (limit > 0 && user.prio == nvt::prioFilesize && predicted(encode) > kLimitNear * limit) {
+        // Near or above a limit that has priority: the engine fits the
+        // output to it, as without a target (two passes, the last again
+        // should it come out above).
+        choice.preset.priority = nvt::prioFilesize;
+        return plan;
+    }
     if (limit > 0 && predicted(encode) > limit) {
+        // A limit without priority: the highest bitrate predicted to fit.
         double low = table.minKbps, high = encode;
         for (int step = 0; step < 30 && high - low > 1; ++step) {
             const double middle = (low + high) / 2;
@@ -201,6 +218,7 @@ Json QualityJson(const QualityPlan& plan) {
            {"metric", plan.grain ? "ssim-under-grain" : "ssim"},
            {"at_floor", plan.atFloor},
            {"at_ceiling", plan.atCeiling},
+           {"plateau", plan.plateau},
            {"size_limit_wins", plan.limitWins},
            {"probe_seconds", plan.probeSeconds},
            {"probe_cached", plan.fromCache},
@@ -233,6 +251,10 @@ std::vector<std::string> QualityLines(const QualityPlan& plan) {
     if (plan.atFloor) {
         lines.push_back("note        the target is reached at the profile's lowest bitrate");
     }
+    if (plan.plateau) {
+        lines.push_back("note        more bits than " + Kbps(plan.kbps) +
+                        " buy this title no measurable quality: the target is out of its reach");
+    }
     if (plan.atCeiling) {
         lines.push_back("note        even the profile's highest bitrate falls short of the target");
     }
@@ -252,19 +274,18 @@ std::vector<std::string> QualityLines(const QualityPlan& plan) {
 
 PooledQuality MeasureOutput(const Sources& sources, const OutputChoice& choice,
                             const std::string& output, bool underGrain) {
-    const Derived d = Derive(sources, choice, nullptr);
-    const TitleProbe probe(sources, choice, nullptr, d.width, d.height, ProbeDisplay{});
+    const std::vector<TitleFile> title = TitleOf(sources);
     const FrameScores scores =
-        MeasureEncode(probe.title(), WholeTitle(probe.title()), output, probe.picture(),
-                      [](double) {});
+        MeasureEncode(title, WholeTitle(title), output, PictureOf(choice), [](double) {});
     return Pool(underGrain ? scores.underGrain : scores.plain);
 }
 
 std::vector<QualityPlan> PlanBudget(const std::vector<BatchTitle>& titles,
                                     const OutputChoice& choice, nvt::ITranscodeEngineInfo* info,
-                                    uint64_t budget, ProgressMode mode, double period) {
+                                    uint64_t budget, ProgressMode mode, double period,
+                                    std::vector<BudgetFile>& files) {
     std::vector<QualityPlan> plans(titles.size());
-    std::vector<BudgetFile> files(titles.size());
+    files.assign(titles.size(), BudgetFile());
     double seconds = 0;
     for (const BatchTitle& t : titles) {
         seconds += t.usable ? TotalDurationMs(t.sources) / 1000.0 : 0;
@@ -335,16 +356,20 @@ std::vector<QualityPlan> PlanBudget(const std::vector<BatchTitle>& titles,
         if (!titles[i].usable) {
             continue;
         }
-        QualityPlan& plan = plans[i];
-        plan.kbps = share.kbps[i];
-        plan.encodeKbps = plan.kbps;
-        plan.worst = files[i].curve.WorstAt(plan.kbps);
-        plan.mean = files[i].curve.MeanAt(plan.kbps);
-        plan.atFloor = plan.kbps <= files[i].minKbps;
-        plan.atCeiling = plan.kbps >= files[i].maxKbps;
-        plan.bytes = static_cast<uint64_t>(PredictedBytes(files[i], plan.kbps));
+        PlanAt(plans[i], files[i], share.kbps[i]);
     }
     return plans;
+}
+
+void PlanAt(QualityPlan& plan, const BudgetFile& file, double kbps) {
+    plan.kbps = kbps;
+    plan.encodeKbps = kbps;
+    plan.worst = file.curve.WorstAt(kbps);
+    plan.mean = file.curve.MeanAt(kbps);
+    plan.atFloor = kbps <= file.minKbps;
+    plan.atCeiling = kbps >= file.maxKbps;
+    plan.plateau = kbps >= file.curve.UsefulKbps();
+    plan.bytes = static_cast<uint64_t>(PredictedBytes(file, kbps));
 }
 
 } // namespace norv

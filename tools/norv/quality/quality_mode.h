@@ -12,6 +12,7 @@
 #include "common/json_output.h"
 #include "common/media.h"
 #include "common/settings.h"
+#include "quality/budget.h"
 #include "quality/rate_quality.h"
 #include "timing/progress.h"
 
@@ -28,6 +29,7 @@ struct QualityPlan {
     bool atFloor = false;        ///< the target is reached at the profile's lowest bitrate
     bool atCeiling = false;      ///< not even the profile's highest bitrate reaches it
     bool limitWins = false;      ///< the size limit holds the bitrate below the chosen one
+    bool plateau = false;        ///< more bits buy no quality: the target is out of reach
     bool grain = false;          ///< judged by the picture under the grain
     double probeSeconds = 0;     ///< spent probing in this run
     bool fromCache = false;
@@ -71,10 +73,16 @@ struct BatchTitle {
 };
 
 /// Probes every usable title and shares budget bytes among them (see
-/// ShareBudget); plans[i].kbps is file i's bitrate. Throws Failure when the
-/// budget cannot hold the files at the profile's lowest bitrates.
+/// ShareBudget); plans[i].kbps is file i's bitrate, and files[i] what the
+/// sharing knew of it (seconds 0 for a title that is not usable). Throws
+/// Failure when the budget cannot hold the files at the profile's lowest
+/// bitrates.
 std::vector<QualityPlan> PlanBudget(const std::vector<BatchTitle>& titles,
                                     const OutputChoice& choice, nvt::ITranscodeEngineInfo* info,
-                                    uint64_t budget, ProgressMode mode, double period);
+                                    uint64_t budget, ProgressMode mode, double period,
+                                    std::vector<BudgetFile>& files);
+
+/// Completes a plan for the bitrate kbps of a budget's file.
+void PlanAt(QualityPlan& plan, const BudgetFile& file, double kbps);
 
 } // namespace norv

@@ -40,7 +40,12 @@ PooledQuality MeasureOutput(const Sources&, const OutputChoice&, const std::stri
 }
 
 std::vector<QualityPlan> PlanBudget(const std::vector<BatchTitle>&, const OutputChoice&,
-                                    nvt::ITranscodeEngineInfo*, uint64_t, ProgressMode, double) {
+                                    nvt::ITranscodeEngineInfo*, uint64_t, ProgressMode, double,
+                                    std::vector<BudgetFile>&) {
+    Unavailable();
+}
+
+void PlanAt(QualityPlan&, const BudgetFile&, double) {
     Unavailable();
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <numeric>
 
 namespace norv {
@@ -66,6 +67,7 @@ RateQualityCurve::Line RateQualityCurve::FitLine(const std::vector<RatePoint>& p
         sxy += dx * (SsimToDb(p.*field) - my);
     }
     Line line;
+    line.flat = sxx > 1e-9 && sxy / sxx < kMinimumSlope;
     line.slope = sxx > 1e-9 ? std::max(kMinimumSlope, sxy / sxx) : kTypicalSlope;
     line.intercept = my - line.slope * mx;
     return line;
@@ -137,8 +139,12 @@ double RateQualityCurve::MadeKbps(double kbps) const {
     if (points_.empty()) {
         return kbps;
     }
+    // x264's rate control strays a good way from the asked rate on a short
+    // sample and settles on it over a whole title; a probe far below it
+    // shows pictures too still to take the bits.
     auto ratio = [](const RatePoint& p) {
-        return p.askedKbps > 0 && p.madeKbps > 0 ? p.madeKbps / p.askedKbps : 1.0;
+        const double made = p.askedKbps > 0 && p.madeKbps > 0 ? p.madeKbps / p.askedKbps : 1.0;
+        return made < kOnTarget ? made : 1.0;
     };
     const double x = LogKbps(kbps);
     if (x <= LogKbps(points_.front().askedKbps)) {
@@ -152,6 +158,19 @@ double RateQualityCurve::MadeKbps(double kbps) const {
         }
     }
     return kbps * ratio(points_.back());
+}
+
+double RateQualityCurve::UsefulKbps() const {
+    if (!worst_.flat) {
+        return std::numeric_limits<double>::infinity();
+    }
+    const double best = SsimToDb(points_.back().worst);
+    for (const RatePoint& p : points_) {
+        if (SsimToDb(p.worst) >= best - kPlateauDb) {
+            return p.askedKbps;
+        }
+    }
+    return points_.back().askedKbps;
 }
 
 double RateQualityCurve::DbPerDoubling() const {

@@ -51,9 +51,16 @@ public:
     double MeanAt(double kbps) const;
     /// The bitrate whose predicted worst-1 % SSIM is target.
     double KbpsFor(double target) const;
-    /// The video bitrate the encoder makes when asked for kbps: the asked
-    /// rate times the ratio of the nearest probes, interpolated in log kbps.
+    /// The video bitrate the encoder makes over a whole title when asked
+    /// for kbps: the asked rate, or where the probes made less than
+    /// kOnTarget of theirs, the asked rate times their ratio (interpolated
+    /// in log kbps between probes).
     double MadeKbps(double kbps) const;
+
+    /// Where more bits stop buying quality: when the probes show less than
+    /// the least slope between them, the lowest probed bitrate within
+    /// kPlateauDb of the best; otherwise unbounded (infinity).
+    double UsefulKbps() const;
 
     /// dB gained per doubling of the bitrate (worst-1 %).
     double DbPerDoubling() const;
@@ -62,6 +69,10 @@ public:
     double HighestKbps() const;
     const std::vector<RatePoint>& points() const { return points_; }
 
+    /// A probe that made at least this share of its asked rate was on target.
+    static constexpr double kOnTarget = 0.75;
+    /// Probes this close to the best one show no gain worth its bits.
+    static constexpr double kPlateauDb = 0.25;
     /// Least slope, dB per natural-log unit of kbps (1.5 dB per doubling).
     static constexpr double kMinimumSlope = 1.5 / 0.69314718055994531;
     /// The slope taken when one point is all there is: 4 dB per doubling,
@@ -71,6 +82,7 @@ public:
 private:
     struct Line {
         double intercept = 0, slope = kTypicalSlope;
+        bool flat = false; ///< the points showed less than the least slope
     };
     static Line FitLine(const std::vector<RatePoint>& points, double RatePoint::*field);
 
