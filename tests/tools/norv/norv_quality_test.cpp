@@ -29,8 +29,8 @@ TEST(NorvQualityFit, SolvesAndPredictsAlongTheLineInDecibelsOverLogBitrate) {
     struct Row {
         const char* what;
         std::vector<RatePoint> points;
-        double target, kbps;   // KbpsFor(target) is kbps
-        double at, worst;      // WorstAt(at) is worst
+        double target, kbps; // KbpsFor(target) is kbps
+        double at, worst;    // WorstAt(at) is worst
     } rows[] = {
         // 10 dB at 1000, 13.9794 dB at 2000: 3.9794 dB a doubling; 0.95 is
         // 3.0103 dB above the first: 2^(3.0103/3.9794) = 1.6894 times 1000.
@@ -41,13 +41,21 @@ TEST(NorvQualityFit, SolvesAndPredictsAlongTheLineInDecibelsOverLogBitrate) {
         // The lower second probe is raised to the first (13.0103 dB); the
         // flat line takes the least slope, 1.5 dB a doubling, beyond it:
         // 0.96 is 0.9691 dB above, 2^(0.9691/1.5) = 1.5649 times 2000.
-        {"a probe below the one before", {Point(1000, 0.95), Point(2000, 0.94)}, 0.96, 3129.79,
-         1500, 0.95},
+        {"a probe below the one before",
+         {Point(1000, 0.95), Point(2000, 0.94)},
+         0.96,
+         3129.79,
+         1500,
+         0.95},
         // Between the outer probes of three, the segment through the nearer
         // two: 0.95 lies halfway (in dB) between 1000 and 4000's 10 and
         // 16.0206 dB... on the segment 2000-4000 (13.0103 dB at 2000).
-        {"three probes", {Point(1000, 0.90), Point(2000, 0.95), Point(4000, 0.975)}, 0.95, 2000,
-         1000, 0.90},
+        {"three probes",
+         {Point(1000, 0.90), Point(2000, 0.95), Point(4000, 0.975)},
+         0.95,
+         2000,
+         1000,
+         0.90},
     };
     for (const Row& row : rows) {
         const RateQualityCurve curve(row.points);
@@ -113,22 +121,47 @@ TEST(NorvQualityBudget, SharesSoThatTheWorstFramesComeOutEven) {
         std::vector<double> kbps, worst;
         bool tooSmall, allHighest;
     } rows[] = {
-        {"even", {file(0.98, 0.99, 20000), file(0.90, 0.95, 20000)}, 3840000, {500, 2500},
-         {0.96, 0.96}, false, false},
+        {"even",
+         {file(0.98, 0.99, 20000), file(0.90, 0.95, 20000)},
+         3840000,
+         {500, 2500},
+         {0.96, 0.96},
+         false,
+         false},
         // The hard one held at its highest bitrate (2000, SSIM 0.95): the
         // easy one takes the other 1000 (0.98) rather than leave it unused.
-        {"held at the top", {file(0.98, 0.99, 20000), file(0.90, 0.95, 2000)}, 3840000,
-         {1000, 2000}, {0.98, 0.95}, false, false},
+        {"held at the top",
+         {file(0.98, 0.99, 20000), file(0.90, 0.95, 2000)},
+         3840000,
+         {1000, 2000},
+         {0.98, 0.95},
+         false,
+         false},
         // Probes that gain 0.04 dB a doubling: more than 1000 kbps buys the
         // flat one nothing, and the easy one takes the other 2000 (0.99).
-        {"no gain from more bits", {file(0.98, 0.99, 20000), file(0.90, 0.901, 20000)}, 3840000,
-         {2000, 1000}, {0.99, 0.90}, false, false},
+        {"no gain from more bits",
+         {file(0.98, 0.99, 20000), file(0.90, 0.901, 20000)},
+         3840000,
+         {2000, 1000},
+         {0.99, 0.90},
+         false,
+         false},
         // 100 kbps each at least: 256 000 bytes.
-        {"too small", {file(0.98, 0.99, 20000), file(0.90, 0.95, 20000)}, 200000, {100, 100},
-         {-1, -1}, true, false},
+        {"too small",
+         {file(0.98, 0.99, 20000), file(0.90, 0.95, 20000)},
+         200000,
+         {100, 100},
+         {-1, -1},
+         true,
+         false},
         // At most 1000 each: 2 560 000 bytes, below the aim.
-        {"all at the top", {file(0.98, 0.99, 1000), file(0.90, 0.95, 1000)}, 3840000,
-         {1000, 1000}, {0.98, 0.90}, false, true},
+        {"all at the top",
+         {file(0.98, 0.99, 1000), file(0.90, 0.95, 1000)},
+         3840000,
+         {1000, 1000},
+         {0.98, 0.90},
+         false,
+         true},
     };
     for (const Row& row : rows) {
         const norv::BudgetShare share = norv::ShareBudget(row.files, row.aim);
@@ -152,11 +185,11 @@ TEST(NorvQualityBudget, ProbesShortTitlesLightlyAndLongOnesWithinTheirShare) {
         unsigned count;
         double seconds;
     } rows[] = {
-        {1, 1, 1.0},      // the whole title
-        {10, 2, 1.25},    // a quarter: 2.5 s in about 1.5 s pieces
-        {60, 2, 1.2},     // 3.5 % is 2.1 s: at least 2.4 s, two pieces
+        {1, 1, 1.0},          // the whole title
+        {10, 2, 1.25},        // a quarter: 2.5 s in about 1.5 s pieces
+        {60, 2, 1.2},         // 3.5 % is 2.1 s: at least 2.4 s, two pieces
         {600, 11, 21.0 / 11}, // 21 s in about 2 s pieces: 10.5 rounds to 11
-        {7200, 60, 2.0},  // at most two minutes
+        {7200, 60, 2.0},      // at most two minutes
     };
     for (const Row& row : rows) {
         const norv::SampleSchedule s = norv::ScheduleFor(row.title);
@@ -189,15 +222,17 @@ protected:
                                     (fs::path(dir_.path()) / name).string() + "'";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
     }
-    std::string At(const std::string& name) const { return (fs::path(dir_.path()) / name).string(); }
+    std::string At(const std::string& name) const {
+        return (fs::path(dir_.path()) / name).string();
+    }
 
     norv_test::TempDir dir_;
     NorvOptions options_;
 };
 
 TEST_F(NorvQualityRun, PreviewSaysTheBitrateSizeAndQualityAndProbesOnce) {
-    const std::vector<std::string> args = {"--json", "preview", "-p", "NorvPlusHD", "--quality",
-                                           "0.95", At("card.mp4")};
+    const std::vector<std::string> args = {"--json",    "preview", "-p",          "NorvPlusHD",
+                                           "--quality", "0.95",    At("card.mp4")};
     const NorvOutput first = RunNorv(args, options_);
     ASSERT_EQ(first.status, 0) << first.err;
     const nlohmann::json preview = JsonLines(first.out).back();
@@ -220,10 +255,9 @@ TEST_F(NorvQualityRun, PreviewSaysTheBitrateSizeAndQualityAndProbesOnce) {
 }
 
 TEST_F(NorvQualityRun, TranscodeEncodesAtTheChosenBitrate) {
-    const NorvOutput run =
-        RunNorv({"--json", "transcode", "-p", "NorvPlusHD", "--quality", "standard",
-                 At("grain.mp4"), "-o", At("grain.mkv")},
-                options_);
+    const NorvOutput run = RunNorv({"--json", "transcode", "-p", "NorvPlusHD", "--quality",
+                                    "standard", At("grain.mp4"), "-o", At("grain.mkv")},
+                                   options_);
     ASSERT_EQ(run.status, 0) << run.err;
     nlohmann::json plan;
     for (const nlohmann::json& event : JsonLines(run.out)) {

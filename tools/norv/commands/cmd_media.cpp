@@ -165,9 +165,9 @@ int CommandPreview(const Invocation& in) {
     if (in.measure) {
         const double setup =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        measured = MeasureRun(
-            MakeSession(sources, settings.get(), info.get(), choice.job.enginePriority), sources,
-            work, OutputExtension(profile, info.get()), setup);
+        measured =
+            MeasureRun(MakeSession(sources, settings.get(), info.get(), choice.job.enginePriority),
+                       sources, work, OutputExtension(profile, info.get()), setup);
     }
     AddEstimateJson(j, measured);
     j["profile"] = nvt::EnumName<nvt::NorvProfile>(profile);

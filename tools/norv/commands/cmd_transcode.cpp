@@ -44,8 +44,7 @@ int CommandTranscode(const Invocation& in) {
             for (const std::string& line : QualityLines(*plan)) {
                 std::fprintf(stderr, "%s\n", line.c_str());
             }
-            std::fprintf(stderr, "size        about %.1f MiB predicted\n",
-                         plan->bytes / 1048576.0);
+            std::fprintf(stderr, "size        about %.1f MiB predicted\n", plan->bytes / 1048576.0);
         }
     }
     const JobWork work = DescribeWork(*session, *settings, sources);

@@ -15,7 +15,8 @@ FrameReader::FrameReader(const std::string& path) : path_(path), packet_(av_pack
         code = avformat_find_stream_info(format_.get(), nullptr);
     }
     if (code < 0) {
-        throw Failure(path + ": cannot be read for measuring (" + norv_engine::ErrorText(code) + ")",
+        throw Failure(path + ": cannot be read for measuring (" + norv_engine::ErrorText(code) +
+                          ")",
                       nvt::ENG_UNSUPPORTED_FILE_TYPE);
     }
     const AVCodec* codec = nullptr;

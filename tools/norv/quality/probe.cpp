@@ -134,8 +134,8 @@ PictureSetup PictureOf(const OutputChoice& choice) {
 }
 
 TitleProbe::TitleProbe(const Sources& sources, const OutputChoice& choice,
-                       nvt::ITranscodeEngineInfo* info, uint32_t outputWidth,
-                       uint32_t outputHeight, ProbeDisplay display)
+                       nvt::ITranscodeEngineInfo* info, uint32_t outputWidth, uint32_t outputHeight,
+                       ProbeDisplay display)
     : choice_(choice), info_(info), width_(outputWidth), height_(outputHeight),
       display_(std::move(display)),
       line_(display_.mode == ProgressMode::Json ? ProgressMode::Plain : display_.mode,
@@ -215,19 +215,21 @@ TitleProbe::~TitleProbe() {
 }
 
 void TitleProbe::Show(double fraction, const std::string& what) {
-    const int percent = static_cast<int>(std::lround(100.0 * std::min(1.0, std::max(0.0, fraction))));
+    const int percent =
+        static_cast<int>(std::lround(100.0 * std::min(1.0, std::max(0.0, fraction))));
     if (display_.mode == ProgressMode::Json) {
         static thread_local std::string last;
         const std::string now = what + std::to_string(percent / 10);
         if (now != last) {
             last = now;
-            PrintJson(Json{{"event", "probe"}, {"file", display_.label}, {"step", what},
+            PrintJson(Json{{"event", "probe"},
+                           {"file", display_.label},
+                           {"step", what},
                            {"percent", percent}});
         }
         return;
     }
-    line_.Update("probe " + display_.label + "  " + std::to_string(percent) + " %  " + what,
-                 false);
+    line_.Update("probe " + display_.label + "  " + std::to_string(percent) + " %  " + what, false);
 }
 
 void TitleProbe::PlanSamples() {
@@ -308,8 +310,7 @@ ProbePoint TitleProbe::EncodeAndMeasure(double kbps, size_t step) {
     std::snprintf(what, sizeof what, "encoding the samples at %llu kb/s (%zu)",
                   static_cast<unsigned long long>(asked), step);
     ProbeObserver observer([&](double f) { Show(f * kEncodeShare, what); });
-    const RunOutcome outcome =
-        RunTranscode(std::move(session), sampleSources_, output, observer);
+    const RunOutcome outcome = RunTranscode(std::move(session), sampleSources_, output, observer);
     if (outcome.cancelled || InterruptRequested()) {
         throw Failure("cancelled while probing", nvt::Aborted);
     }
@@ -385,12 +386,14 @@ void TitleProbe::Save() const {
                                {"at_cut", s.atCut}});
     }
     for (const ProbePoint& p : points_) {
-        points.push_back(Json{{"plain", PointJson(p.plain)}, {"under_grain", PointJson(p.underGrain)}});
+        points.push_back(
+            Json{{"plain", PointJson(p.plain)}, {"under_grain", PointJson(p.underGrain)}});
     }
     std::error_code error;
     fs::create_directories(fs::path(cacheFile_).parent_path(), error);
     try {
-        WriteJsonFile(cacheFile_, Json{{"key", cacheKey_}, {"samples", samples}, {"points", points}});
+        WriteJsonFile(cacheFile_,
+                      Json{{"key", cacheKey_}, {"samples", samples}, {"points", points}});
     } catch (const Failure&) {
         // Without a cache the next run probes again; nothing else is lost.
     }

@@ -46,9 +46,8 @@ public:
     /// A probe of sources (analysed) for the job choice describes, whose
     /// whole output the library derives as outputWidth x outputHeight.
     /// Loads what the cache holds for them.
-    TitleProbe(const Sources& sources, const OutputChoice& choice,
-               nvt::ITranscodeEngineInfo* info, uint32_t outputWidth, uint32_t outputHeight,
-               ProbeDisplay display);
+    TitleProbe(const Sources& sources, const OutputChoice& choice, nvt::ITranscodeEngineInfo* info,
+               uint32_t outputWidth, uint32_t outputHeight, ProbeDisplay display);
     ~TitleProbe();
     TitleProbe(const TitleProbe&) = delete;
     TitleProbe& operator=(const TitleProbe&) = delete;

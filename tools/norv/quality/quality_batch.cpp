@@ -28,7 +28,8 @@ void ShowPlans(bool json, const std::vector<std::string>& inputs,
             event["predicted_size"] = p.bytes;
             PrintJson(event);
         } else {
-            std::fprintf(stderr, "plan  %s: %.0f kb/s, predicted worst-1 %% SSIM %.4f%s, %.1f MiB\n",
+            std::fprintf(stderr,
+                         "plan  %s: %.0f kb/s, predicted worst-1 %% SSIM %.4f%s, %.1f MiB\n",
                          inputs[i].c_str(), p.kbps, p.worst, p.grain ? " (under the grain)" : "",
                          p.bytes / 1048576.0);
         }

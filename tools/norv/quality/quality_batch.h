@@ -21,8 +21,8 @@ public:
     /// Chooses the bitrates of inputs (whose outputs are outputs; the
     /// shard's outputs already there take their part of a budget). Throws
     /// Failure when a budget cannot hold the files.
-    BatchQuality(const Invocation& in, const BatchWork& work, const std::vector<std::string>& inputs,
-                 const std::vector<std::string>& outputs,
+    BatchQuality(const Invocation& in, const BatchWork& work,
+                 const std::vector<std::string>& inputs, const std::vector<std::string>& outputs,
                  const std::vector<std::string>& shardOutputs, nvt::ITranscodeEngineInfo* info);
 
     bool active() const { return !plans_.empty(); }

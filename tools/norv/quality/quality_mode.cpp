@@ -75,8 +75,8 @@ double SecondRate(const RateQualityCurve& curve, double target, const Derived& d
     const double first = curve.points().front().askedKbps;
     double wanted = Clamp(curve.KbpsFor(target), d);
     if (std::abs(std::log(wanted / first)) < std::log(kLeastSpread)) {
-        wanted = curve.points().front().worst < target ? first * kLeastSpread
-                                                       : first / kLeastSpread;
+        wanted =
+            curve.points().front().worst < target ? first * kLeastSpread : first / kLeastSpread;
     }
     wanted = Clamp(wanted, d);
     if (std::abs(std::log(wanted / first)) < std::log(1.1)) {
@@ -304,8 +304,8 @@ std::vector<QualityPlan> PlanBudget(const std::vector<BatchTitle>& titles,
         derived[i] = Derive(titles[i].sources, choice, info);
         const double s = TotalDurationMs(titles[i].sources) / 1000.0;
         files[i].seconds = s;
-        files[i].otherBytes =
-            std::max(0.0, static_cast<double>(derived[i].bytes) - derived[i].kbps * kBitsPerKbps / 8.0 * s);
+        files[i].otherBytes = std::max(0.0, static_cast<double>(derived[i].bytes) -
+                                                derived[i].kbps * kBitsPerKbps / 8.0 * s);
         files[i].minKbps = derived[i].minKbps;
         files[i].maxKbps = derived[i].maxKbps;
         otherBytes += files[i].otherBytes;
@@ -339,8 +339,8 @@ std::vector<QualityPlan> PlanBudget(const std::vector<BatchTitle>& titles,
         const RateQualityCurve& c = files[i].curve;
         if (titles[i].usable && (share.kbps[i] < c.LowestKbps() / kFarBeyond ||
                                  share.kbps[i] > c.HighestKbps() * kFarBeyond)) {
-            TitleProbe probe(titles[i].sources, choice, info, derived[i].width,
-                             derived[i].height, ProbeDisplay{mode, period, titles[i].label});
+            TitleProbe probe(titles[i].sources, choice, info, derived[i].width, derived[i].height,
+                             ProbeDisplay{mode, period, titles[i].label});
             probe.EnsurePoint(share.kbps[i]);
             files[i].curve = probe.Curve();
             const double before = plans[i].probeSeconds;

@@ -20,18 +20,18 @@ namespace norv {
 
 /// What the quality mode decided for one title.
 struct QualityPlan {
-    std::string target;          ///< the level's name or number; empty under --total-size
-    double targetWorst = 0;      ///< worst-1 % SSIM aimed at
-    double kbps = 0;             ///< the video bitrate chosen (before any size limit)
-    double encodeKbps = 0;       ///< the one encoded at: the chosen one, or the size limit's
-    double worst = 0, mean = 0;  ///< predicted at encodeKbps
-    uint64_t bytes = 0;          ///< predicted size of the output
-    bool atFloor = false;        ///< the target is reached at the profile's lowest bitrate
-    bool atCeiling = false;      ///< not even the profile's highest bitrate reaches it
-    bool limitWins = false;      ///< the size limit holds the bitrate below the chosen one
-    bool plateau = false;        ///< more bits buy no quality: the target is out of reach
-    bool grain = false;          ///< judged by the picture under the grain
-    double probeSeconds = 0;     ///< spent probing in this run
+    std::string target;         ///< the level's name or number; empty under --total-size
+    double targetWorst = 0;     ///< worst-1 % SSIM aimed at
+    double kbps = 0;            ///< the video bitrate chosen (before any size limit)
+    double encodeKbps = 0;      ///< the one encoded at: the chosen one, or the size limit's
+    double worst = 0, mean = 0; ///< predicted at encodeKbps
+    uint64_t bytes = 0;         ///< predicted size of the output
+    bool atFloor = false;       ///< the target is reached at the profile's lowest bitrate
+    bool atCeiling = false;     ///< not even the profile's highest bitrate reaches it
+    bool limitWins = false;     ///< the size limit holds the bitrate below the chosen one
+    bool plateau = false;       ///< more bits buy no quality: the target is out of reach
+    bool grain = false;         ///< judged by the picture under the grain
+    double probeSeconds = 0;    ///< spent probing in this run
     bool fromCache = false;
     unsigned samples = 0, cuts = 0;
     double sampleSeconds = 0;

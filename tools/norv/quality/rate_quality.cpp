@@ -90,8 +90,8 @@ RateQualityCurve::RateQualityCurve(std::vector<RatePoint> points) : points_(std:
 
 // Between two probes, the straight line through them; beyond the ends, the
 // fitted slope from the end probe.
-static double Predict(const std::vector<RatePoint>& points, double RatePoint::*field,
-                      double slope, double kbps) {
+static double Predict(const std::vector<RatePoint>& points, double RatePoint::*field, double slope,
+                      double kbps) {
     const double x = LogKbps(kbps);
     if (x <= LogKbps(points.front().askedKbps)) {
         return SsimToDb(points.front().*field) - slope * (LogKbps(points.front().askedKbps) - x);

@@ -93,9 +93,9 @@ std::vector<Sample> PlaceSamples(const std::vector<TitleFile>& title,
             ++file;
         }
         FrameReader reader(title[file].path);
-        const double origin =
-            reader.stream().start_time != AV_NOPTS_VALUE ? reader.Seconds(reader.stream().start_time)
-                                                         : 0.0;
+        const double origin = reader.stream().start_time != AV_NOPTS_VALUE
+                                  ? reader.Seconds(reader.stream().start_time)
+                                  : 0.0;
         const double length = std::min(schedule.seconds, title[file].seconds);
         const double lowest = std::max(k * stratum, before) - before;
         const double highest = std::min((k + 1) * stratum, before + title[file].seconds) - before;

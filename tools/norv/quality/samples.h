@@ -31,11 +31,11 @@ struct TitleFile {
 };
 
 struct Sample {
-    size_t file = 0;      ///< index into the title's files
-    int64_t startUs = 0;  ///< the first frame's timestamp in the file, microseconds
-    unsigned frames = 0;  ///< frames of the source it spans
-    double seconds = 0;   ///< frames over the source's frame rate
-    bool atCut = false;   ///< starts at a scene cut
+    size_t file = 0;     ///< index into the title's files
+    int64_t startUs = 0; ///< the first frame's timestamp in the file, microseconds
+    unsigned frames = 0; ///< frames of the source it spans
+    double seconds = 0;  ///< frames over the source's frame rate
+    bool atCut = false;  ///< starts at a scene cut
 };
 
 /// Places the schedule's samples on the title. progress(fraction) is called

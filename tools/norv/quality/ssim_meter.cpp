@@ -82,8 +82,9 @@ private:
                           "measured: give a video bitrate instead",
                           nvt::InvalidArgument);
         }
-        std::string chain = "[in0]bwdif=mode=send_frame:parity=auto:deint=interlaced,fps=fps=" +
-                            RateText(rate_) + ":start_time=0";
+        std::string chain =
+            "[in0]bwdif=mode=send_frame:parity=auto:deint=interlaced,fps=fps=" + RateText(rate_) +
+            ":start_time=0";
         const int w = first->width - setup_.cropLeft - setup_.cropRight;
         const int h = first->height - setup_.cropTop - setup_.cropBottom;
         if (setup_.cropLeft + setup_.cropRight + setup_.cropTop + setup_.cropBottom > 0 && w > 0 &&
@@ -95,18 +96,17 @@ private:
         chain += setup_.flipHorizontal ? ",hflip" : "";
         chain += setup_.flipVertical ? ",vflip" : "";
         const int turns = ((setup_.quarterTurns % 4) + 4) % 4;
-        chain += turns == 1 ? ",transpose=dir=clock"
+        chain += turns == 1   ? ",transpose=dir=clock"
                  : turns == 2 ? ",hflip,vflip"
                  : turns == 3 ? ",transpose=dir=cclock"
                               : "";
-        const AVColorSpace outMatrix = output_.color_space != AVCOL_SPC_UNSPECIFIED
-                                           ? output_.color_space
-                                           : source.matrix;
+        const AVColorSpace outMatrix =
+            output_.color_space != AVCOL_SPC_UNSPECIFIED ? output_.color_space : source.matrix;
         chain += ",scale=w=" + std::to_string(width_) + ":h=" + std::to_string(height_) +
                  ":flags=bicubic:in_color_matrix=" + norv_engine::ScaleMatrixName(source.matrix) +
                  ":out_color_matrix=" + norv_engine::ScaleMatrixName(outMatrix) +
-                 ":in_range=" + RangeName(source.range) + ":out_range=" +
-                 RangeName(output_.color_range) + ",format=yuv420p,setsar=1[out0]";
+                 ":in_range=" + RangeName(source.range) +
+                 ":out_range=" + RangeName(output_.color_range) + ",format=yuv420p,setsar=1[out0]";
         PictureFormat format;
         format.width = first->width;
         format.height = first->height;
