@@ -41,6 +41,10 @@ FrameReader::FrameReader(const std::string& path) : path_(path), packet_(av_pack
     }
 }
 
+void FrameReader::Rough() {
+    decoder_->skip_loop_filter = AVDISCARD_ALL;
+}
+
 void FrameReader::SeekTo(double seconds) {
     const AVStream& s = stream();
     skipBefore_ = static_cast<int64_t>(seconds / av_q2d(s.time_base) + 0.5);

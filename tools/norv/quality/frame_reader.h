@@ -20,6 +20,10 @@ public:
     /// Failure when it has no video stream that decodes.
     explicit FrameReader(const std::string& path);
 
+    /// Decodes faster from here on, without the loop filter: for looking
+    /// at pictures, not for measuring them.
+    void Rough();
+
     /// Continues from the keyframe at or before seconds (the file's own
     /// timestamps); Next skips the frames before it.
     void SeekTo(double seconds);

@@ -130,6 +130,7 @@ PictureSetup PictureOf(const OutputChoice& choice) {
     picture.flipHorizontal = (flip & nvt::flipHorizontal) != 0;
     picture.flipVertical = (flip & nvt::flipVertical) != 0;
     picture.quarterTurns = choice.job.angle.value_or(0) / 90;
+    picture.keepAspect = data.enableAspectRatio;
     return picture;
 }
 

@@ -17,7 +17,7 @@ namespace {
 // two give a slope.
 constexpr double kLeastSpread = 1.5;
 // A bitrate this far beyond the probed ones is probed itself.
-constexpr double kFarBeyond = 1.3;
+constexpr double kFarBeyond = 1.5;
 // A batch's titles are probed this factor below and above the average
 // bitrate of the budget.
 constexpr double kBracket = 1.6;

@@ -14,10 +14,10 @@ namespace {
 // scdet's score (0..100) from which a change of picture counts as a cut:
 // its own default threshold.
 constexpr double kCutScore = 10.0;
-// The stretch searched for a cut around each sample's place: three samples
-// long, at least three seconds.
-constexpr double kWindowSamples = 3.0;
-constexpr double kWindowLeast = 3.0;
+// The stretch searched for a cut around each sample's place: two samples
+// long, at least two seconds.
+constexpr double kWindowSamples = 2.0;
+constexpr double kWindowLeast = 2.0;
 
 struct Seen {
     int64_t pts = 0;
@@ -93,6 +93,7 @@ std::vector<Sample> PlaceSamples(const std::vector<TitleFile>& title,
             ++file;
         }
         FrameReader reader(title[file].path);
+        reader.Rough();
         const double origin = reader.stream().start_time != AV_NOPTS_VALUE
                                   ? reader.Seconds(reader.stream().start_time)
                                   : 0.0;

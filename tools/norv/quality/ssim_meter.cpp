@@ -5,6 +5,7 @@
 
 #include "common/library.h"
 #include "picture_colour.h"
+#include "picture_place.h"
 #include "quality/filter_graph.h"
 #include "quality/frame_reader.h"
 
@@ -102,11 +103,25 @@ private:
                               : "";
         const AVColorSpace outMatrix =
             output_.color_space != AVCOL_SPC_UNSPECIFIED ? output_.color_space : source.matrix;
-        chain += ",scale=w=" + std::to_string(width_) + ":h=" + std::to_string(height_) +
+        const bool cropped = w > 0 && h > 0;
+        const AVRational frameAspect =
+            first->sample_aspect_ratio.num > 0 ? first->sample_aspect_ratio : AVRational{1, 1};
+        const AVRational outputAspect =
+            output_.sample_aspect_ratio.num > 0 ? output_.sample_aspect_ratio : AVRational{1, 1};
+        const norv_engine::PicturePlace place = norv_engine::PlacePicture(
+            cropped ? w : first->width, cropped ? h : first->height, frameAspect,
+            setup_.quarterTurns, width_, height_, outputAspect, setup_.keepAspect);
+        chain += ",scale=w=" + std::to_string(place.width) + ":h=" + std::to_string(place.height) +
                  ":flags=bicubic:in_color_matrix=" + norv_engine::ScaleMatrixName(source.matrix) +
                  ":out_color_matrix=" + norv_engine::ScaleMatrixName(outMatrix) +
                  ":in_range=" + RangeName(source.range) +
-                 ":out_range=" + RangeName(output_.color_range) + ",format=yuv420p,setsar=1[out0]";
+                 ":out_range=" + RangeName(output_.color_range);
+        if (place.width != width_ || place.height != height_) {
+            chain += ",pad=w=" + std::to_string(width_) + ":h=" + std::to_string(height_) +
+                     ":x=" + std::to_string(place.x) + ":y=" + std::to_string(place.y) +
+                     ":color=black";
+        }
+        chain += ",format=yuv420p,setsar=1[out0]";
         PictureFormat format;
         format.width = first->width;
         format.height = first->height;

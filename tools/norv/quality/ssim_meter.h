@@ -19,7 +19,8 @@ namespace norv {
 struct PictureSetup {
     int cropTop = 0, cropBottom = 0, cropLeft = 0, cropRight = 0;
     bool flipHorizontal = false, flipVertical = false;
-    int quarterTurns = 0; ///< clockwise
+    int quarterTurns = 0;   ///< clockwise
+    bool keepAspect = true; ///< the display aspect is kept (bars where it differs)
 };
 
 struct FrameScores {
