@@ -157,6 +157,7 @@ int CommandPreview(const Invocation& in) {
     Json j = PropertiesJson(*properties);
     if (plan) {
         SettlePlan(*plan, *properties, TotalDurationMs(sources) / 1000.0);
+        j["video_kbps"] = static_cast<uint64_t>(plan->encodeKbps);
         j["estimated_size"] = plan->bytes;
         j["quality"] = QualityJson(*plan);
     }

@@ -24,6 +24,8 @@ constexpr double kBracket = 1.6;
 // A size limit with priority is left to the engine to keep from this share
 // of it on: a one-pass encode may stray a tenth from its asked bitrate.
 constexpr double kLimitNear = 0.9;
+// The share of a limit with priority the engine aims at.
+constexpr double kEngineLimitAim = 0.975;
 // Bits a library kbps.
 constexpr double kBitsPerKbps = 1024.0;
 
@@ -165,22 +167,28 @@ QualityPlan PlanQuality(const Sources& sources, OutputChoice& choice,
         return static_cast<double>(d.bytes) +
                (curve.MadeKbps(d.kbps) - d.kbps) * kBitsPerKbps / 8.0 * seconds;
     };
+    // The highest bitrate predicted to fit into bytes.
+    auto fitting = [&](double bytes, double high) {
+        double low = table.minKbps;
+        for (int step = 0; step < 30 && high - low > 1; ++step) {
+            const double middle = (low + high) / 2;
+            (predicted(middle) <= bytes ? low : high) = middle;
+        }
+        return std::floor(low);
+    };
     double encode = plan.kbps;
     if (limit > 0 && user.prio == nvt::prioFilesize && predicted(encode) > kLimitNear * limit) {
         // Near or above a limit that has priority: the engine fits the
         // output to it, as without a target (two passes, the last again
-        // should it come out above).
+        // should it come out above), aiming a little below it.
+        plan.limitKbps = std::min(encode, fitting(kEngineLimitAim * limit, table.maxKbps));
+        plan.limitBytes = static_cast<uint64_t>(predicted(plan.limitKbps));
         choice.preset.priority = nvt::prioFilesize;
         return plan;
     }
     if (limit > 0 && predicted(encode) > limit) {
         // A limit without priority: the highest bitrate predicted to fit.
-        double low = table.minKbps, high = encode;
-        for (int step = 0; step < 30 && high - low > 1; ++step) {
-            const double middle = (low + high) / 2;
-            (predicted(middle) <= limit ? low : high) = middle;
-        }
-        encode = std::floor(low);
+        encode = fitting(static_cast<double>(limit), encode);
     }
     choice.preset.videoBitrate = static_cast<uint32_t>(encode * kBitsPerKbps);
     return plan;
@@ -193,6 +201,14 @@ void SettlePlan(QualityPlan& plan, nvt::ITranscodeOutputProperties& properties,
     properties.GetBitrates(&kbps, audio);
     properties.GetEstimatedSize(&bytes);
     const RateQualityCurve curve(plan.points);
+    if (plan.limitKbps > 0) {
+        plan.encodeKbps = plan.limitKbps;
+        plan.limitWins = plan.limitKbps < plan.kbps;
+        plan.worst = curve.WorstAt(plan.encodeKbps);
+        plan.mean = curve.MeanAt(plan.encodeKbps);
+        plan.bytes = plan.limitBytes;
+        return;
+    }
     plan.encodeKbps = static_cast<double>(kbps);
     plan.limitWins = plan.encodeKbps < plan.kbps;
     plan.worst = curve.WorstAt(plan.encodeKbps);
@@ -235,8 +251,10 @@ std::vector<std::string> QualityLines(const QualityPlan& plan) {
         lines.push_back("quality     " + plan.target + ": worst-1 % SSIM " +
                         Ssim(plan.targetWorst) + (plan.grain ? " under the grain" : ""));
     }
-    lines.push_back("chosen      " + Kbps(plan.kbps) + ", predicted worst-1 % SSIM " +
-                    Ssim(plan.worst) + ", mean " + Ssim(plan.mean));
+    lines.push_back("chosen      " + Kbps(plan.kbps) +
+                    (plan.target.empty() ? "" : " for the target"));
+    lines.push_back("predicted   worst-1 % SSIM " + Ssim(plan.worst) + ", mean " + Ssim(plan.mean) +
+                    " at " + Kbps(plan.encodeKbps));
     char probe[160];
     std::snprintf(probe, sizeof probe, "probe       %u samples (%.1f s, %u at scene cuts), %s",
                   plan.samples, plan.sampleSeconds, plan.cuts,

@@ -30,8 +30,12 @@ struct QualityPlan {
     bool atCeiling = false;     ///< not even the profile's highest bitrate reaches it
     bool limitWins = false;     ///< the size limit holds the bitrate below the chosen one
     bool plateau = false;       ///< more bits buy no quality: the target is out of reach
-    bool grain = false;         ///< judged by the picture under the grain
-    double probeSeconds = 0;    ///< spent probing in this run
+    /// Above 0: a size limit with priority holds the output; the engine fits
+    /// it at about this bitrate, into limitBytes.
+    double limitKbps = 0;
+    uint64_t limitBytes = 0;
+    bool grain = false;      ///< judged by the picture under the grain
+    double probeSeconds = 0; ///< spent probing in this run
     bool fromCache = false;
     unsigned samples = 0, cuts = 0;
     double sampleSeconds = 0;

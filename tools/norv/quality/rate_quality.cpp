@@ -35,7 +35,7 @@ double SsimToDb(double ssim) {
 }
 
 double DbToSsim(double db) {
-    return 1.0 - std::pow(10.0, -db / 10.0);
+    return std::max(0.0, 1.0 - std::pow(10.0, -db / 10.0));
 }
 
 PooledQuality Pool(std::vector<double> scores) {

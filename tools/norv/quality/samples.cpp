@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/console.h"
 #include "common/library.h"
 #include "quality/filter_graph.h"
 #include "quality/frame_reader.h"
@@ -83,6 +84,9 @@ std::vector<Sample> PlaceSamples(const std::vector<TitleFile>& title,
     }
     const double stratum = total / schedule.count;
     for (unsigned k = 0; k < schedule.count; ++k) {
+        if (InterruptRequested()) {
+            throw Failure("cancelled while probing", nvt::Aborted);
+        }
         progress(static_cast<double>(k) / schedule.count);
         // The file holding the stratum's middle, and the stratum in it.
         const double middle = (k + 0.5) * stratum;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <memory>
 
+#include "common/console.h"
 #include "common/library.h"
 #include "picture_colour.h"
 #include "picture_place.h"
@@ -205,7 +206,7 @@ FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector
         ReferenceSample source(title[samples[k].file], samples[k], setup, width, height, rate,
                                *out.codecpar);
         int64_t index = 0;
-        while (haveDist && source.Next(ref.get(), index)) {
+        while (haveDist && !InterruptRequested() && source.Next(ref.get(), index)) {
             const Place refAt{k, index};
             while (haveDist && distAt < refAt) {
                 av_frame_unref(dist.get());
@@ -223,6 +224,9 @@ FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector
             }
             av_frame_unref(ref.get());
         }
+    }
+    if (InterruptRequested()) {
+        throw Failure("cancelled while measuring", nvt::Aborted);
     }
     compare.Push(0, nullptr);
     compare.Push(1, nullptr);
