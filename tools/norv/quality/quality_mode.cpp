@@ -151,6 +151,16 @@ QualityPlan PlanQuality(const Sources& sources, OutputChoice& choice,
         plan.kbps = std::max(table.minKbps, curve.UsefulKbps());
         plan.plateau = true;
     }
+    // Still pictures can make a smaller file at a higher bitrate (x264 then
+    // makes one good picture and repeats it, where a low one keeps mending
+    // a poor one): a probe that reached the target making less is taken.
+    for (const RatePoint& p : curve.points()) {
+        if (p.worst >= target0 && curve.MadeKbps(p.askedKbps) < curve.MadeKbps(plan.kbps) &&
+            p.askedKbps >= table.minKbps && p.askedKbps <= table.maxKbps) {
+            plan.kbps = p.askedKbps;
+            plan.smaller = true;
+        }
+    }
     plan.encodeKbps = plan.kbps;
     plan.worst = curve.WorstAt(plan.kbps);
     plan.mean = curve.MeanAt(plan.kbps);
@@ -235,6 +245,7 @@ Json QualityJson(const QualityPlan& plan) {
            {"at_floor", plan.atFloor},
            {"at_ceiling", plan.atCeiling},
            {"plateau", plan.plateau},
+           {"higher_is_smaller", plan.smaller},
            {"size_limit_wins", plan.limitWins},
            {"probe_seconds", plan.probeSeconds},
            {"probe_cached", plan.fromCache},
@@ -268,6 +279,9 @@ std::vector<std::string> QualityLines(const QualityPlan& plan) {
     lines.push_back(text);
     if (plan.atFloor) {
         lines.push_back("note        the target is reached at the profile's lowest bitrate");
+    }
+    if (plan.smaller) {
+        lines.push_back("note        still pictures: a higher bitrate makes the smaller file here");
     }
     if (plan.plateau) {
         lines.push_back("note        more bits than " + Kbps(plan.kbps) +

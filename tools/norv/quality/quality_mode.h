@@ -30,6 +30,7 @@ struct QualityPlan {
     bool atCeiling = false;     ///< not even the profile's highest bitrate reaches it
     bool limitWins = false;     ///< the size limit holds the bitrate below the chosen one
     bool plateau = false;       ///< more bits buy no quality: the target is out of reach
+    bool smaller = false;       ///< a higher bitrate than the target's makes the smaller file
     /// Above 0: a size limit with priority holds the output; the engine fits
     /// it at about this bitrate, into limitBytes.
     double limitKbps = 0;
