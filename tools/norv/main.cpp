@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "batch/shard.h"
 #include "commands/cli.h"
 #include "commands/commands.h"
 #include "common/console.h"
@@ -47,6 +48,11 @@ int main(int argc, char** argv) {
     }
     try {
         return Dispatch(in);
+    } catch (const norv::ShardError& e) {
+        // Told only once the batch is known: a usage error all the same.
+        std::fflush(stdout);
+        std::fprintf(stderr, "--shard: %s\n", e.what());
+        return 2;
     } catch (const norv::Failure& failure) {
         std::fflush(stdout);
         std::fprintf(stderr, "norv: %s: %s\n", failure.what(),

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,13 +25,15 @@ struct Invocation {
     std::string output;    // transcode -o
     std::string outputDir; // batch -d
     bool overwrite = false;
-    bool measure = false;    // preview --measure
-    uint32_t shardIndex = 1; // --shard K/N (or auto), K counted from 1
-    uint32_t shardCount = 1;
-    std::string fromList;   // batch --from-list: a list of inputs, "-" for standard input
+    bool measure = false;   // preview --measure
+    std::string shardText;  // batch --shard: K/N, auto, auto/N or auto/VARIABLE
+    std::string fromList;   // --from-list: a list of inputs, "-" for standard input
+    std::string fromList0;  // --from-list0: the same, each path ended by a NUL
     std::string reportFile; // batch --report
     std::string rerunList;  // report merge --rerun-list
-    double frameRate = 0;   // profiles --frame-rate
+    std::string rerunList0; // report merge --rerun-list0
+    std::optional<std::vector<std::string>> listed; // report merge: the lists' paths
+    double frameRate = 0;                           // profiles --frame-rate
     std::string presetDir;
     std::string presetName;
     OutputChoice choice;
