@@ -24,7 +24,7 @@ start="$(date +%s.%N)"
 nice "$norv" --engine "$engine" --json transcode -p NP_NorvPlusHD -y --quality standard \
     "$clip" -o "$dir/out.mkv" >"$dir/run.json" 2>/dev/null
 end="$(date +%s.%N)"
-python3 - "$dir/run.json" "$start" "$end" "$dir/out.mkv" <<'PY'
+python3 - "$dir/run.json" "$start" "$end" "$dir/out.mkv" "$seconds" <<'PY'
 import json, os, sys
 plan = [json.loads(l) for l in open(sys.argv[1]) if '"quality_plan"' in l][-1]
 total = float(sys.argv[3]) - float(sys.argv[2])
@@ -32,7 +32,7 @@ probe = plan["probe_seconds"]
 size = os.path.getsize(sys.argv[4])
 print("title %.0f s: probe %.1f s (%d samples, %.1f s of them, %d at cuts, %d bitrates), "
       "encode %.1f s: probe share %.1f %% of the encode's time (goal: at most 15 %%)" % (
-          plan["sample_seconds"] / 0.035 if plan["sample_seconds"] > 2.4 else 60, probe,
+          float(sys.argv[5]), probe,
           plan["samples"], plan["sample_seconds"], plan["samples_at_cuts"],
           len(plan["probe_points"]), total - probe, 100 * probe / (total - probe)))
 print("size predicted %d, made %d (%+.1f %%)" % (
