@@ -67,8 +67,8 @@ TEST(NorvQualityFit, SolvesAndPredictsAlongTheLineInDecibelsOverLogBitrate) {
 }
 
 TEST(NorvQualityFit, TheEncodersOutputRateFollowsProbesThatFellShort) {
-    // 500 made of 1000 asked (half), 1900 of 2000 (above three quarters:
-    // on target, 1.0); halfway in log bitrate, sqrt(1000 * 2000) = 1414.21,
+    // 500 made of 1000 asked (half), 1900 of 2000 (within a tenth: on
+    // target, 1.0); halfway in log bitrate, sqrt(1000 * 2000) = 1414.21,
     // the ratio is halfway too: 0.75, so 1060.66.
     const RateQualityCurve curve({Point(1000, 0.9, 500), Point(2000, 0.95, 1900)});
     EXPECT_NEAR(curve.MadeKbps(std::sqrt(1000.0 * 2000.0)), 1060.66, 0.01);

@@ -139,9 +139,10 @@ double RateQualityCurve::MadeKbps(double kbps) const {
     if (points_.empty()) {
         return kbps;
     }
-    // x264's rate control strays a good way from the asked rate on a short
-    // sample and settles on it over a whole title; a probe far below it
-    // shows pictures too still to take the bits.
+    // x264's rate control strays up to a tenth from the asked rate on a
+    // short sample and settles on it over a whole title; a probe further
+    // below it shows pictures too easy to take the bits (the probe then
+    // tells what a whole title of them makes).
     auto ratio = [](const RatePoint& p) {
         const double made = p.askedKbps > 0 && p.madeKbps > 0 ? p.madeKbps / p.askedKbps : 1.0;
         return made < kOnTarget ? made : 1.0;

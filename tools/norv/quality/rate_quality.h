@@ -70,7 +70,7 @@ public:
     const std::vector<RatePoint>& points() const { return points_; }
 
     /// A probe that made at least this share of its asked rate was on target.
-    static constexpr double kOnTarget = 0.75;
+    static constexpr double kOnTarget = 0.9;
     /// Probes this close to the best one show no gain worth its bits.
     static constexpr double kPlateauDb = 0.25;
     /// Least slope, dB per natural-log unit of kbps (1.5 dB per doubling).

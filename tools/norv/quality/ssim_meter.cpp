@@ -273,6 +273,10 @@ VideoSize MeasureVideoSize(const std::string& path) {
     while (av_read_frame(format.get(), packet.get()) >= 0) {
         if (packet->stream_index == index) {
             size.bytes += static_cast<uint64_t>(packet->size);
+            if ((packet->flags & AV_PKT_FLAG_KEY) != 0) {
+                size.keyBytes += static_cast<uint64_t>(packet->size);
+                ++size.keyframes;
+            }
             if (packet->pts != AV_NOPTS_VALUE) {
                 const int64_t end = packet->pts + std::max<int64_t>(0, packet->duration);
                 first = first == AV_NOPTS_VALUE ? packet->pts : std::min(first, packet->pts);

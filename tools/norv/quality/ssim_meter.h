@@ -41,6 +41,8 @@ std::vector<Sample> WholeTitle(const std::vector<TitleFile>& title);
 /// The bytes of a file's first video stream, and its playing time.
 struct VideoSize {
     uint64_t bytes = 0;
+    uint64_t keyBytes = 0; ///< of its keyframes
+    unsigned keyframes = 0;
     double seconds = 0;
 };
 VideoSize MeasureVideoSize(const std::string& path);
