@@ -49,3 +49,15 @@ ffmpeg_as_engine() {
         -bufsize $((video_bps * 2)) -g $(($5 * 10)) \
         -c:a aac -b:a "$7k" -f matroska "$2"
 }
+
+# HandBrakeCLI, Debian's handbrake-cli, installed on first use: the peers
+# and quality benchmarks compare with it (never the tests).
+need_handbrake() {
+    command -v HandBrakeCLI >/dev/null && return 0
+    echo "installing handbrake-cli" >&2
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        handbrake-cli >/dev/null
+}

@@ -16,14 +16,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=bench/media_bench_setup.sh
 source bench/media_bench_setup.sh
-if ! command -v HandBrakeCLI >/dev/null; then
-    echo "peers: installing handbrake-cli"
-    SUDO=""
-    if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-    export DEBIAN_FRONTEND=noninteractive
-    $SUDO apt-get update -qq
-    $SUDO apt-get install -y -qq --no-install-recommends handbrake-cli >/dev/null
-fi
+need_handbrake
 
 seconds="${SPEED_SECONDS:-30}"
 clip="$work/speed-1080p-${seconds}s.mp4"

@@ -20,9 +20,6 @@ namespace {
 constexpr double kMaxRateFactor = 1.5;
 constexpr double kBufferSeconds = 2.0;
 
-// A keyframe at least every this many seconds.
-constexpr int kKeyframeSeconds = 10;
-
 // The x264 speed preset: its own default balance of speed and quality.
 constexpr char kX264Preset[] = "medium";
 

@@ -16,6 +16,9 @@ namespace norv_engine {
 /// Which pass of a video encode this is.
 enum class EncodePass { Single, First, Second };
 
+/// A keyframe at least every this many seconds.
+constexpr int kKeyframeSeconds = 10;
+
 struct VideoEncoderSetup {
     const char* encoder = nullptr; ///< FFmpeg's encoder name
     int width = 0;

@@ -3,13 +3,11 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "picture_place.h"
+
 namespace norv_engine {
 
 namespace {
-
-// A picture whose sides differ from the output's by at most this share
-// fills it (stretched a little) rather than leaving bars a few pixels wide.
-constexpr double kFillTolerance = 0.02;
 
 std::string PixelFormatName(int format) {
     const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(format));
@@ -28,12 +26,6 @@ const char* RangeName(AVColorRange range) {
     return range == AVCOL_RANGE_JPEG ? "pc" : "tv";
 }
 
-// The nearest even number to value, within 2..limit.
-int EvenWithin(double value, int limit) {
-    const int even = static_cast<int>(value / 2.0 + 0.5) * 2;
-    return std::max(2, std::min(even, limit));
-}
-
 } // namespace
 
 PictureColour VideoChain::FrameColour(const AVFrame* frame) const {
@@ -46,40 +38,6 @@ bool VideoChain::Changed(const AVFrame* frame) const {
     return frame->width != width_ || frame->height != height_ || frame->format != format_ ||
            av_cmp_q(frame->sample_aspect_ratio, frameAspect_) != 0 ||
            FrameColour(frame) != colour_ || (Interlaced(frame) && !deinterlacing_);
-}
-
-VideoChain::Placement VideoChain::Place(const AVFrame* frame, AVRational frameAspect) const {
-    const VideoChainSetup& s = setup_;
-    Placement fill{s.width, s.height, 0, 0};
-    int w = frame->width - s.cropLeft - s.cropRight;
-    int h = frame->height - s.cropTop - s.cropBottom;
-    if (w <= 0 || h <= 0) {
-        w = frame->width;
-        h = frame->height;
-    }
-    if (!s.keepAspect || w <= 0 || h <= 0 || s.width <= 0 || s.height <= 0 ||
-        s.sampleAspect.num <= 0 || s.sampleAspect.den <= 0) {
-        return fill;
-    }
-    // Display aspect of the frames' picture, and of the output picture.
-    double picture =
-        static_cast<double>(w) * frameAspect.num / (static_cast<double>(h) * frameAspect.den);
-    if (((s.quarterTurns % 4) + 4) % 2 == 1) {
-        picture = 1.0 / picture;
-    }
-    const double output = static_cast<double>(s.width) * av_q2d(s.sampleAspect) / s.height;
-    if (std::abs(picture / output - 1.0) <= kFillTolerance) {
-        return fill;
-    }
-    Placement p = fill;
-    if (picture > output) { // wider: bars above and below
-        p.height = EvenWithin(s.height * output / picture, s.height);
-        p.y = ((s.height - p.height) / 2) & ~1;
-    } else { // narrower: bars left and right
-        p.width = EvenWithin(s.width * picture / output, s.width);
-        p.x = ((s.width - p.width) / 2) & ~1;
-    }
-    return p;
 }
 
 bool VideoChain::AddToBt709(const PictureColour& source, std::string& why) {
@@ -156,7 +114,10 @@ bool VideoChain::Build(const AVFrame* frame, std::string& why) {
         (turns == 3 && !Add("transpose", {{"dir", "cclock"}}, why))) {
         return false;
     }
-    const Placement place = Place(frame, aspect);
+    const bool cropped = w > 0 && h > 0;
+    const PicturePlace place =
+        PlacePicture(cropped ? w : frame->width, cropped ? h : frame->height, aspect,
+                     s.quarterTurns, s.width, s.height, s.sampleAspect, s.keepAspect);
     if (!Add("scale",
              {{"w", std::to_string(place.width)},
               {"h", std::to_string(place.height)},

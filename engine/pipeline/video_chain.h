@@ -52,16 +52,9 @@ public:
     AVRational OutputTimeBase() const { return av_inv_q(setup_.frameRate); }
 
 private:
-    /// Where the frames' picture goes in the output picture.
-    struct Placement {
-        int width = 0, height = 0; ///< of the scaled picture
-        int x = 0, y = 0;          ///< its top-left corner
-    };
-
     bool Build(const AVFrame* frame, std::string& why) override;
     bool Changed(const AVFrame* frame) const override;
     PictureColour FrameColour(const AVFrame* frame) const;
-    Placement Place(const AVFrame* frame, AVRational frameAspect) const;
     /// Adds the filters that take source's pictures through linear light
     /// into BT.709 (tone mapped when of a high dynamic range).
     bool AddToBt709(const PictureColour& source, std::string& why);

@@ -59,6 +59,9 @@ Json FileJson(const FileRecord& f) {
     j["output_bytes"] = f.outputBytes;
     j["encode_seconds"] = f.encodeSeconds;
     j["speed"] = f.encodeSeconds > 0 ? f.duration / f.encodeSeconds : 0.0;
+    if (!f.quality.is_null()) {
+        j["quality"] = f.quality;
+    }
     return j;
 }
 
@@ -182,6 +185,11 @@ void ShardReport::Noted(size_t file, const std::string& note) {
 void ShardReport::SetDuration(size_t file, double seconds) {
     std::lock_guard<std::mutex> hold(lock_);
     files_[file].duration = seconds;
+}
+
+void ShardReport::SetQuality(size_t file, const Json& quality) {
+    std::lock_guard<std::mutex> hold(lock_);
+    files_[file].quality = quality;
 }
 
 void ShardReport::Ended(size_t file, nvt::Result result, double seconds, const std::string& error) {

@@ -36,6 +36,7 @@ struct FileRecord {
     double encodeSeconds = 0; // analysis and transcode
     uint64_t inputBytes = 0;
     uint64_t outputBytes = 0;
+    Json quality; // under --quality or --total-size: chosen bitrate, predicted and measured
 };
 
 /// Which batch a shard belongs to: the list its shares were cut from and
@@ -61,6 +62,8 @@ public:
     /// Why the file is transcoded again although its output is there.
     void Noted(size_t file, const std::string& note);
     void SetDuration(size_t file, double seconds);
+    /// What the quality mode chose and predicted for the file, and measured.
+    void SetQuality(size_t file, const Json& quality);
     /// The file's run ended with result after seconds (analysis included).
     void Ended(size_t file, nvt::Result result, double seconds, const std::string& error);
 

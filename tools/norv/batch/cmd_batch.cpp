@@ -17,6 +17,7 @@
 #include "common/console.h"
 #include "common/engine.h"
 #include "common/transcode_run.h"
+#include "quality/quality_batch.h"
 #include "timing/estimate.h"
 #include "timing/progress.h"
 
@@ -135,6 +136,8 @@ int CommandBatch(const Invocation& in) {
     // Every file is analysed up front, so that the overall remaining time
     // weighs each by its work.
     const BatchWork plan(inputs, in.choice, info.get(), EffectiveJobs(in.jobs));
+    // --quality and --total-size choose each file's bitrate before any runs.
+    BatchQuality quality(in, plan, inputs, outputs, shardOutputs, info.get());
     BatchProgress board(ChooseProgressMode(in.json), in.progressPeriod, inputs, outputs,
                         plan.work());
     board.Expect(plan.librarySeconds(), plan.measured());
@@ -154,14 +157,18 @@ int CommandBatch(const Invocation& in) {
                 CheckOutputPath(outputs[i], {inputs[i]}, in.overwrite || decisions[i].replace);
                 const Sources sources = plan.SourcesOf(i);
                 report.SetDuration(place[i], TotalDurationMs(sources) / 1000.0);
+                const OutputChoice choice = quality.ChoiceFor(i, in.choice);
                 const Ptr<nvt::ITranscodeOutputSettings> outputSettings =
-                    MakeOutputSettings(in.choice, sources.front().get());
+                    MakeOutputSettings(choice, sources.front().get());
                 records.Started(inputs[i], outputs[i]);
                 const auto began = std::chrono::steady_clock::now();
                 result = RunTranscode(MakeSession(sources, outputSettings.get(), info.get(),
-                                                  in.choice.job.enginePriority),
+                                                  choice.job.enginePriority),
                                       sources, outputs[i], board.Observer(i))
                              .result;
+                if (result == nvt::SUCCESS && quality.active()) {
+                    report.SetQuality(place[i], quality.Measured(i, sources, choice, outputs[i]));
+                }
                 if (result == nvt::SUCCESS) {
                     if (!records.Finished(inputs[i], outputs[i])) {
                         std::fprintf(stderr,

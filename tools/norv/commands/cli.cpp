@@ -165,6 +165,23 @@ void AddOutputChoice(CLI::App* app, OutputChoice& c) {
     AddJobSettings(app, c.job);
 }
 
+// --quality, which chooses the video bitrate itself.
+CLI::Option* AddQualityOption(CLI::App* app, Invocation& in) {
+    CLI::Option* quality =
+        AddParsed<QualityTarget>(
+            app, "--quality", ParseQualityTarget,
+            [&in](const QualityTarget& target) { in.quality = target; },
+            "Choose the video bitrate that reaches this quality, measured on a probe of short "
+            "samples before the encode: " +
+                QualityLevelsText() +
+                ", or the worst-1 % SSIM itself (0.5..0.999); SSIM against the source scaled to "
+                "the output picture, pooled over its worst 1 % of frames",
+            "high, standard, small or a number such as 0.96")
+            ->type_name("LEVEL");
+    quality->excludes(app->get_option("--video-bitrate"));
+    return quality;
+}
+
 void AddProgressOptions(CLI::App* app, Invocation& in) {
     app->add_option("--progress-period", in.progressPeriod,
                     "Seconds between progress lines when standard error is not a terminal")
@@ -348,12 +365,14 @@ void DefineCommands(CLI::App& app, Invocation& in) {
     preview->add_flag("--measure", in.measure,
                       "Time a few seconds of the real job on this machine and extrapolate");
     AddOutputChoice(preview, in.choice);
+    AddQualityOption(preview, in);
 
     CLI::App* transcode = AddCommand(app, in, "transcode", "Join files into one output");
     transcode->add_option("FILE", in.inputs, "Files joined into the output, in order")->required();
     transcode->add_option("-o,--output", in.output, "Output file")->required();
     AddProgressOptions(transcode, in);
     AddOutputChoice(transcode, in.choice);
+    AddQualityOption(transcode, in);
 
     CLI::App* batch = AddCommand(app, in, "batch", "Transcode each file into a folder");
     AddBatchInputs(batch, in);
@@ -362,6 +381,15 @@ void DefineCommands(CLI::App& app, Invocation& in) {
         ->check(CLI::PositiveNumber);
     AddProgressOptions(batch, in);
     AddOutputChoice(batch, in.choice);
+    CLI::Option* quality = AddQualityOption(batch, in);
+    AddParsed<uint64_t>(
+        batch, "--total-size", ParseBytes, [&in](const uint64_t& bytes) { in.totalSize = bytes; },
+        "Share SIZE among the outputs so that their worst-1 % quality comes out as even as "
+        "it allows (from a probe of each file); together they take at most SIZE",
+        "a size such as 700M or 4.7G")
+        ->type_name("SIZE")
+        ->excludes(quality)
+        ->excludes(batch->get_option("--video-bitrate"));
 
     AddPresetCommands(app, in);
     AddReportCommands(app, in);

@@ -2,6 +2,7 @@
 // library derives for an output from them.
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
 #include "commands/commands.h"
 #include "common/console.h"
@@ -9,6 +10,7 @@
 #include "common/json_output.h"
 #include "common/media.h"
 #include "common/transcode_run.h"
+#include "quality/quality_mode.h"
 #include "timing/estimate.h"
 #include "timing/preview.h"
 #include "timing/progress.h"
@@ -138,17 +140,29 @@ int CommandPreview(const Invocation& in) {
     const auto start = std::chrono::steady_clock::now();
     const Ptr<nvt::ITranscodeEngineInfo> info = StartEngine(LocateEngine(in.engine), true);
     const Sources sources = AnalyseJoined(in.inputs);
-    const OutputPreview preview = PreviewOutput(sources, in.choice, info.get());
+    OutputChoice choice = in.choice;
+    std::optional<QualityPlan> plan;
+    if (in.quality) {
+        plan = PlanQuality(sources, choice, info.get(), *in.quality, ChooseProgressMode(in.json),
+                           5.0, in.inputs.front());
+    }
+    const OutputPreview preview = PreviewOutput(sources, choice, info.get());
     const Ptr<nvt::ITranscodeOutputSettings>& settings = preview.settings;
     const auto profile = static_cast<nvt::NorvProfile>(settings->GetProfile());
     Json j = preview.json;
+    if (plan) {
+        SettlePlan(*plan, *preview.properties, TotalDurationMs(sources) / 1000.0);
+        j["video_kbps"] = static_cast<uint64_t>(plan->encodeKbps);
+        j["estimated_size"] = plan->bytes;
+        j["quality"] = QualityJson(*plan);
+    }
     MeasuredEstimate measured = preview.measured;
     if (in.measure) {
         const double setup =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        measured = MeasureRun(
-            MakeSession(sources, settings.get(), info.get(), in.choice.job.enginePriority), sources,
-            preview.work, OutputExtension(profile, info.get()), setup);
+        measured =
+            MeasureRun(MakeSession(sources, settings.get(), info.get(), choice.job.enginePriority),
+                       sources, preview.work, OutputExtension(profile, info.get()), setup);
         AddEstimateJson(j, measured);
     }
     j["sources"] = Json::array();
@@ -172,6 +186,11 @@ int CommandPreview(const Invocation& in) {
     std::printf("video       %llu kb/s (allowed %u-%u)\n",
                 static_cast<unsigned long long>(j["video_kbps"].get<uint64_t>()),
                 j["video_kbps_range"][0].get<unsigned>(), j["video_kbps_range"][1].get<unsigned>());
+    if (plan) {
+        for (const std::string& line : QualityLines(*plan)) {
+            std::printf("%s\n", line.c_str());
+        }
+    }
     std::string audio;
     for (const Json& kbps : j["audio_kbps"]) {
         audio += (audio.empty() ? "" : ", ") + std::to_string(kbps.get<unsigned>()) + " kb/s";

@@ -4,7 +4,9 @@
 #include "commands/commands.h"
 #include "common/console.h"
 #include "common/engine.h"
+#include "common/json_output.h"
 #include "common/transcode_run.h"
+#include "quality/quality_mode.h"
 #include "timing/estimate.h"
 #include "timing/progress.h"
 
@@ -17,10 +19,34 @@ int CommandTranscode(const Invocation& in) {
     const Ptr<nvt::ITranscodeEngineInfo> info = StartEngine(LocateEngine(in.engine), true);
     CheckOutputPath(in.output, in.inputs, in.overwrite);
     const Sources sources = AnalyseJoined(in.inputs);
+    OutputChoice choice = in.choice;
+    std::optional<QualityPlan> plan;
+    if (in.quality) {
+        plan = PlanQuality(sources, choice, info.get(), *in.quality, ChooseProgressMode(in.json),
+                           in.progressPeriod, in.inputs.front());
+    }
     const Ptr<nvt::ITranscodeOutputSettings> settings =
-        MakeOutputSettings(in.choice, sources.front().get());
+        MakeOutputSettings(choice, sources.front().get());
     Ptr<nvt::ITranscodeSession> session =
-        MakeSession(sources, settings.get(), info.get(), in.choice.job.enginePriority);
+        MakeSession(sources, settings.get(), info.get(), choice.job.enginePriority);
+    if (plan) {
+        nvt::ITranscodeOutputProperties* raw = nullptr;
+        const nvt::Result derived = session->GetOutputProperties(&raw);
+        const Ptr<nvt::ITranscodeOutputProperties> properties = Adopt(raw);
+        Check(derived, "cannot derive the output");
+        SettlePlan(*plan, *properties, TotalDurationMs(sources) / 1000.0);
+        if (in.json) {
+            Json event{{"event", "quality_plan"}};
+            event.update(QualityJson(*plan));
+            event["predicted_size"] = plan->bytes;
+            PrintJson(event);
+        } else {
+            for (const std::string& line : QualityLines(*plan)) {
+                std::fprintf(stderr, "%s\n", line.c_str());
+            }
+            std::fprintf(stderr, "size        about %.1f MiB predicted\n", plan->bytes / 1048576.0);
+        }
+    }
     const JobWork work = DescribeWork(*session, *settings, sources);
     TranscodeProgress progress(ChooseProgressMode(in.json), in.progressPeriod, in.output);
     const RunOutcome outcome = RunTranscode(std::move(session), sources, in.output, progress);

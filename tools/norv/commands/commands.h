@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/settings.h"
+#include "quality/rate_quality.h"
 
 namespace norv {
 
@@ -42,6 +43,8 @@ struct Invocation {
     std::string listen;             // serve --listen
     double heartbeat = 15;          // serve: seconds between the event stream's heartbeats
     OutputChoice choice;
+    std::optional<QualityTarget> quality; // --quality: the worst-1 % SSIM to reach
+    uint64_t totalSize = 0;               // batch --total-size: bytes for all outputs; 0: none
 };
 
 int CommandInfo(const Invocation& in);

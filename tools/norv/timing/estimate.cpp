@@ -50,14 +50,6 @@ double SourceFrameRate(const Sources& sources) {
     return fps > 0 ? fps : 25.0;
 }
 
-std::string NewScratchName() {
-    std::random_device device;
-    char text[40];
-    std::snprintf(text, sizeof text, "%08x-%04x-%04x-%04x-%04x%08x", device(), device() & 0xffff,
-                  device() & 0xffff, device() & 0xffff, device() & 0xffff, device());
-    return text;
-}
-
 // Watches a measuring run and asks for its end once it has shown its pace,
 // timed from the progress fromPercent on.
 class Stopwatch : public RunObserver {
@@ -108,6 +100,14 @@ private:
 };
 
 } // namespace
+
+std::string NewScratchName() {
+    std::random_device device;
+    char text[40];
+    std::snprintf(text, sizeof text, "%08x-%04x-%04x-%04x-%04x%08x", device(), device() & 0xffff,
+                  device() & 0xffff, device() & 0xffff, device() & 0xffff, device());
+    return text;
+}
 
 JobWork DescribeWork(nvt::ITranscodeOutputSettings& settings,
                      nvt::ITranscodeOutputProperties& properties, const Sources& sources) {

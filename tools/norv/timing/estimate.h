@@ -46,6 +46,9 @@ MeasuredEstimate EstimateFromHistory(const JobWork& work);
 MeasuredEstimate MeasureRun(Ptr<nvt::ITranscodeSession> session, const Sources& sources,
                             const JobWork& work, const std::string& extension, double setupSeconds);
 
+/// A GUID-shaped name for a scratch file or folder.
+std::string NewScratchName();
+
 /// Stores the rate of a transcode that finished after seconds, run as
 /// work.key.jobs side by side. Never throws.
 void RememberRun(const JobWork& work, double seconds);

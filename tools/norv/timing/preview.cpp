@@ -11,11 +11,12 @@ OutputPreview PreviewOutput(const Sources& sources, const OutputChoice& choice,
     preview.session = MakeSession(sources, preview.settings.get(), info, choice.job.enginePriority);
     nvt::ITranscodeOutputProperties* raw = nullptr;
     const nvt::Result result = preview.session->GetOutputProperties(&raw);
-    const Ptr<nvt::ITranscodeOutputProperties> properties = Adopt(raw);
+    preview.properties = Adopt(raw);
     Check(result, "cannot derive the output");
-    preview.work = DescribeWork(*preview.settings, *properties, sources);
+    nvt::ITranscodeOutputProperties& properties = *preview.properties;
+    preview.work = DescribeWork(*preview.settings, properties, sources);
     preview.measured = EstimateFromHistory(preview.work);
-    preview.json = PropertiesJson(*properties);
+    preview.json = PropertiesJson(properties);
     AddEstimateJson(preview.json, preview.measured);
     preview.json["profile"] = nvt::EnumName<nvt::NorvProfile>(
         static_cast<nvt::NorvProfile>(preview.settings->GetProfile()));

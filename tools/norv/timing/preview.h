@@ -14,6 +14,7 @@ namespace norv {
 struct OutputPreview {
     Ptr<nvt::ITranscodeOutputSettings> settings;
     Ptr<nvt::ITranscodeSession> session;
+    Ptr<nvt::ITranscodeOutputProperties> properties;
     JobWork work;
     MeasuredEstimate measured; ///< from history
     /// PropertiesJson, the measured estimate, "profile" and "size_limit".

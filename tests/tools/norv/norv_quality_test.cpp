@@ -1,0 +1,298 @@
+// The quality mode: the rate-quality fit and the budget sharing worked out
+// by hand, and one run of each mode through the real engine on small clips
+// made here.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "norv_process.h"
+#include "quality/budget.h"
+#include "quality/rate_quality.h"
+#include "quality/samples.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using norv::RatePoint;
+using norv::RateQualityCurve;
+
+RatePoint Point(double kbps, double worst, double made = 0) {
+    return RatePoint{kbps, made > 0 ? made : kbps, worst, worst};
+}
+
+// SSIM in dB is -10 log10(1 - SSIM): 0.90 is 10 dB, 0.95 13.0103 dB,
+// 0.96 13.9794 dB, 0.98 16.9897 dB, 0.99 20 dB.
+TEST(NorvQualityFit, SolvesAndPredictsAlongTheLineInDecibelsOverLogBitrate) {
+    struct Row {
+        const char* what;
+        std::vector<RatePoint> points;
+        double target, kbps; // KbpsFor(target) is kbps
+        double at, worst;    // WorstAt(at) is worst
+    } rows[] = {
+        // 10 dB at 1000, 13.9794 dB at 2000: 3.9794 dB a doubling; 0.95 is
+        // 3.0103 dB above the first: 2^(3.0103/3.9794) = 1.6894 times 1000.
+        // Twice the higher bitrate adds 3.9794 dB: 17.9588 dB, SSIM 0.984.
+        {"two probes", {Point(1000, 0.90), Point(2000, 0.96)}, 0.95, 1689.35, 4000, 0.984},
+        // One probe takes 4 dB a doubling: 2^(3.0103/4) = 1.6848 times.
+        {"one probe", {Point(1000, 0.90)}, 0.95, 1684.80, 2000, 1 - std::pow(10.0, -1.4)},
+        // The lower second probe is raised to the first (13.0103 dB); the
+        // flat line takes the least slope, 1.5 dB a doubling, beyond it:
+        // 0.96 is 0.9691 dB above, 2^(0.9691/1.5) = 1.5649 times 2000.
+        {"a probe below the one before",
+         {Point(1000, 0.95), Point(2000, 0.94)},
+         0.96,
+         3129.79,
+         1500,
+         0.95},
+        // Between the outer probes of three, the segment through the nearer
+        // two: 0.95 lies halfway (in dB) between 1000 and 4000's 10 and
+        // 16.0206 dB... on the segment 2000-4000 (13.0103 dB at 2000).
+        {"three probes",
+         {Point(1000, 0.90), Point(2000, 0.95), Point(4000, 0.975)},
+         0.95,
+         2000,
+         1000,
+         0.90},
+    };
+    for (const Row& row : rows) {
+        const RateQualityCurve curve(row.points);
+        EXPECT_NEAR(curve.KbpsFor(row.target), row.kbps, 0.05) << row.what;
+        EXPECT_NEAR(curve.WorstAt(row.at), row.worst, 1e-4) << row.what;
+        // Solving and predicting undo each other.
+        EXPECT_NEAR(curve.WorstAt(curve.KbpsFor(row.target)), row.target, 1e-9) << row.what;
+    }
+}
+
+TEST(NorvQualityFit, TheEncodersOutputRateFollowsProbesThatFellShort) {
+    // 500 made of 1000 asked (half), 1900 of 2000 (within a tenth: on
+    // target, 1.0); halfway in log bitrate, sqrt(1000 * 2000) = 1414.21,
+    // the ratio is halfway too: 0.75, so 1060.66.
+    const RateQualityCurve curve({Point(1000, 0.9, 500), Point(2000, 0.95, 1900)});
+    EXPECT_NEAR(curve.MadeKbps(std::sqrt(1000.0 * 2000.0)), 1060.66, 0.01);
+    EXPECT_NEAR(curve.MadeKbps(500), 250, 1e-9);
+    EXPECT_NEAR(curve.MadeKbps(3000), 3000, 1e-9);
+}
+
+TEST(NorvQualityFit, PoolsTheWorstOnePercentOfFrames) {
+    // 200 frames: the worst 1 % is two frames, 0.5 and 0.7, mean 0.6; all
+    // 200 average (198 * 0.99 + 1.2) / 200 = 0.9861.
+    std::vector<double> scores(198, 0.99);
+    scores.insert(scores.begin() + 50, 0.5);
+    scores.push_back(0.7);
+    const norv::PooledQuality pooled = norv::Pool(scores);
+    EXPECT_NEAR(pooled.worst, 0.6, 1e-12);
+    EXPECT_NEAR(pooled.mean, 0.9861, 1e-12);
+    EXPECT_EQ(pooled.frames, 200u);
+    EXPECT_NEAR(norv::Pool({0.8}).worst, 0.8, 1e-12); // never fewer than one frame
+}
+
+TEST(NorvQualityFit, ReadsLevelsAndNumbers) {
+    EXPECT_NEAR(norv::ParseQualityTarget("high")->worst, 0.97, 1e-12);
+    EXPECT_NEAR(norv::ParseQualityTarget("standard")->worst, 0.95, 1e-12);
+    EXPECT_NEAR(norv::ParseQualityTarget("small")->worst, 0.92, 1e-12);
+    EXPECT_NEAR(norv::ParseQualityTarget("0.963")->worst, 0.963, 1e-12);
+    for (const char* refused : {"", "best", "1", "0.3", "0.96x", "96"}) {
+        EXPECT_FALSE(norv::ParseQualityTarget(refused)) << refused;
+    }
+}
+
+TEST(NorvQualityBudget, SharesSoThatTheWorstFramesComeOutEven) {
+    // Two 10 s files with nothing beside their video: 1280 bytes a second
+    // for each kbps (1024 / 8 * 10). Both gain 3.0103 dB a doubling; the
+    // easy one is 6.9897 dB (10 log10 5) above the hard one at every
+    // bitrate, so at an even quality the hard one takes five times the
+    // bits. 3 840 000 bytes are 3000 kbps between them: 500 and 2500, where
+    // both reach 10 + 3.0103 log2(2.5) = 13.9794 dB, SSIM 0.96.
+    auto file = [](double at1000, double at2000, double maxKbps) {
+        norv::BudgetFile f;
+        f.curve = RateQualityCurve({Point(1000, at1000), Point(2000, at2000)});
+        f.seconds = 10;
+        f.minKbps = 100;
+        f.maxKbps = maxKbps;
+        return f;
+    };
+    struct Row {
+        const char* what;
+        std::vector<norv::BudgetFile> files;
+        double aim;
+        std::vector<double> kbps, worst;
+        bool tooSmall, allHighest;
+    } rows[] = {
+        {"even",
+         {file(0.98, 0.99, 20000), file(0.90, 0.95, 20000)},
+         3840000,
+         {500, 2500},
+         {0.96, 0.96},
+         false,
+         false},
+        // The hard one held at its highest bitrate (2000, SSIM 0.95): the
+        // easy one takes the other 1000 (0.98) rather than leave it unused.
+        {"held at the top",
+         {file(0.98, 0.99, 20000), file(0.90, 0.95, 2000)},
+         3840000,
+         {1000, 2000},
+         {0.98, 0.95},
+         false,
+         false},
+        // Probes that gain 0.04 dB a doubling: more than 1000 kbps buys the
+        // flat one nothing, and the easy one takes the other 2000 (0.99).
+        {"no gain from more bits",
+         {file(0.98, 0.99, 20000), file(0.90, 0.901, 20000)},
+         3840000,
+         {2000, 1000},
+         {0.99, 0.90},
+         false,
+         false},
+        // 100 kbps each at least: 256 000 bytes.
+        {"too small",
+         {file(0.98, 0.99, 20000), file(0.90, 0.95, 20000)},
+         200000,
+         {100, 100},
+         {-1, -1},
+         true,
+         false},
+        // At most 1000 each: 2 560 000 bytes, below the aim.
+        {"all at the top",
+         {file(0.98, 0.99, 1000), file(0.90, 0.95, 1000)},
+         3840000,
+         {1000, 1000},
+         {0.98, 0.90},
+         false,
+         true},
+    };
+    for (const Row& row : rows) {
+        const norv::BudgetShare share = norv::ShareBudget(row.files, row.aim);
+        EXPECT_EQ(share.tooSmall, row.tooSmall) << row.what;
+        EXPECT_EQ(share.allHighest, row.allHighest) << row.what;
+        for (size_t i = 0; i < row.kbps.size(); ++i) {
+            EXPECT_NEAR(share.kbps[i], row.kbps[i], 1.0) << row.what << " file " << i;
+            if (row.worst[i] >= 0) {
+                EXPECT_NEAR(share.worst[i], row.worst[i], 2e-4) << row.what << " file " << i;
+            }
+        }
+        if (!row.tooSmall) {
+            EXPECT_LE(share.bytes, row.aim) << row.what;
+        }
+    }
+}
+
+TEST(NorvQualityBudget, ProbesShortTitlesLightlyAndLongOnesWithinTheirShare) {
+    struct Row {
+        double title;
+        unsigned count;
+        double seconds;
+    } rows[] = {
+        {1, 1, 1.0},          // the whole title
+        {10, 2, 1.25},        // a quarter: 2.5 s in about 1.5 s pieces
+        {60, 2, 1.2},         // 3.5 % is 2.1 s: at least 2.4 s, two pieces
+        {600, 11, 21.0 / 11}, // 21 s in about 2 s pieces: 10.5 rounds to 11
+        {7200, 60, 2.0},      // at most two minutes
+    };
+    for (const Row& row : rows) {
+        const norv::SampleSchedule s = norv::ScheduleFor(row.title);
+        EXPECT_EQ(s.count, row.count) << row.title;
+        EXPECT_NEAR(s.seconds, row.seconds, 1e-9) << row.title;
+    }
+}
+
+#if defined(NORV_REAL_ENGINE) && !defined(_WIN32)
+
+using norv_test::JsonLines;
+using norv_test::NorvOptions;
+using norv_test::NorvOutput;
+using norv_test::RunNorv;
+namespace fs = std::filesystem;
+
+// Clips made with the ffmpeg program: a moving test card and a noisy one.
+class NorvQualityRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        options_.folder = dir_.path();
+        options_.env["NORV_ENGINE"] = NORV_REAL_ENGINE;
+        Make("card.mp4", "testsrc2=size=320x240:rate=25:duration=3", "null");
+        Make("grain.mp4", "testsrc2=size=320x240:rate=25:duration=3", "noise=alls=30:allf=t");
+    }
+    void Make(const std::string& name, const std::string& source, const std::string& filter) {
+        const std::string command = "ffmpeg -nostdin -loglevel error -y -f lavfi -i " + source +
+                                    " -vf " + filter +
+                                    " -c:v libx264 -preset ultrafast -crf 12 -pix_fmt yuv420p '" +
+                                    (fs::path(dir_.path()) / name).string() + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+    std::string At(const std::string& name) const {
+        return (fs::path(dir_.path()) / name).string();
+    }
+
+    norv_test::TempDir dir_;
+    NorvOptions options_;
+};
+
+TEST_F(NorvQualityRun, PreviewSaysTheBitrateSizeAndQualityAndProbesOnce) {
+    const std::vector<std::string> args = {"--json",    "preview", "-p",          "NorvPlusHD",
+                                           "--quality", "0.95",    At("card.mp4")};
+    const NorvOutput first = RunNorv(args, options_);
+    ASSERT_EQ(first.status, 0) << first.err;
+    const nlohmann::json preview = JsonLines(first.out).back();
+    const nlohmann::json& quality = preview.at("quality");
+    EXPECT_EQ(preview.at("video_kbps").get<double>(), quality.at("chosen_kbps").get<double>());
+    EXPECT_GT(preview.at("estimated_size").get<uint64_t>(), 0u);
+    EXPECT_GE(quality.at("predicted_worst_ssim").get<double>(), 0.95 - 1e-6);
+    EXPECT_GE(quality.at("probe_points").size(), 2u);
+    EXPECT_FALSE(quality.at("probe_cached").get<bool>());
+    // The same file and settings again: the cached probe, the same choice.
+    const NorvOutput again = RunNorv(args, options_);
+    ASSERT_EQ(again.status, 0) << again.err;
+    const nlohmann::json cached = JsonLines(again.out).back().at("quality");
+    EXPECT_TRUE(cached.at("probe_cached").get<bool>());
+    EXPECT_EQ(cached.at("chosen_kbps"), quality.at("chosen_kbps"));
+    // No scratch file of the probe outlives it.
+    for (const auto& entry : fs::directory_iterator(fs::temp_directory_path())) {
+        EXPECT_EQ(entry.path().filename().string().find(".ffconcat"), std::string::npos);
+    }
+}
+
+TEST_F(NorvQualityRun, TranscodeEncodesAtTheChosenBitrate) {
+    const NorvOutput run = RunNorv({"--json", "transcode", "-p", "NorvPlusHD", "--quality",
+                                    "standard", At("grain.mp4"), "-o", At("grain.mkv")},
+                                   options_);
+    ASSERT_EQ(run.status, 0) << run.err;
+    nlohmann::json plan;
+    for (const nlohmann::json& event : JsonLines(run.out)) {
+        if (event.at("event") == "quality_plan") {
+            plan = event;
+        }
+    }
+    ASSERT_FALSE(plan.is_null()) << run.out;
+    EXPECT_EQ(plan.at("target"), "standard");
+    // Grain this heavy is what SSIM reads rather than the picture.
+    EXPECT_EQ(plan.at("metric"), "ssim-under-grain");
+    const double size = static_cast<double>(fs::file_size(At("grain.mkv")));
+    EXPECT_NEAR(size / plan.at("predicted_size").get<double>(), 1.0, 0.35);
+}
+
+TEST_F(NorvQualityRun, BatchSharesOneBudgetAndReportsWhatItChoseAndMeasured) {
+    fs::create_directories(At("out"));
+    const uint64_t budget = 300000;
+    const NorvOutput run = RunNorv({"batch", "-p", "NorvPlusHD", "--total-size",
+                                    std::to_string(budget), At("card.mp4"), At("grain.mp4"), "-d",
+                                    At("out"), "--report", At("report.json"), "-j", "1"},
+                                   options_);
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::ifstream in(At("report.json"));
+    const nlohmann::json report = nlohmann::json::parse(in);
+    ASSERT_EQ(report.at("files").size(), 2u);
+    for (const nlohmann::json& f : report.at("files")) {
+        const nlohmann::json& q = f.at("quality");
+        EXPECT_GT(q.at("chosen_kbps").get<double>(), 0) << f;
+        EXPECT_GT(q.at("predicted_worst_ssim").get<double>(), 0) << f;
+        EXPECT_GT(q.at("measured_worst_ssim").get<double>(), 0) << f;
+    }
+    EXPECT_LE(report.at("totals").at("output_bytes").get<uint64_t>(), budget);
+}
+
+#endif
+
+} // namespace

@@ -1,0 +1,180 @@
+#include "quality/quality_batch.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "common/console.h"
+#include "common/transcode_run.h"
+
+namespace norv {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void ShowPlans(bool json, const std::vector<std::string>& inputs,
+               const std::vector<std::optional<QualityPlan>>& plans, uint64_t budget) {
+    uint64_t total = 0;
+    for (size_t i = 0; i < plans.size(); ++i) {
+        if (!plans[i]) {
+            continue;
+        }
+        const QualityPlan& p = *plans[i];
+        total += p.bytes;
+        if (json) {
+            Json event{{"event", "quality_plan"}, {"input", inputs[i]}};
+            event.update(QualityJson(p));
+            event["predicted_size"] = p.bytes;
+            PrintJson(event);
+        } else {
+            std::fprintf(stderr,
+                         "plan  %s: %.0f kb/s, predicted worst-1 %% SSIM %.4f%s, %.1f MiB\n",
+                         inputs[i].c_str(), p.kbps, p.worst, p.grain ? " (under the grain)" : "",
+                         p.bytes / 1048576.0);
+        }
+    }
+    if (budget > 0 && !json) {
+        std::fprintf(stderr, "plan  total %.1f MiB predicted of %.1f MiB\n", total / 1048576.0,
+                     budget / 1048576.0);
+    }
+}
+
+} // namespace
+
+BatchQuality::BatchQuality(const Invocation& in, const BatchWork& work,
+                           const std::vector<std::string>& inputs,
+                           const std::vector<std::string>& outputs,
+                           const std::vector<std::string>& shardOutputs,
+                           nvt::ITranscodeEngineInfo* info) {
+    if (!in.quality && in.totalSize == 0) {
+        return;
+    }
+    const size_t n = inputs.size();
+    plans_.resize(n);
+    choices_.assign(n, in.choice);
+    errors_.resize(n);
+    results_.assign(n, nvt::SUCCESS);
+    const ProgressMode mode = ChooseProgressMode(in.json);
+    std::vector<BatchTitle> titles(n);
+    for (size_t i = 0; i < n; ++i) {
+        titles[i].label = inputs[i];
+        try {
+            titles[i].sources = work.SourcesOf(i);
+            titles[i].usable = true;
+        } catch (const Failure&) {
+            // The file's own run reports why.
+        }
+    }
+    uint64_t budget = in.totalSize;
+    if (in.totalSize > 0) {
+        // Outputs an earlier run finished keep their bytes.
+        for (const std::string& done : shardOutputs) {
+            std::error_code error;
+            if (std::find(outputs.begin(), outputs.end(), done) == outputs.end() &&
+                fs::exists(done, error)) {
+                budget -= std::min<uint64_t>(budget, fs::file_size(done, error));
+            }
+        }
+        const std::vector<QualityPlan> plans =
+            PlanBudget(titles, in.choice, info, budget, mode, in.progressPeriod, files_);
+        aim_ = kBudgetAim * budget;
+        stages_.assign(n, Stage::Waiting);
+        bytes_.assign(n, 0.0);
+        for (size_t i = 0; i < n; ++i) {
+            bytes_[i] = static_cast<double>(plans[i].bytes);
+            if (titles[i].usable) {
+                plans_[i] = plans[i];
+                choices_[i].preset.videoBitrate = static_cast<uint32_t>(plans[i].kbps * 1024);
+                choices_[i].preset.priority = nvt::prioVideoBitrate;
+            }
+        }
+    } else {
+        for (size_t i = 0; i < n && !InterruptRequested(); ++i) {
+            if (!titles[i].usable) {
+                continue;
+            }
+            try {
+                QualityPlan plan = PlanQuality(titles[i].sources, choices_[i], info, *in.quality,
+                                               mode, in.progressPeriod, inputs[i]);
+                const Ptr<nvt::ITranscodeOutputSettings> settings =
+                    MakeOutputSettings(choices_[i], titles[i].sources.front().get());
+                const Ptr<nvt::ITranscodeSession> session = MakeSession(
+                    titles[i].sources, settings.get(), info, choices_[i].job.enginePriority);
+                nvt::ITranscodeOutputProperties* raw = nullptr;
+                const nvt::Result derived = session->GetOutputProperties(&raw);
+                const Ptr<nvt::ITranscodeOutputProperties> properties = Adopt(raw);
+                Check(derived, inputs[i] + ": cannot derive the output");
+                SettlePlan(plan, *properties, TotalDurationMs(titles[i].sources) / 1000.0);
+                plans_[i] = plan;
+            } catch (const Failure& failure) {
+                errors_[i] = failure.what();
+                results_[i] = failure.result();
+            }
+        }
+    }
+    if (InterruptRequested()) {
+        throw Failure("cancelled while probing", nvt::Aborted);
+    }
+    ShowPlans(in.json, inputs, plans_, in.totalSize);
+}
+
+OutputChoice BatchQuality::ChoiceFor(size_t i, const OutputChoice& base) {
+    if (!active()) {
+        return base;
+    }
+    if (results_[i] != nvt::SUCCESS) {
+        throw Failure(errors_[i], results_[i]);
+    }
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!files_.empty() && plans_[i]) {
+        // What the files already finished or running take is spent; the
+        // rest is shared among this file and those still waiting.
+        double spent = 0;
+        std::vector<BudgetFile> open = files_;
+        for (size_t j = 0; j < open.size(); ++j) {
+            if (j != i && stages_[j] != Stage::Waiting) {
+                spent += bytes_[j];
+                open[j].seconds = 0;
+            }
+        }
+        const BudgetShare share = ShareBudget(open, std::max(0.0, aim_ - spent));
+        PlanAt(*plans_[i], files_[i], share.kbps[i]);
+        bytes_[i] = static_cast<double>(plans_[i]->bytes);
+        choices_[i].preset.videoBitrate = static_cast<uint32_t>(share.kbps[i] * 1024);
+    }
+    if (!stages_.empty()) {
+        stages_[i] = Stage::Running;
+    }
+    return choices_[i];
+}
+
+Json BatchQuality::Measured(size_t i, const Sources& sources, const OutputChoice& choice,
+                            const std::string& output) {
+    QualityPlan plan;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (!plans_[i]) {
+            return Json();
+        }
+        plan = *plans_[i];
+        if (!stages_.empty()) {
+            std::error_code error;
+            const auto size = fs::file_size(output, error);
+            stages_[i] = Stage::Finished;
+            bytes_[i] = error ? bytes_[i] : static_cast<double>(size);
+        }
+    }
+    Json quality = QualityJson(plan);
+    quality["predicted_size"] = plan.bytes;
+    try {
+        const PooledQuality measured = MeasureOutput(sources, choice, output, plan.grain);
+        quality["measured_worst_ssim"] = measured.worst;
+        quality["measured_mean_ssim"] = measured.mean;
+    } catch (const Failure& failure) {
+        quality["measure_error"] = failure.what();
+    }
+    return quality;
+}
+
+} // namespace norv

@@ -1,0 +1,214 @@
+#include "quality/rate_quality.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <numeric>
+
+namespace norv {
+
+namespace {
+
+constexpr double kCeilingDb = 50.0; // SSIM 0.99999
+
+struct Level {
+    const char* name;
+    double worst;
+};
+// Measured on the quality bench (bench/quality.sh, README): high keeps the
+// worst frames of hard camera-like pictures near what HandBrake's default
+// RF 22 gives its average ones; small is where blocking starts to show on
+// the worst frames of detailed pictures.
+constexpr Level kLevels[] = {{"high", 0.97}, {"standard", 0.95}, {"small", 0.92}};
+
+double LogKbps(double kbps) {
+    return std::log(std::max(kbps, 1e-3));
+}
+
+} // namespace
+
+double SsimToDb(double ssim) {
+    const double error = 1.0 - std::min(std::max(ssim, 0.0), 1.0);
+    return error <= 0 ? kCeilingDb : std::min(kCeilingDb, -10.0 * std::log10(error));
+}
+
+double DbToSsim(double db) {
+    return std::max(0.0, 1.0 - std::pow(10.0, -db / 10.0));
+}
+
+PooledQuality Pool(std::vector<double> scores) {
+    PooledQuality pooled;
+    pooled.frames = scores.size();
+    if (scores.empty()) {
+        return pooled;
+    }
+    pooled.mean = std::accumulate(scores.begin(), scores.end(), 0.0) / scores.size();
+    const size_t worst = (scores.size() + 99) / 100;
+    std::partial_sort(scores.begin(), scores.begin() + worst, scores.end());
+    pooled.worst = std::accumulate(scores.begin(), scores.begin() + worst, 0.0) / worst;
+    return pooled;
+}
+
+RateQualityCurve::Line RateQualityCurve::FitLine(const std::vector<RatePoint>& points,
+                                                 double RatePoint::*field) {
+    double sx = 0, sy = 0;
+    for (const RatePoint& p : points) {
+        sx += LogKbps(p.askedKbps);
+        sy += SsimToDb(p.*field);
+    }
+    const double n = static_cast<double>(points.size());
+    const double mx = sx / n, my = sy / n;
+    double sxx = 0, sxy = 0;
+    for (const RatePoint& p : points) {
+        const double dx = LogKbps(p.askedKbps) - mx;
+        sxx += dx * dx;
+        sxy += dx * (SsimToDb(p.*field) - my);
+    }
+    Line line;
+    line.flat = sxx > 1e-9 && sxy / sxx < kMinimumSlope;
+    line.slope = sxx > 1e-9 ? std::max(kMinimumSlope, sxy / sxx) : kTypicalSlope;
+    line.intercept = my - line.slope * mx;
+    return line;
+}
+
+RateQualityCurve::RateQualityCurve(std::vector<RatePoint> points) : points_(std::move(points)) {
+    std::sort(points_.begin(), points_.end(),
+              [](const RatePoint& a, const RatePoint& b) { return a.askedKbps < b.askedKbps; });
+    // More bits never give less: a probe below one at a lower bitrate (the
+    // measuring's noise) is raised to it.
+    for (size_t i = 1; i < points_.size(); ++i) {
+        points_[i].worst = std::max(points_[i].worst, points_[i - 1].worst);
+        points_[i].mean = std::max(points_[i].mean, points_[i - 1].mean);
+    }
+    if (!points_.empty()) {
+        worst_ = FitLine(points_, &RatePoint::worst);
+        mean_ = FitLine(points_, &RatePoint::mean);
+    }
+}
+
+// Between two probes, the straight line through them; beyond the ends, the
+// fitted slope from the end probe.
+static double Predict(const std::vector<RatePoint>& points, double RatePoint::*field, double slope,
+                      double kbps) {
+    const double x = LogKbps(kbps);
+    if (x <= LogKbps(points.front().askedKbps)) {
+        return SsimToDb(points.front().*field) - slope * (LogKbps(points.front().askedKbps) - x);
+    }
+    for (size_t i = 1; i < points.size(); ++i) {
+        const double x0 = LogKbps(points[i - 1].askedKbps), x1 = LogKbps(points[i].askedKbps);
+        if (x <= x1) {
+            const double y0 = SsimToDb(points[i - 1].*field), y1 = SsimToDb(points[i].*field);
+            return x1 - x0 > 1e-12 ? y0 + (y1 - y0) * (x - x0) / (x1 - x0) : y1;
+        }
+    }
+    return SsimToDb(points.back().*field) + slope * (x - LogKbps(points.back().askedKbps));
+}
+
+double RateQualityCurve::WorstAt(double kbps) const {
+    return points_.empty() ? 0 : DbToSsim(Predict(points_, &RatePoint::worst, worst_.slope, kbps));
+}
+
+double RateQualityCurve::MeanAt(double kbps) const {
+    return points_.empty() ? 0 : DbToSsim(Predict(points_, &RatePoint::mean, mean_.slope, kbps));
+}
+
+double RateQualityCurve::KbpsFor(double target) const {
+    if (points_.empty()) {
+        return 0;
+    }
+    const double y = SsimToDb(target);
+    const RatePoint& first = points_.front();
+    if (y <= SsimToDb(first.worst)) {
+        return std::exp(LogKbps(first.askedKbps) - (SsimToDb(first.worst) - y) / worst_.slope);
+    }
+    for (size_t i = 1; i < points_.size(); ++i) {
+        const double y0 = SsimToDb(points_[i - 1].worst), y1 = SsimToDb(points_[i].worst);
+        if (y <= y1) {
+            const double x0 = LogKbps(points_[i - 1].askedKbps);
+            const double x1 = LogKbps(points_[i].askedKbps);
+            return std::exp(y1 - y0 > 1e-12 ? x0 + (x1 - x0) * (y - y0) / (y1 - y0) : x1);
+        }
+    }
+    const RatePoint& last = points_.back();
+    return std::exp(LogKbps(last.askedKbps) + (y - SsimToDb(last.worst)) / worst_.slope);
+}
+
+double RateQualityCurve::MadeKbps(double kbps) const {
+    if (points_.empty()) {
+        return kbps;
+    }
+    // x264's rate control strays up to a tenth from the asked rate on a
+    // short sample and settles on it over a whole title; a probe further
+    // below it shows pictures too easy to take the bits (the probe then
+    // tells what a whole title of them makes).
+    auto ratio = [](const RatePoint& p) {
+        const double made = p.askedKbps > 0 && p.madeKbps > 0 ? p.madeKbps / p.askedKbps : 1.0;
+        return made < kOnTarget ? made : 1.0;
+    };
+    const double x = LogKbps(kbps);
+    if (x <= LogKbps(points_.front().askedKbps)) {
+        return kbps * ratio(points_.front());
+    }
+    for (size_t i = 1; i < points_.size(); ++i) {
+        const double x0 = LogKbps(points_[i - 1].askedKbps), x1 = LogKbps(points_[i].askedKbps);
+        if (x <= x1) {
+            const double t = x1 - x0 > 1e-12 ? (x - x0) / (x1 - x0) : 1.0;
+            return kbps * (ratio(points_[i - 1]) + t * (ratio(points_[i]) - ratio(points_[i - 1])));
+        }
+    }
+    return kbps * ratio(points_.back());
+}
+
+double RateQualityCurve::UsefulKbps() const {
+    if (!worst_.flat) {
+        return std::numeric_limits<double>::infinity();
+    }
+    const double best = SsimToDb(points_.back().worst);
+    for (const RatePoint& p : points_) {
+        if (SsimToDb(p.worst) >= best - kPlateauDb) {
+            return p.askedKbps;
+        }
+    }
+    return points_.back().askedKbps;
+}
+
+double RateQualityCurve::DbPerDoubling() const {
+    return worst_.slope * std::log(2.0);
+}
+
+double RateQualityCurve::LowestKbps() const {
+    return points_.empty() ? 0 : points_.front().askedKbps;
+}
+
+double RateQualityCurve::HighestKbps() const {
+    return points_.empty() ? 0 : points_.back().askedKbps;
+}
+
+std::optional<QualityTarget> ParseQualityTarget(const std::string& text) {
+    for (const Level& level : kLevels) {
+        if (text == level.name) {
+            return QualityTarget{level.name, level.worst};
+        }
+    }
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !(value >= 0.5 && value <= 0.999)) {
+        return std::nullopt;
+    }
+    return QualityTarget{text, value};
+}
+
+std::string QualityLevelsText() {
+    std::string text;
+    for (const Level& level : kLevels) {
+        char item[48];
+        std::snprintf(item, sizeof item, "%s%s (%.2f)", text.empty() ? "" : ", ", level.name,
+                      level.worst);
+        text += item;
+    }
+    return text;
+}
+
+} // namespace norv

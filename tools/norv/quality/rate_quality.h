@@ -1,0 +1,105 @@
+// The quality a title reaches at a video bitrate, from a few probe encodes.
+//
+// Quality is SSIM against the source scaled to the output picture, pooled
+// over the worst 1 % of frames. Between bitrates it follows a straight line
+// in SSIM decibels (-10 log10(1 - SSIM)) against the logarithm of the
+// bitrate, as x264's own rate-distortion behaviour does over the few
+// doublings a title's useful range spans; the fit is kept monotone (more
+// bits never predict less quality).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace norv {
+
+/// SSIM (0..1) as decibels, and back. SSIM 1 counts as 50 dB.
+double SsimToDb(double ssim);
+double DbToSsim(double db);
+
+/// The mean of the worst 1 % of per-frame scores (at least one frame) and
+/// the mean of all. Both 0 for no frames.
+struct PooledQuality {
+    double worst = 0;
+    double mean = 0;
+    size_t frames = 0;
+};
+PooledQuality Pool(std::vector<double> scores);
+
+/// One probe encode: the bitrate asked for, what the encoder made of it
+/// (video only), and the quality measured. Bitrates in the library's kbps.
+struct RatePoint {
+    double askedKbps = 0;
+    double madeKbps = 0;
+    double worst = 0; ///< worst-1 % SSIM
+    double mean = 0;  ///< mean SSIM
+};
+
+/// A line in (log kbps, dB) through the points, and the encoder's output
+/// rate against the asked one.
+class RateQualityCurve {
+public:
+    /// Least squares over points (at least one). One point, or points that
+    /// show less than minimum slope, take a slope of minimumSlope.
+    explicit RateQualityCurve(std::vector<RatePoint> points = {});
+
+    /// Worst-1 % SSIM predicted at kbps.
+    double WorstAt(double kbps) const;
+    /// Mean SSIM predicted at kbps (its own line through the means).
+    double MeanAt(double kbps) const;
+    /// The bitrate whose predicted worst-1 % SSIM is target.
+    double KbpsFor(double target) const;
+    /// The video bitrate the encoder makes over a whole title when asked
+    /// for kbps: the asked rate, or where the probes made less than
+    /// kOnTarget of theirs, the asked rate times their ratio (interpolated
+    /// in log kbps between probes).
+    double MadeKbps(double kbps) const;
+
+    /// Where more bits stop buying quality: when the probes show less than
+    /// the least slope between them, the lowest probed bitrate within
+    /// kPlateauDb of the best; otherwise unbounded (infinity).
+    double UsefulKbps() const;
+
+    /// dB gained per doubling of the bitrate (worst-1 %).
+    double DbPerDoubling() const;
+    /// The lowest and highest bitrate probed.
+    double LowestKbps() const;
+    double HighestKbps() const;
+    const std::vector<RatePoint>& points() const { return points_; }
+
+    /// A probe that made at least this share of its asked rate was on target.
+    static constexpr double kOnTarget = 0.9;
+    /// Probes this close to the best one show no gain worth its bits.
+    static constexpr double kPlateauDb = 0.25;
+    /// Least slope, dB per natural-log unit of kbps (1.5 dB per doubling).
+    static constexpr double kMinimumSlope = 1.5 / 0.69314718055994531;
+    /// The slope taken when one point is all there is: 4 dB per doubling,
+    /// about what x264 shows on camera footage.
+    static constexpr double kTypicalSlope = 4.0 / 0.69314718055994531;
+
+private:
+    struct Line {
+        double intercept = 0, slope = kTypicalSlope;
+        bool flat = false; ///< the points showed less than the least slope
+    };
+    static Line FitLine(const std::vector<RatePoint>& points, double RatePoint::*field);
+
+    std::vector<RatePoint> points_; ///< by asked kbps
+    Line worst_, mean_;
+};
+
+/// What --quality asks for: a named level or a worst-1 % SSIM.
+struct QualityTarget {
+    std::string name; ///< "high", "standard", "small", or the number as given
+    double worst = 0; ///< worst-1 % SSIM to reach
+};
+
+/// "high", "standard", "small", or a number between 0.5 and 0.999.
+std::optional<QualityTarget> ParseQualityTarget(const std::string& text);
+
+/// The named levels, for the help text: "high (0.97), standard (0.95), ...".
+std::string QualityLevelsText();
+
+} // namespace norv

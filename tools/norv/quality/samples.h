@@ -1,0 +1,47 @@
+// The short stretches of a title that the probe encodes: how many and how
+// long for a title's length, and where: spread evenly over the title, each
+// started at a scene cut near its place where there is one (FFmpeg's scdet
+// on a small copy of the pictures around it), so that the samples come
+// from different shots.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace norv {
+
+/// How much of a title the probe encodes.
+struct SampleSchedule {
+    unsigned count = 0;
+    double seconds = 0; ///< each
+};
+
+/// Titles of a minute or more: about 3.5 % of the title (at least 2.4 s, at
+/// most two minutes) in samples of about 2 s, so that the probe's encodes
+/// stay inside 15 % of the title's; shorter ones: a quarter of the title (at
+/// least 2 s), in samples of about 1.5 s.
+SampleSchedule ScheduleFor(double titleSeconds);
+
+/// One file of a title, as the probe reads it.
+struct TitleFile {
+    std::string path;
+    double seconds = 0; ///< playing time
+};
+
+struct Sample {
+    size_t file = 0;     ///< index into the title's files
+    int64_t startUs = 0; ///< the first frame's timestamp in the file, microseconds
+    unsigned frames = 0; ///< frames of the source it spans
+    double seconds = 0;  ///< frames over the source's frame rate
+    bool atCut = false;  ///< starts at a scene cut
+};
+
+/// Places the schedule's samples on the title. progress(fraction) is called
+/// as the search goes. Throws Failure when a file cannot be read.
+std::vector<Sample> PlaceSamples(const std::vector<TitleFile>& title,
+                                 const SampleSchedule& schedule,
+                                 const std::function<void(double)>& progress);
+
+} // namespace norv
