@@ -70,10 +70,12 @@ public:
     /// A timestamp of a stream of the file in work, in microseconds of the
     /// joined timeline.
     int64_t ToJoined(int64_t timestamp, AVRational timeBase) const;
-    /// True when a decoded frame at joined time at, lasting duration
-    /// (microseconds), belongs to the part of the file in work that plays:
-    /// its middle lies within the playlist entry's inpoint and outpoint.
-    bool InWindow(int64_t at, int64_t duration) const;
+    /// True when a frame or packet of a stream of role at joined time at,
+    /// lasting duration (microseconds), belongs to the part of the file in
+    /// work that plays: a picture that starts at or after the playlist
+    /// entry's inpoint and before its outpoint (as FFmpeg's concat reader
+    /// keeps them), sound or a subtitle whose middle lies within them.
+    bool InWindow(int64_t at, int64_t duration, StreamRole role) const;
     /// Joined time of the furthest packet read so far.
     int64_t Position() const { return end_; }
     size_t FileIndex() const { return current_; }
@@ -91,6 +93,12 @@ private:
     /// Moves the packet past folded timestamp jumps; false when it lies
     /// after the entry's outpoint or is a subtitle outside the entry.
     bool Place(const AVStream* stream);
+    /// The time of the file in work's first picture at or after at, when
+    /// it comes less than a picture's time later; else at. A trimmed entry
+    /// starts at its first picture, so that its pictures keep their places
+    /// on the output's frame grid and none is lost where two entries meet;
+    /// its sound moves with them.
+    int64_t FirstPictureFrom(int64_t at) const;
     /// True once every audio and video stream read has passed the outpoint.
     bool PastOutpoint() const;
     void EndFile();

@@ -56,7 +56,10 @@ Status LaneDecoder::Receive(InputLane& lane, const AVStream* input, const FrameU
         frame_->pts = lane.ToJoined(frame_->best_effort_timestamp, input->time_base);
         const int64_t durationUs =
             av_rescale_q(FrameDuration(frame_.get()), input->time_base, AV_TIME_BASE_Q);
-        if (!lane.InWindow(frame_->pts, durationUs)) {
+        const StreamRole role = input->codecpar->codec_type == AVMEDIA_TYPE_VIDEO
+                                    ? StreamRole::Video
+                                    : StreamRole::Audio;
+        if (!lane.InWindow(frame_->pts, durationUs, role)) {
             av_frame_unref(frame_.get()); // before the inpoint or after the outpoint
             continue;
         }

@@ -215,6 +215,14 @@ for part in 1 2 3; do
 done
 printf "ffconcat version 1.0\nfile trim1.mp4\ninpoint 0.3\noutpoint 1.1\nfile trim2.mp4\nduration 0.4\nfile trim3.mp4\ninpoint 1.6\n" \
     > trims.ffconcat
+# One file named twice: whole, and two trims of a Matroska file whose
+# pictures start 21 ms after its sound (its AAC's priming).
+printf "ffconcat version 1.0\nfile trim1.mp4\nfile trim1.mp4\n" > twice.ffconcat
+# shellcheck disable=SC2046
+ff $(video 160x120 25 2) $(tone 440 2) -c:v libx264 -preset ultrafast -c:a aac -shortest \
+    late_pictures.mkv
+printf "ffconcat version 1.0\nfile late_pictures.mkv\ninpoint 0\noutpoint 1\nfile late_pictures.mkv\ninpoint 1.5\noutpoint 2\n" \
+    > twice_trimmed.ffconcat
 # PNG pictures, the header chunk of the last but one wiped: that one does
 # not decode, and a decoder with threads tells so only while it is flushed.
 ff -f lavfi -i testsrc2=size=160x120:rate=25:duration=1 -c:v png -f avi damaged.avi
