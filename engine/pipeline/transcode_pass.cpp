@@ -353,6 +353,7 @@ Status Pass::OnFileEnd(size_t l) {
                 return ended;
             }
             track.decoder.Close();
+            track.encoded->Join();
         }
     }
     return {};

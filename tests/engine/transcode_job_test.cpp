@@ -3,15 +3,21 @@
 // remaining time counts down smoothly to 0, and one response ends the job.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
+#include "analysis.h"
 #include "api/ref_counted_impl.h"
 #include "corpus.h"
 #include "ipc/norv_ipc.h"
 #include "messages/xml.h"
+#include "norv/enum_names.h"
 #include "opened_files.h"
 #include "output_file.h"
 #include "progress_meter.h"
@@ -229,6 +235,76 @@ TEST(TranscodeJob, EachInputIsOpenedOncePerJob) {
         const TBS::TranscodeResponse response = RunTranscode(request, stop, reply);
         EXPECT_EQ(response.resultID, 0u) << c.what << ": " << response.resultDescription;
         EXPECT_EQ(OpenedFiles::OpensInProcess() - before, c.opens) << c.what;
+    }
+}
+
+// The highest descriptor the process has open.
+int HighestDescriptor() {
+    int highest = 2;
+    for (const std::string& entry : norv_test::FolderEntries("/proc/self/fd")) {
+        highest = std::max(highest, std::atoi(entry.substr(entry.rfind('/') + 1).c_str()));
+    }
+    return highest;
+}
+
+// Only a few inputs are open at a time, whatever the length of the list:
+// the analysis of a long list and a transcode of a list run with a few
+// descriptors to spare. With none to spare, the analysis says so, not that
+// the file is of an unknown type.
+TEST(OpenedFiles, AFewInputsAreOpenAtATimeAndAShortageIsTold) {
+    struct Case {
+        const char* what;
+        int files;      // listed, each under a name of its own
+        bool transcode; // else analysed
+        int spare;      // descriptors above those open; 0: none free at all
+        nvt::Result result;
+    };
+    const Case cases[] = {
+        {"the analysis of 60 files with 20 descriptors to spare", 60, false, 20, nvt::SUCCESS},
+        {"a transcode of 20 files with 10 descriptors to spare", 20, true, 10, nvt::SUCCESS},
+        {"an analysis with no descriptor free", 1, false, 0, nvt::ENG_ERR},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        norv_test::TempDir dir;
+        std::ofstream list(dir.file("list.ffconcat"));
+        list << "ffconcat version 1.0\n";
+        for (int i = 0; i < c.files; ++i) {
+            const std::string name = "part" + std::to_string(i) + ".mp4";
+            std::filesystem::create_hard_link(norv_test::CorpusFile("part1.mp4"), dir.file(name));
+            list << "file " << name << "\n";
+        }
+        list.close();
+        const std::string input = c.files == 1 ? dir.file("part0.mp4") : dir.file("list.ffconcat");
+        const norv_test::ChildOutcome outcome = norv_test::RunInChild([&] {
+            const int highest = HighestDescriptor();
+            const rlimit limit{static_cast<rlim_t>(highest + 1 + c.spare),
+                               static_cast<rlim_t>(highest + 1 + c.spare)};
+            if (setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+                return 100;
+            }
+            while (c.spare == 0 && open("/dev/null", O_RDONLY) >= 0) {
+            }
+            std::atomic<bool> closing{false};
+            StopToken stop(closing);
+            nvt::Result result = nvt::NOT_SET;
+            if (c.transcode) {
+                nvtl::RefCountedPtr<RecordingChannel> channel(new RecordingChannel());
+                Replier reply(channel.get());
+                TBS::TranscodeRequest request = TwoPassRequest(input, dir.file("out.avi"));
+                request.CustomPresetData.enableVideo2passEncoding = false;
+                result = static_cast<nvt::Result>(
+                    static_cast<int32_t>(RunTranscode(request, stop, reply).resultID));
+            } else {
+                TBS::AnalyzeRequest request;
+                request.inputFile = input;
+                result = static_cast<nvt::Result>(static_cast<int32_t>(Analyze(request, stop).err));
+            }
+            return static_cast<int>(result);
+        });
+        ASSERT_TRUE(outcome.exited);
+        EXPECT_EQ(outcome.exitCode, static_cast<int>(c.result))
+            << nvt::EnumName<nvt::Result>(outcome.exitCode);
     }
 }
 
