@@ -18,8 +18,15 @@ InputLane::~InputLane() {
 
 void InputLane::Release() {
     if (format_) {
+        bytesDone_ += fileBytes_;
         opened_.Give(File().path, std::move(format_));
     }
+}
+
+uint64_t InputLane::BytesRead() const {
+    const int64_t position = format_ && format_->pb != nullptr ? avio_tell(format_->pb) : 0;
+    return bytesDone_ + static_cast<uint64_t>(
+                            std::clamp<int64_t>(position, 0, static_cast<int64_t>(fileBytes_)));
 }
 
 bool InputLane::Open(size_t index) {
@@ -35,6 +42,7 @@ bool InputLane::Open(size_t index) {
         return false;
     }
     format_ = std::move(probed.format);
+    fileBytes_ = probed.size;
     const AVFormatContext* format = format_.get();
     videoIndex_ = wanted_.video ? NthStreamIndex(format, AVMEDIA_TYPE_VIDEO, 0) : -1;
     audioIndex_.clear();

@@ -78,6 +78,9 @@ public:
     bool InWindow(int64_t at, int64_t duration, StreamRole role) const;
     /// Joined time of the furthest packet read so far.
     int64_t Position() const { return end_; }
+    /// Bytes of the lane's files read so far: those read through, and the
+    /// read position in the file in work.
+    uint64_t BytesRead() const;
     size_t FileIndex() const { return current_; }
     const LaneFile& File() const { return files_[current_ < files_.size() ? current_ : 0]; }
 
@@ -116,6 +119,8 @@ private:
     int64_t offset_ = 0;              ///< where it starts on the joined timeline
     int64_t length_ = AV_NOPTS_VALUE; ///< of the entry, when trims end it
     int64_t end_ = 0;
+    uint64_t fileBytes_ = 0; ///< of the file in work
+    uint64_t bytesDone_ = 0; ///< of the files read through
     TimestampFolder folder_;
     std::vector<bool> passed_; ///< per stream: a packet after the outpoint came
     PacketPtr packet_;

@@ -413,9 +413,10 @@ Status PlanStreams(const TBS::TranscodeRequest& request, const Derived& derived,
         if (probed->err != nvt::SUCCESS) {
             return Unreadable(plan.files[i].path, probed->err);
         }
-        seconds +=
-            static_cast<double>(files.EntryDuration(plan.files[i].path, plan.files[i].trims)) /
-            AV_TIME_BASE;
+        const int64_t duration = files.EntryDuration(plan.files[i].path, plan.files[i].trims);
+        seconds += static_cast<double>(duration) / AV_TIME_BASE;
+        plan.durationKnown = plan.durationKnown && duration > 0;
+        plan.inputBytes += probed->size;
         if (i == 0) {
             first = std::move(probed);
             joined.emplace(first->format.get(), first->size);

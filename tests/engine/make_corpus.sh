@@ -187,6 +187,15 @@ ff $(video 160x120 25 1) $(tone 440 1) -c:v libx264 -preset medium -profile:v hi
 # shellcheck disable=SC2046
 ff $(video 160x120 25 1) $(tone 440 1) -c:v libx264 -preset ultrafast -qp 4 -c:a aac \
     -shortest heavy.mp4
+# The same in Matroska, its video's bitrate tag saying 20 kbit/s: a copy
+# predicted to fit a small size limit comes out above it.
+ff -i heavy.mp4 -c copy -metadata:s:v:0 BPS=20000 understated.mkv
+# A second of noise: FFmpeg's MPEG-4 encoder cannot make it small.
+ff -f lavfi -i testsrc2=size=320x240:rate=25:duration=1 -vf noise=alls=60:allf=t \
+    -c:v libx264 -preset ultrafast -crf 20 noisy.mp4
+# A raw H.264 stream: no container, no duration.
+# shellcheck disable=SC2046
+ff $(video 320x240 25 2) -c:v libx264 -preset ultrafast -f h264 raw.h264
 # --- Timelines: timestamp jumps, playlist trims, a damaged packet ---
 # Two recordings of one second joined with cat: the clock of the second goes
 # back (ts_back.ts) or far ahead (ts_ahead.ts).
