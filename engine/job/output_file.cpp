@@ -15,6 +15,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Names tried before giving up on a folder where each made name is taken
+// away at once (a cleaner of another run racing this one).
+constexpr int kClaimAttempts = 3;
+
 // Suffixes libx264 and libx265 append to a statistics file's name.
 const char* const kScratchSuffixes[] = {"",        ".temp",        ".mbtree",
                                         ".cutree", ".mbtree.temp", ".cutree.temp"};
@@ -104,21 +108,31 @@ Status OutputFile::Prepare(const std::string& target, const std::string& tempDir
     if (fs::is_directory(targetPath, ec)) {
         return {nvt::ENG_WRITING_ERROR, "the output " + target + " is a folder"};
     }
-    const std::string guid = NorvOS::NewGuidText(); // in braces
-    if (guid.size() < 3) {
-        return {nvt::ENG_WRITING_ERROR, "cannot make a unique name for the output of " + target};
+    // The file beside the target is made and locked at once, and kept
+    // until the job ends: it is the work file, or the place the work file
+    // from the temporary folder is moved to.
+    for (int attempt = 0; attempt < kClaimAttempts && !claim_.held(); ++attempt) {
+        const std::string guid = NorvOS::NewGuidText(); // in braces
+        if (guid.size() < 3) {
+            return {nvt::ENG_WRITING_ERROR,
+                    "cannot make a unique name for the output of " + target};
+        }
+        unique_ = guid.substr(1, guid.size() - 2);
+        beside_ = (fs::path(Folder(targetPath)) / ("." + unique_ + ".part")).string();
+        Track(beside_);
+        if (!claim_.Make(beside_)) {
+            Untrack(beside_);
+            beside_.clear();
+        }
     }
-    unique_ = guid.substr(1, guid.size() - 2);
-    const std::string hidden = "." + unique_ + ".part";
-    beside_ = (fs::path(Folder(targetPath)) / hidden).string();
-    Track(beside_);
-    if (!CanCreate(beside_)) {
-        Untrack(beside_);
-        beside_.clear();
+    if (!claim_.held()) {
         return {nvt::ENG_WRITING_ERROR, "cannot write in the folder of " + target};
     }
+    const std::string hidden = "." + unique_ + ".part";
     work_ = beside_;
-    if (useTempDir && !tempDir.empty()) {
+    // A temporary folder that is the target's own holds the locked file
+    // already: the work goes there.
+    if (useTempDir && !tempDir.empty() && !fs::equivalent(tempDir, Folder(targetPath), ec)) {
         const std::string inTemp = (fs::path(tempDir) / hidden).string();
         Track(inTemp);
         if (fs::is_directory(tempDir, ec) && CanCreate(inTemp)) {
@@ -151,25 +165,40 @@ uint64_t OutputFile::WorkSize() const {
 
 void OutputFile::DiscardWork() {
     std::error_code ignored;
-    fs::remove(work_, ignored);
+    if (work_ == beside_) {
+        fs::resize_file(work_, 0, ignored); // the same file, still locked
+    } else {
+        fs::remove(work_, ignored);
+    }
 }
 
 Status OutputFile::Commit() {
     std::error_code ec;
+    const std::string folder = Folder(fs::path(target_));
+    if (!NorvOS::SyncFileToDisk(work_)) {
+        return {nvt::ENG_WRITING_ERROR, "cannot write the output of " + target_ + " to disk"};
+    }
     if (work_ != beside_) {
-        // From the temporary folder: a rename where it can, else a copy to
-        // the temporary name beside the target, which is then renamed.
-        fs::rename(work_, beside_, ec);
-        if (ec) {
-            ec.clear();
-            fs::copy_file(work_, beside_, fs::copy_options::overwrite_existing, ec);
-            if (ec) {
-                return {nvt::ENG_WRITING_ERROR,
-                        "cannot move the output next to " + target_ + ": " + ec.message()};
-            }
-            fs::remove(work_, ec);
-            ec.clear();
+        // From the temporary folder: straight to the target where a rename
+        // can, else copied into the locked file beside the target.
+        fs::rename(work_, target_, ec);
+        if (!ec) {
+            fs::remove(beside_, ec);
+            committed_ = true;
+            NorvOS::SyncFolderToDisk(folder);
+            return {};
         }
+        {
+            std::ifstream from(work_, std::ios::binary);
+            std::ofstream to(beside_, std::ios::binary | std::ios::trunc);
+            to << from.rdbuf();
+            to.close();
+            if (!from || !to || !NorvOS::SyncFileToDisk(beside_)) {
+                return {nvt::ENG_WRITING_ERROR, "cannot move the output next to " + target_};
+            }
+        }
+        fs::remove(work_, ec);
+        ec.clear();
         work_ = beside_;
     }
     fs::rename(beside_, target_, ec);
@@ -177,6 +206,7 @@ Status OutputFile::Commit() {
         return {nvt::ENG_WRITING_ERROR, "cannot name the output " + target_ + ": " + ec.message()};
     }
     committed_ = true;
+    NorvOS::SyncFolderToDisk(folder);
     return {};
 }
 

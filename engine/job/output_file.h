@@ -6,12 +6,17 @@
 // name the job makes comes from a GUID alone: whatever the target's name
 // holds (':', quotes, '%', non-ASCII, a length at the system's limit), the
 // names handed to encoders are plain, and they all go when the job does.
+// The temporary file beside the target is held locked for as long as the
+// job lives, so that a later run can tell the files of a live job from
+// those a killed engine left behind. The data reaches the disk before the
+// file gets its name, and the name before the job reports success.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "norv/enums.h"
+#include "platform/file_claim.h"
 #include "status.h"
 
 namespace norv_engine {
@@ -39,11 +44,11 @@ public:
 
     /// The size of the work file in bytes; 0 when it cannot be read.
     uint64_t WorkSize() const;
-    /// Removes the work file (before it is written again).
+    /// Empties the work file (before it is written again).
     void DiscardWork();
 
-    /// Moves the work file to the target name. ENG_WRITING_ERROR
-    /// when it cannot be placed there.
+    /// Writes the work file to disk and moves it to the target name.
+    /// ENG_WRITING_ERROR when it cannot be placed there.
     Status Commit();
 
     /// For an engine that ends before its job could clean up after itself:
@@ -62,6 +67,7 @@ private:
     std::string temp_;   ///< temporary name in the temporary folder, if used
     std::string unique_; ///< a GUID's digits, unique to this output
     std::vector<std::string> scratch_;
+    NorvOS::FileClaim claim_; ///< the lock on beside_
     bool committed_ = false;
 };
 

@@ -7,7 +7,11 @@
 #     again, finishes its shard: it skips the files already done, redoes the
 #     cut one and leaves no partial file;
 #   - a list with a bad file: its task fails, the report names the file and
-#     the merged summary gives it as the input of the next run.
+#     the merged summary gives it as the input of the next run;
+#   - a task killed outright (SIGKILL) in the middle of a file: its report,
+#     written from its start, names what it did not finish, the merge gives
+#     those files for the next run (also when the report is missing and the
+#     list is given), and the next run removes what the killed engine left.
 #
 # usage: slurm_test.sh NORV ENGINE
 # Exits 77 (skipped) when Slurm's daemons or munge are not installed, or
@@ -75,8 +79,10 @@ echo "not a video" >clips/bad.mp4
 
 # The task every array runs: norv batch with the arguments given to sbatch,
 # TASK in them standing for the task's index in its array.
+mkdir -p pids
 cat >task.sh <<EOF
 #!/usr/bin/env bash
+echo \$\$ >"$work/pids/\${SLURM_ARRAY_JOB_ID:-none}_\${SLURM_ARRAY_TASK_ID:-none}"
 exec "$norv" --engine "$engine" batch -p NorvPlusHD --size 160x120 -j 1 --progress-period=0 \\
     "\${@//TASK/\$SLURM_ARRAY_TASK_ID}"
 EOF
@@ -113,6 +119,12 @@ for path in sys.argv[2:]:
         found += [f["input"] for f in json.load(report)["files"] if f["status"] == sys.argv[1]]
 print("\n".join(sorted(found)))
 EOF
+}
+
+# The hidden files of an output folder other than norv's records: what an
+# engine left unfinished.
+leftovers() {
+    find "$1" -mindepth 1 -maxdepth 1 -name '.*' ! -name .norv -printf '%f\n'
 }
 
 # Every clip transcoded exactly once, by the tasks' reports.
@@ -160,10 +172,9 @@ wait_jobs "$cut"
 [ -f out2/c1.mkv ] && [ -f out2/c2.mkv ] || fail "the files before the cut are missing"
 [ ! -e out2/long.mkv ] && [ ! -e out2/c3.mkv ] || fail "files after the cut are there"
 # The scheduler's signal reached norv and its engine alike: both cleaned up.
-if compgen -G "out2/.*" >/dev/null; then
-    fail "the cut left partial files: $(ls -a out2)"
-fi
-[ "$(inputs_with cancelled reports2/0.json)" = $'clips/c3.mp4\nclips/long.mp4' ] ||
+[ -z "$(leftovers out2)" ] || fail "the cut left partial files: $(ls -a out2)"
+[ "$(inputs_with cancelled reports2/0.json)" = "clips/long.mp4" ] &&
+    [ "$(inputs_with not_started reports2/0.json)" = "clips/c3.mp4" ] ||
     fail "the cut run's report: $(cat reports2/0.json)"
 before="$(stat -c '%i %Y' out2/c1.mkv out2/c2.mkv)"
 mv reports2/0.json reports2/cut.json
@@ -178,9 +189,7 @@ wait_jobs "$cut"
 [ "$(inputs_with done reports2/0.json)" = $'clips/c3.mp4\nclips/long.mp4' ] ||
     fail "the re-run did not finish the shard: $(cat reports2/0.json)"
 [ "$(stat -c '%i %Y' out2/c1.mkv out2/c2.mkv)" = "$before" ] || fail "finished files were redone"
-if compgen -G "out2/.*" >/dev/null; then
-    fail "the re-run left partial files: $(ls -a out2)"
-fi
+[ -z "$(leftovers out2)" ] || fail "the re-run left partial files: $(ls -a out2)"
 duration="$(ffprobe -v error -show_entries format=duration -of csv=p=0 out2/long.mkv)"
 python3 -c "import sys; sys.exit(0 if abs(float("$duration") - 40) < 1 else 1)" ||
     fail "out2/long.mkv lasts $duration s"
@@ -209,4 +218,46 @@ status=0
 [ "$status" = 1 ] && [ "$(inputs_with failed next.json)" = "clips/bad.mp4" ] ||
     fail "the next run (status $status) did not take the bad file alone: $(cat next.json)"
 echo "bad file: reported, and the next run's input"
+
+# --- a task killed outright in the middle of a file ----------------------
+mkdir -p out4 reports4
+printf '%s\n' clips/c1.mp4 clips/long.mp4 clips/c2.mp4 clips/c3.mp4 >list4.txt
+killed="$(submit --array=0-1 --job-name=killed task.sh --from-list list4.txt -d out4 \
+    --shard auto --report reports4/TASK.json)"
+start=$SECONDS
+# Task 1 takes the long clip first: its engine's unfinished output is there.
+until compgen -G "out4/.*.part" >/dev/null; do
+    ((SECONDS - start < 60)) || fail "the long clip's transcode did not start"
+    sleep 0.1
+done
+# norv and its engine end at once, with no chance to clean up or report.
+task="$(cat "pids/${killed}_1")"
+kill -KILL "$task" $(pgrep -P "$task") || fail "the task to kill is gone"
+wait_jobs "$killed"
+[ -n "$(leftovers out4)" ] || fail "the killed engine left nothing behind to remove"
+[ "$(inputs_with done reports4/0.json)" = $'clips/c1.mp4\nclips/c2.mp4' ] ||
+    fail "the task beside the killed one: $(cat reports4/0.json)"
+[ "$(inputs_with not_started reports4/1.json)" = $'clips/c3.mp4\nclips/long.mp4' ] ||
+    fail "the killed task's report: $(cat reports4/1.json)"
+"$norv" report merge reports4/*.json --rerun-list rerun4.txt >summary4.json ||
+    fail "merge of the killed task's reports"
+[ "$(sort rerun4.txt)" = $'clips/c3.mp4\nclips/long.mp4' ] ||
+    fail "the list for the next run: $(cat rerun4.txt)"
+# Without the killed task's report, the merge names the task, and with the
+# list the shares were cut from, its files.
+mv reports4/1.json killed.json
+status=0
+"$norv" report merge reports4/*.json >/dev/null 2>merge.err || status=$?
+[ "$status" = 1 ] && grep -q "shard 2 of 2 wrote no report" merge.err ||
+    fail "a missing report passed unnoticed (status $status): $(cat merge.err)"
+"$norv" report merge reports4/*.json --from-list list4.txt --rerun-list rerun4b.txt \
+    >/dev/null || fail "merge with the list"
+[ "$(sort rerun4b.txt)" = $'clips/c3.mp4\nclips/long.mp4' ] ||
+    fail "the list for the next run, from the list: $(cat rerun4b.txt)"
+./task.sh --from-list rerun4.txt -d out4 --report next4.json 2>/dev/null ||
+    fail "the run after the kill: $(cat next4.json)"
+[ "$(inputs_with done next4.json)" = $'clips/c3.mp4\nclips/long.mp4' ] ||
+    fail "the run after the kill did not finish the files: $(cat next4.json)"
+[ -z "$(leftovers out4)" ] || fail "the killed engine's files are still there: $(ls -a out4)"
+echo "killed task: its files named for the next run, and its leftovers removed"
 echo "slurm_test: passed"

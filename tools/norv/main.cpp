@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "batch/shard.h"
 #include "commands/cli.h"
 #include "commands/commands.h"
 #include "common/console.h"
@@ -21,6 +22,7 @@ int Dispatch(const norv::Invocation& in) {
         {"analyze", norv::CommandAnalyze},     {"preview", norv::CommandPreview},
         {"transcode", norv::CommandTranscode}, {"batch", norv::CommandBatch},
         {"presets", norv::CommandPresets},     {"report", norv::CommandReport},
+        {"serve", norv::CommandServe},
     };
     for (const auto& command : kCommands) {
         if (in.command == command.name) {
@@ -47,6 +49,11 @@ int main(int argc, char** argv) {
     }
     try {
         return Dispatch(in);
+    } catch (const norv::ShardError& e) {
+        // Told only once the batch is known: a usage error all the same.
+        std::fflush(stdout);
+        std::fprintf(stderr, "--shard: %s\n", e.what());
+        return 2;
     } catch (const norv::Failure& failure) {
         std::fflush(stdout);
         std::fprintf(stderr, "norv: %s: %s\n", failure.what(),

@@ -55,6 +55,8 @@ TEST(Norv, EachCommandAnswersWithItsStatusAndOutput) {
     // clang-format off
     const Case cases[] = {
         {{"info"}, "--version=9.8.7", 0, "version       9.8.7", ""},
+        {{"info"}, "--sandbox=seccomp", 0, "sandbox       seccomp\n", ""},
+        {{"info"}, "", 0, "sandbox       unknown\n", ""},
         {{"profiles"}, "", 0, "NP_NorvPlusHD       Norv Plus         MKV, H.264, AAC/AC3", ""},
         {{"analyze", "a.mp4", "b.mp4"}, "--subtitle-tracks=1", 0, kSep + "b.mp4\n  mp4, 0:01:00", ""},
         {{"analyze", "a.mp4"}, "--subtitle-tracks=1", 0, "sub    #3", ""},
@@ -96,6 +98,30 @@ TEST(Norv, EachCommandAnswersWithItsStatusAndOutput) {
         EXPECT_EQ(result.status, c.status) << what << "\n" << result.err;
         EXPECT_NE(result.out.find(c.out), std::string::npos) << what << "\n" << result.out;
         EXPECT_NE(result.err.find(c.err), std::string::npos) << what << "\n" << result.err;
+    }
+}
+
+TEST(Norv, AFailedTranscodeLeavesWhatWasThereBefore) {
+    struct Case {
+        const char* what;
+        std::string engine;
+        bool oldKept; // else no output at all
+    };
+    const Case cases[] = {
+        {"the engine never wrote", "--result=140", true},
+        {"the engine wrote a part", "--result=140 --write-output", false},
+    };
+    for (const Case& c : cases) {
+        NorvFolder folder;
+        WriteFile(folder.file("out.mkv"), "an earlier output");
+        const NorvOutput result = RunNorv({"transcode", "a.mp4", "-o", "out.mkv", "-p", "4", "-y"},
+                                          folder.With(c.engine));
+        EXPECT_EQ(result.status, 1) << c.what << "\n" << result.err;
+        if (c.oldKept) {
+            EXPECT_EQ(ReadFile(folder.file("out.mkv")), "an earlier output") << c.what;
+        } else {
+            EXPECT_FALSE(fs::exists(folder.file("out.mkv"))) << c.what;
+        }
     }
 }
 

@@ -1,12 +1,15 @@
 // norv's measured times: the rate file (a missing or damaged one is ignored
 // and replaced whole), the work a batch weighs its files by, and JSON output
 // that stays clean while the library and the engine write to standard output.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include <gtest/gtest.h>
 
 #include "batch/batch_eta.h"
+#include "common/os_files.h"
 #include "norv_process.h"
 #include "support/temp_dir.h"
 #include "timing/rate_cache.h"
@@ -47,6 +50,16 @@ TEST(NorvRates, TheRateFileIsReadAndRewrittenWhole) {
          h264, 0, false, 50, 50},
         {"known: a new run counts half", known.c_str(), h264, 100, true, 50, 75},
         {"other sizes of the encoder", known.c_str(), h264Hd, 200, false, 50, 50},
+        {"the format as text", R"({"format":"1","rates":{"h264/1/fhd":{"pixels_per_second":9}}})",
+         h264, 0, false, 50, 50},
+        {"runs as text", R"({"format":1,"rates":{"h264/1/fhd":{"pixels_per_second":9,"runs":"3"}}})",
+         h264, 0, false, 50, 50},
+        {"runs below 0", R"({"format":1,"rates":{"h264/1/fhd":{"pixels_per_second":9,"runs":-2}}})",
+         h264, 0, false, 50, 50},
+        {"rates as a list", R"({"format":1,"rates":[1,2]})", h264, 0, false, 50, 50},
+        {"a transcode run alone is not one of two side by side",
+         R"({"format":1,"rates":{"h264/1/fhd/j2":{"pixels_per_second":9,"runs":1}}})",
+         h264, 0, false, 50, 50},
     };
     // clang-format on
     for (const Case& c : cases) {
@@ -70,8 +83,126 @@ TEST(NorvRates, TheRateFileIsReadAndRewrittenWhole) {
         for (const auto& entry : fs::directory_iterator(fs::path(file).parent_path())) {
             entries.push_back(entry.path().filename().string());
         }
-        EXPECT_EQ(entries, std::vector<std::string>{"rates.json"}) << c.what;
+        std::sort(entries.begin(), entries.end());
+        EXPECT_EQ(entries, (std::vector<std::string>{"rates.json", "rates.json.lock"})) << c.what;
     }
+}
+
+// Another process (here: another lock on the file) that reads, changes and
+// rewrites the rate file meanwhile keeps its record, and so does this one.
+TEST(NorvRates, TwoProcessesKeepEachOthersRecords) {
+    TempDir dir;
+    const std::string file = dir.file("rates.json");
+    const norv::RateCache cache(file);
+    ASSERT_TRUE(cache.Record(norv::RateKey{"h264", 1, "fhd"}, 10));
+    std::future<bool> recorded;
+    {
+        const norv::FileLock other = norv::FileLock::Wait(file + ".lock");
+        ASSERT_TRUE(other.held());
+        recorded = std::async(std::launch::async, [&] {
+            return cache.Record(norv::RateKey{"hevc", 1, "fhd"}, 20);
+        });
+        // It waits for the lock, however long that takes.
+        EXPECT_EQ(recorded.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+        json root = json::parse(ReadFile(file));
+        root["rates"]["mpeg4/1/fhd"] = {{"pixels_per_second", 30.0}, {"runs", 1}};
+        WriteFile(file, root.dump());
+    }
+    EXPECT_TRUE(recorded.get());
+    for (const char* encoder : {"h264", "hevc", "mpeg4"}) {
+        EXPECT_GT(cache.Rate(norv::RateKey{encoder, 1, "fhd"}).pixelsPerSecond, 0) << encoder;
+    }
+}
+
+// A rate file whose values are not of their types is ignored and rewritten:
+// the command runs, and a finished file counts once.
+TEST(NorvRates, ARateFileOfOtherTypesIsIgnored) {
+    const char* const files[] = {
+        R"({"format":"1","rates":{}})",
+        R"({"format":1,"rates":{"h264/1/fhd":{"pixels_per_second":9,"runs":"3"},)"
+        R"("h264/1/hd":{"pixels_per_second":9,"runs":"3"}}})",
+    };
+    for (const char* content : files) {
+        TempDir dir;
+        WriteFile(dir.file("a.mp4"), "a");
+        NorvOptions options;
+        options.folder = dir.path();
+        options.env["NORV_ENGINE"] = ScriptedEngine("--progress=1");
+        UseCacheFolder(options, dir.file("cache"));
+        fs::create_directories(dir.file("cache/norv"));
+        WriteFile(dir.file("cache/norv/rates.json"), content);
+        const NorvOutput preview = RunNorv({"preview", "a.mp4", "-p", "4", "--json"}, options);
+        EXPECT_EQ(preview.status, 0) << content << "\n" << preview.err;
+        const NorvOutput batch =
+            RunNorv({"batch", "a.mp4", "-d", "out", "-p", "4", "--report", "r.json"}, options);
+        EXPECT_EQ(batch.status, 0) << content << "\n" << batch.err;
+        const json report = json::parse(ReadFile(dir.file("r.json")));
+        EXPECT_EQ(report["totals"]["done"], 1) << content;
+        EXPECT_EQ(report["totals"]["failed"], 0) << content;
+        const json rewritten = json::parse(ReadFile(dir.file("cache/norv/rates.json")));
+        EXPECT_EQ(rewritten["format"], 1) << content;
+    }
+}
+
+// A batch's measured estimate, from the rates of earlier batches run with
+// as many files at once: a file of two side by side takes its own time, and
+// the two share the batch's time.
+TEST(NorvRates, ABatchExpectsTheTimeOfItsFilesSideBySide) {
+    const double alone = 4e6, besideAnother = 1e6; // pixels per second
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        double perFileWork; // over the rate: the expected seconds, in works
+    };
+    const Case cases[] = {
+        {"one file alone", {"preview", "a.mp4", "-p", "4"}, 1 / alone},
+        {"two files, one at a time",
+         {"batch", "a.mp4", "b.mp4", "-d", "o1", "-p", "4", "-j", "1"},
+         2 / alone},
+        {"two files side by side",
+         {"batch", "a.mp4", "b.mp4", "-d", "o2", "-p", "4", "-j", "2"},
+         2 / besideAnother / 2},
+    };
+    TempDir dir;
+    WriteFile(dir.file("a.mp4"), "a");
+    WriteFile(dir.file("b.mp4"), "b");
+    json rates = json::object();
+    for (const char* encoder : {"mpeg4", "h264", "hevc"}) {
+        for (const char* size : {"sd", "hd", "fhd", "uhd"}) {
+            const std::string key = std::string(encoder) + "/1/" + size;
+            rates[key] = {{"pixels_per_second", alone}, {"runs", 1}};
+            rates[key + "/j2"] = {{"pixels_per_second", besideAnother}, {"runs", 1}};
+        }
+    }
+    fs::create_directories(dir.file("cache/norv"));
+    WriteFile(dir.file("cache/norv/rates.json"), json{{"format", 1}, {"rates", rates}}.dump());
+    NorvOptions options;
+    options.folder = dir.path();
+    options.env["NORV_ENGINE"] = ScriptedEngine("--progress=1");
+    UseCacheFolder(options, dir.file("cache"));
+    double work = 0; // one file's, from the first row
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.push_back("--json");
+        const NorvOutput result = RunNorv(args, options);
+        ASSERT_EQ(result.status, 0) << c.what << "\n" << result.err;
+        const json first = JsonLines(result.out).at(0);
+        ASSERT_TRUE(first["measured_seconds"].is_number()) << c.what << "\n" << first.dump();
+        const double seconds = first["measured_seconds"].get<double>();
+        if (work == 0) {
+            work = seconds / c.perFileWork;
+        }
+        EXPECT_NEAR(seconds, work * c.perFileWork, 1e-6 * seconds) << c.what;
+    }
+    // What the side-by-side files took is kept apart from the rates of
+    // files run alone.
+    const json kept = json::parse(ReadFile(dir.file("cache/norv/rates.json")))["rates"];
+    size_t beside = 0;
+    for (const auto& entry : kept.items()) {
+        beside +=
+            entry.value()["runs"].get<int>() > 1 && entry.key().find("/j2") != std::string::npos;
+    }
+    EXPECT_EQ(beside, 1u);
 }
 
 TEST(NorvRates, ABatchWeighsItsFilesByTheirWork) {
@@ -123,7 +254,7 @@ TEST(NorvRates, JsonOutputStaysCleanWhileOthersWriteToStandardOutput) {
         {{"preview", "a.mp4", "-p", "4"}, nullptr},
         {{"transcode", "a.mp4", "-o", "out.mkv", "-p", "4"}, nullptr},
         {{"preview", "b.mp4", "-p", "4"}, "history"},
-        {{"batch", "a.mp4", "b.mp4", "-d", "out", "-p", "4"}, "history"},
+        {{"batch", "a.mp4", "b.mp4", "-d", "out", "-p", "4", "-j", "1"}, "history"},
     };
     TempDir dir;
     WriteFile(dir.file("a.mp4"), "a");

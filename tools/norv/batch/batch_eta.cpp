@@ -18,6 +18,17 @@ double FileWork(double mediaSeconds, uint32_t width, uint32_t height, double fra
            std::max(1u, passes);
 }
 
+double SideBySideSeconds(const std::vector<double>& fileSeconds, unsigned parallel) {
+    double sum = 0;
+    for (const double seconds : fileSeconds) {
+        if (!(seconds >= 0)) {
+            return -1;
+        }
+        sum += seconds;
+    }
+    return sum / std::max(1u, parallel);
+}
+
 double BatchRemaining(const std::vector<double>& work, const std::vector<double>& fraction,
                       double elapsed, double priorSeconds) {
     double total = 0;

@@ -14,6 +14,12 @@ namespace norv {
 double FileWork(double mediaSeconds, uint32_t width, uint32_t height, double frameRate,
                 unsigned passes);
 
+/// The seconds a batch takes whose files take fileSeconds each when run
+/// parallel side by side (as the rate file keeps them, per number of files
+/// at once): the side-by-side runs share the time. Below 0 when a file's
+/// time is not known.
+double SideBySideSeconds(const std::vector<double>& fileSeconds, unsigned parallel);
+
 /// The seconds a batch still needs. work and fraction (0..1 done) hold one
 /// entry per file; elapsed counts from the start of the first file;
 /// priorSeconds is what the whole batch was expected to take before it

@@ -1,9 +1,15 @@
 #include "batch/batch_report.h"
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
+#include <set>
+
+#include "batch/path_list.h"
+#include "common/os_files.h"
 
 namespace norv {
 
@@ -11,19 +17,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr const char* kStatusNames[] = {"not_started", "done", "skipped", "failed", "cancelled"};
+
 const char* StatusName(FileStatus status) {
-    switch (status) {
-    case FileStatus::Done:
-        return "done";
-    case FileStatus::Skipped:
-        return "skipped";
-    case FileStatus::Failed:
-        return "failed";
-    case FileStatus::Pending:
-    case FileStatus::Cancelled:
-        break;
-    }
-    return "cancelled";
+    return kStatusNames[static_cast<int>(status)];
+}
+
+bool KnownStatus(const std::string& name) {
+    return std::find(std::begin(kStatusNames), std::end(kStatusNames), name) !=
+           std::end(kStatusNames);
+}
+
+// Run again: what did not end done or skipped.
+bool ToRunAgain(const std::string& status) {
+    return status == "failed" || status == "cancelled" || status == "not_started";
 }
 
 uint64_t SizeOf(const std::string& path) {
@@ -37,9 +44,15 @@ Json FileJson(const FileRecord& f) {
     j["input"] = f.input;
     j["output"] = f.output;
     j["status"] = StatusName(f.status);
-    j["result"] = nvt::EnumName<nvt::Result>(f.result);
+    if (f.status != FileStatus::NotStarted) {
+        j["result"] = nvt::EnumName<nvt::Result>(f.result);
+        j["ended_ms"] = f.endedMs;
+    }
     if (!f.error.empty()) {
         j["error"] = f.error;
+    }
+    if (!f.note.empty()) {
+        j["note"] = f.note;
     }
     j["duration"] = f.duration;
     j["input_bytes"] = f.inputBytes;
@@ -49,43 +62,94 @@ Json FileJson(const FileRecord& f) {
     return j;
 }
 
+double NumberIn(const Json& f, const char* name) {
+    const auto at = f.find(name);
+    return at != f.end() && at->is_number() ? at->get<double>() : 0.0;
+}
+
 // Totals over a list of file records, and the inputs to run again.
 void AddTotals(Json& document) {
     Json totals;
-    for (const char* status : {"done", "skipped", "failed", "cancelled"}) {
+    for (const char* status : kStatusNames) {
         totals[status] = 0;
     }
-    double duration = 0, encodeSeconds = 0;
-    uint64_t inputBytes = 0, outputBytes = 0;
+    double duration = 0, encodeSeconds = 0, inputBytes = 0, outputBytes = 0;
     Json rerun = Json::array();
     for (const Json& f : document["files"]) {
         const std::string status = f.at("status").get<std::string>();
-        totals[status] = totals.value(status, 0) + 1;
-        if (status == "failed" || status == "cancelled") {
+        totals[status] = totals[status].get<int>() + 1;
+        if (ToRunAgain(status)) {
             rerun.push_back(f.at("input"));
         }
         if (status == "done") {
-            duration += f.at("duration").get<double>();
-            encodeSeconds += f.at("encode_seconds").get<double>();
-            inputBytes += f.at("input_bytes").get<uint64_t>();
-            outputBytes += f.at("output_bytes").get<uint64_t>();
+            duration += NumberIn(f, "duration");
+            encodeSeconds += NumberIn(f, "encode_seconds");
+            inputBytes += NumberIn(f, "input_bytes");
+            outputBytes += NumberIn(f, "output_bytes");
         }
     }
     totals["files"] = document["files"].size();
     // Over the files transcoded by this run: skipped ones cost nothing.
     totals["duration"] = duration;
     totals["encode_seconds"] = encodeSeconds;
-    totals["input_bytes"] = inputBytes;
-    totals["output_bytes"] = outputBytes;
+    totals["input_bytes"] = static_cast<uint64_t>(inputBytes);
+    totals["output_bytes"] = static_cast<uint64_t>(outputBytes);
     document["totals"] = totals;
     document["rerun"] = rerun;
 }
 
+// ---- merging -------------------------------------------------------------
+
+// One file record of a document, with what orders it among the others.
+struct Met {
+    Json record;
+    int64_t endedMs = 0; // 0 for documents that do not tell
+    size_t order = 0;    // documents' order, then the files' order
+};
+
+// The shards of one batch (one list, one count) that wrote a document.
+struct ShardSet {
+    std::string list;
+    uint32_t count = 0;
+    std::set<uint32_t> present;
+};
+
+uint32_t ShardNumber(const Json& shard, const char* name) {
+    const Json& value = shard.at(name);
+    if (!value.is_number_unsigned() || value.get<uint64_t>() == 0 ||
+        value.get<uint64_t>() > UINT32_MAX) {
+        throw Json::other_error::create(501, std::string("shard ") + name + " is not a count",
+                                        &shard);
+    }
+    return value.get<uint32_t>();
+}
+
+// The later of two records of one input: one that never started settles
+// nothing, and a skip (the output was there) keeps the record of the run
+// that made the output.
+void Settle(std::optional<Met>& kept, Met next) {
+    const std::string status = next.record.at("status").get<std::string>();
+    if (kept && status == "not_started") {
+        return;
+    }
+    if (kept && status == "skipped" && kept->record.at("status") == "done") {
+        return;
+    }
+    kept = std::move(next);
+}
+
 } // namespace
 
-ShardReport::ShardReport(const Shard& shard, const std::vector<std::string>& inputs,
-                         const std::vector<std::string>& outputs)
-    : shard_(shard) {
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+ShardReport::ShardReport(const Shard& shard, const BatchIdentity& batch,
+                         const std::vector<std::string>& inputs,
+                         const std::vector<std::string>& outputs, std::string path)
+    : shard_(shard), batch_(batch), path_(std::move(path)), startedMs_(NowMs()) {
     for (size_t i = 0; i < inputs.size(); ++i) {
         FileRecord record;
         record.input = inputs[i];
@@ -95,10 +159,24 @@ ShardReport::ShardReport(const Shard& shard, const std::vector<std::string>& inp
     }
 }
 
-void ShardReport::Skipped(size_t file) {
+void ShardReport::Stamp(FileRecord& f) {
+    // Records of one input are ordered by this: later than any before.
+    f.endedMs = std::max(NowMs(), f.endedMs + 1);
+}
+
+void ShardReport::Skipped(size_t file, const std::string& note) {
     std::lock_guard<std::mutex> hold(lock_);
-    files_[file].status = FileStatus::Skipped;
-    files_[file].outputBytes = SizeOf(files_[file].output);
+    FileRecord& f = files_[file];
+    f.status = FileStatus::Skipped;
+    f.result = nvt::SUCCESS;
+    f.note = note;
+    f.outputBytes = SizeOf(f.output);
+    Stamp(f);
+}
+
+void ShardReport::Noted(size_t file, const std::string& note) {
+    std::lock_guard<std::mutex> hold(lock_);
+    files_[file].note = note;
 }
 
 void ShardReport::SetDuration(size_t file, double seconds) {
@@ -118,12 +196,20 @@ void ShardReport::Ended(size_t file, nvt::Result result, double seconds, const s
     } else {
         f.status = result == nvt::Aborted ? FileStatus::Cancelled : FileStatus::Failed;
     }
+    Stamp(f);
 }
 
 Json ShardReport::ToJson() const {
     std::lock_guard<std::mutex> hold(lock_);
     Json document;
     document["shard"] = {{"index", shard_.index}, {"count", shard_.count}};
+    if (shard_.slurmFirst && shard_.slurmStep) {
+        document["shard"]["slurm_first"] = *shard_.slurmFirst;
+        document["shard"]["slurm_step"] = *shard_.slurmStep;
+    }
+    document["batch"] = {
+        {"list", batch_.list}, {"files", batch_.files}, {"settings", batch_.settings}};
+    document["started_ms"] = startedMs_;
     document["files"] = Json::array();
     for (const FileRecord& f : files_) {
         document["files"].push_back(FileJson(f));
@@ -132,16 +218,24 @@ Json ShardReport::ToJson() const {
     return document;
 }
 
+void ShardReport::Save() const {
+    if (path_.empty()) {
+        return;
+    }
+    std::lock_guard<std::mutex> hold(writing_);
+    WriteJsonFile(path_, ToJson());
+}
+
 void WriteJsonFile(const std::string& path, const Json& value) {
     const fs::path target(path);
     const fs::path temporary =
         target.parent_path() /
-        ("." + target.filename().string() + "." + std::to_string(std::random_device()()) + ".part");
+        ("." + target.filename().string() + "." + std::to_string(std::random_device()()) + ".tmp");
     {
-        std::ofstream out(temporary);
+        std::ofstream out(temporary, std::ios::binary);
         out << value.dump(2) << '\n';
         out.close();
-        if (!out) {
+        if (!out || !SyncFile(temporary.string())) {
             std::error_code ignored;
             fs::remove(temporary, ignored);
             throw Failure(path + ": cannot write the report", nvt::ENG_WRITING_ERROR);
@@ -153,32 +247,93 @@ void WriteJsonFile(const std::string& path, const Json& value) {
         fs::remove(temporary, error);
         throw Failure(path + ": cannot write the report", nvt::ENG_WRITING_ERROR);
     }
+    SyncFolder(target.parent_path().string());
 }
 
-Json MergeReports(const std::vector<std::string>& paths) {
-    Json summary;
-    summary["reports"] = paths.size();
-    summary["files"] = Json::array();
-    // An input met again (the report of a re-run given after the first
-    // run's) takes its later record, but a skip keeps the record of the run
-    // that made the output.
-    std::map<std::string, size_t> seen;
+Json MergeReports(const std::vector<std::string>& paths,
+                  const std::optional<std::vector<std::string>>& list) {
+    std::vector<Met> met;
+    std::map<std::string, ShardSet> batches;
     for (const std::string& path : paths) {
-        std::ifstream in(path);
+        std::ifstream in(path, std::ios::binary);
         try {
             const Json document = Json::parse(in);
+            const Json& shard = document.at("shard");
+            const uint32_t index = ShardNumber(shard, "index");
+            const uint32_t count = ShardNumber(shard, "count");
+            if (index > count) {
+                throw Json::other_error::create(501, "shard index past the count", &shard);
+            }
+            const auto batch = document.find("batch");
+            const std::string listDigest = batch != document.end() && batch->is_object()
+                                               ? batch->value("list", std::string())
+                                               : std::string();
+            ShardSet& set = batches[listDigest + "/" + std::to_string(count)];
+            set.list = listDigest;
+            set.count = count;
+            set.present.insert(index);
             for (const Json& f : document.at("files")) {
-                const auto known =
-                    seen.emplace(f.at("input").get<std::string>(), summary["files"].size());
-                if (known.second) {
-                    summary["files"].push_back(f);
-                } else if (f.at("status") != "skipped") {
-                    summary["files"][known.first->second] = f;
+                Met m;
+                m.record = f;
+                if (!f.at("input").is_string() || !KnownStatus(f.at("status").get<std::string>())) {
+                    throw Json::other_error::create(501, "a file without input or status", &f);
                 }
+                const auto ended = f.find("ended_ms");
+                m.endedMs =
+                    ended != f.end() && ended->is_number_integer() ? ended->get<int64_t>() : 0;
+                m.order = met.size();
+                met.push_back(std::move(m));
             }
         } catch (const Json::exception& e) {
             throw Failure(path + ": not a batch report (" + e.what() + ")",
                           nvt::ENG_UNSUPPORTED_FILE_TYPE);
+        }
+    }
+    // By the time each file ended; records that do not tell keep the order
+    // they were given in, before those that do.
+    std::stable_sort(met.begin(), met.end(),
+                     [](const Met& a, const Met& b) { return a.endedMs < b.endedMs; });
+    std::map<std::string, std::optional<Met>> latest;
+    std::vector<std::pair<size_t, std::string>> firstSeen; // the documents' order
+    for (Met& m : met) {
+        const std::string input = m.record.at("input").get<std::string>();
+        std::optional<Met>& kept = latest[input];
+        if (!kept) {
+            firstSeen.emplace_back(m.order, input); // an input keeps its first place
+        }
+        Settle(kept, std::move(m));
+    }
+    std::sort(firstSeen.begin(), firstSeen.end());
+
+    Json summary;
+    summary["reports"] = paths.size();
+    summary["files"] = Json::array();
+    for (const auto& seen : firstSeen) {
+        summary["files"].push_back(latest[seen.second]->record);
+    }
+    const std::string listDigest = list ? ListDigest(*list) : std::string();
+    if (list) {
+        for (const std::string& input : *list) {
+            if (latest.count(input) == 0) {
+                latest[input] = Met();
+                summary["files"].push_back(
+                    Json{{"input", input},
+                         {"status", "not_started"},
+                         {"error", "no report names it: its shard wrote none"}});
+            }
+        }
+    }
+    summary["missing_shards"] = Json::array();
+    for (const auto& entry : batches) {
+        const ShardSet& set = entry.second;
+        if (list && set.list == listDigest) {
+            continue; // its files are all accounted for above
+        }
+        for (uint32_t index = 1; index <= set.count; ++index) {
+            if (set.present.count(index) == 0) {
+                summary["missing_shards"].push_back(
+                    Json{{"index", index}, {"count", set.count}, {"list", set.list}});
+            }
         }
     }
     AddTotals(summary);

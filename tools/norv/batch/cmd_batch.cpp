@@ -2,15 +2,17 @@
 // engine of its own, with one overall progress line. --shard takes a share
 // of the inputs so that a scheduler's array of jobs can split a large batch;
 // a run again over a shard skips what an earlier run finished, and --report
-// tells what became of each file.
+// tells what became of each file, from the start of the run on.
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <thread>
 
 #include "batch/batch_report.h"
 #include "batch/batch_resume.h"
+#include "batch/path_list.h"
 #include "commands/commands.h"
 #include "common/console.h"
 #include "common/engine.h"
@@ -42,41 +44,94 @@ std::vector<std::string> OutputPaths(const std::vector<std::string>& inputs,
     return outputs;
 }
 
+// The shard this run takes: --shard as given, checked against what an
+// earlier run of the batch recorded. Throws ShardError.
+Shard ChooseShard(const Invocation& in, const CompletionRecords& records,
+                  const BatchIdentity& batch) {
+    if (in.shardText.empty()) {
+        return Shard{};
+    }
+    return ResolveShard(in.shardText, ProcessEnvironment, records.EarlierRun(batch, in.reportFile));
+}
+
+void AnnounceRemoved(bool json, const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        if (json) {
+            PrintJson(Json{{"event", "leftover_removed"}, {"file", name}});
+        } else {
+            std::fprintf(stderr, "removed %s (left by an engine that no longer runs)\n",
+                         name.c_str());
+        }
+    }
+}
+
+// Rewrites the report as a file ends; a report that cannot be written
+// then is said once, and the run goes on.
+void SaveReport(const ShardReport& report, std::atomic<bool>& warned) {
+    try {
+        report.Save();
+    } catch (const Failure& failure) {
+        if (!warned.exchange(true)) {
+            std::fprintf(stderr, "norv: %s\n", failure.what());
+        }
+    }
+}
+
 } // namespace
 
 int CommandBatch(const Invocation& in) {
-    const Ptr<nvt::ITranscodeEngineInfo> info = StartEngine(LocateEngine(in.engine), true);
-    // The choice is checked once up front; it also tells the profile.
-    const auto profile =
-        static_cast<nvt::NorvProfile>(MakeOutputSettings(in.choice, nullptr)->GetProfile());
-    const std::vector<std::string> allOutputs =
-        OutputPaths(in.inputs, in.outputDir, OutputExtension(profile, info.get()));
     std::error_code error;
     fs::create_directories(in.outputDir, error);
     if (!fs::is_directory(in.outputDir, error)) {
         throw Failure(in.outputDir + ": cannot make the output folder", nvt::ENG_WRITING_ERROR);
     }
+    // What decides the outputs, and which batch this is: its list and its
+    // settings.
+    const Json settings = DecidingSettings(in.choice);
+    const BatchIdentity batch{ListDigest(in.inputs), in.inputs.size(), TextDigest(settings.dump())};
+    const CompletionRecords records(in.outputDir, settings);
+    const Shard shard = ChooseShard(in, records, batch);
+    records.RememberShards(batch, shard);
+
+    const Ptr<nvt::ITranscodeEngineInfo> info = StartEngine(LocateEngine(in.engine), true);
+    const auto profile =
+        static_cast<nvt::NorvProfile>(MakeOutputSettings(in.choice, nullptr)->GetProfile());
+    const std::vector<std::string> allOutputs =
+        OutputPaths(in.inputs, in.outputDir, OutputExtension(profile, info.get()));
 
     // Shard K of N takes the inputs K, K+N, K+2N, ... (counted from 1).
     std::vector<std::string> shardInputs, shardOutputs;
-    for (size_t i = in.shardIndex - 1; i < in.inputs.size(); i += in.shardCount) {
+    for (size_t i = shard.index - 1; i < in.inputs.size(); i += shard.count) {
         shardInputs.push_back(in.inputs[i]);
         shardOutputs.push_back(allOutputs[i]);
     }
-    ShardReport report(Shard{in.shardIndex, in.shardCount}, shardInputs, shardOutputs);
+    // The report is there from the start, every file not started: a run
+    // that cannot write it stops before doing anything.
+    ShardReport report(shard, batch, shardInputs, shardOutputs, in.reportFile);
+    report.Save();
+    AnnounceRemoved(in.json, RemoveLeftoverScratch(in.outputDir));
+
     // A run again over the shard skips the outputs an earlier run finished.
     std::vector<std::string> inputs, outputs;
     std::vector<size_t> place; // each file's place in the report
+    std::vector<ResumeDecision> decisions;
     for (size_t i = 0; i < shardInputs.size(); ++i) {
-        if (OutputComplete(shardOutputs[i], shardInputs[i], in.overwrite)) {
-            report.Skipped(i);
+        const ResumeDecision decision =
+            records.Check(shardInputs[i], shardOutputs[i], in.overwrite);
+        if (decision.action == ResumeDecision::Skip) {
+            report.Skipped(i, decision.note);
             AnnounceSkipped(in.json, shardInputs[i], shardOutputs[i]);
             continue;
+        }
+        if (decision.action == ResumeDecision::Transcode && !decision.note.empty()) {
+            report.Noted(i, decision.note);
         }
         place.push_back(i);
         inputs.push_back(shardInputs[i]);
         outputs.push_back(shardOutputs[i]);
+        decisions.push_back(decision);
     }
+    report.Save();
     // Every file is analysed up front, so that the overall remaining time
     // weighs each by its work.
     const BatchWork plan(inputs, in.choice, info.get(), EffectiveJobs(in.jobs));
@@ -86,26 +141,39 @@ int CommandBatch(const Invocation& in) {
 
     std::atomic<size_t> next{0};
     std::atomic<size_t> active{0};
+    std::atomic<bool> reportWarned{false};
     auto worker = [&] {
         for (size_t i = next++; i < inputs.size() && !InterruptRequested(); i = next++) {
             const auto begun = std::chrono::steady_clock::now();
             nvt::Result result = nvt::SUCCESS;
             std::string why;
             try {
-                CheckOutputPath(outputs[i], {inputs[i]}, in.overwrite);
+                if (decisions[i].action == ResumeDecision::Refuse) {
+                    throw Failure(decisions[i].note, nvt::CTRL_DUPLICATE_FILE);
+                }
+                CheckOutputPath(outputs[i], {inputs[i]}, in.overwrite || decisions[i].replace);
                 const Sources sources = plan.SourcesOf(i);
                 report.SetDuration(place[i], TotalDurationMs(sources) / 1000.0);
-                const Ptr<nvt::ITranscodeOutputSettings> settings =
+                const Ptr<nvt::ITranscodeOutputSettings> outputSettings =
                     MakeOutputSettings(in.choice, sources.front().get());
+                records.Started(inputs[i], outputs[i]);
                 const auto began = std::chrono::steady_clock::now();
-                result = RunTranscode(MakeSession(sources, settings.get(), info.get(),
+                result = RunTranscode(MakeSession(sources, outputSettings.get(), info.get(),
                                                   in.choice.job.enginePriority),
                                       sources, outputs[i], board.Observer(i))
                              .result;
                 if (result == nvt::SUCCESS) {
+                    if (!records.Finished(inputs[i], outputs[i])) {
+                        std::fprintf(stderr,
+                                     "norv: %s: cannot record it finished; a run again will "
+                                     "not take it as complete\n",
+                                     outputs[i].c_str());
+                    }
                     plan.Remember(
                         i, std::chrono::duration<double>(std::chrono::steady_clock::now() - began)
                                .count());
+                } else {
+                    records.Forget(outputs[i]);
                 }
             } catch (const Failure& failure) {
                 board.JobFailed(i, failure.result(), failure.what());
@@ -134,6 +202,7 @@ int CommandBatch(const Invocation& in) {
                 place[i], result,
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count(),
                 why);
+            SaveReport(report, reportWarned);
         }
         --active;
     };
@@ -151,12 +220,13 @@ int CommandBatch(const Invocation& in) {
         thread.join();
     }
     board.Finish();
-    if (!in.reportFile.empty()) {
-        WriteJsonFile(in.reportFile, report.ToJson());
-    }
     if (InterruptRequested()) {
+        // The files never started stay so in the report; the status is the
+        // signal's, whatever became of the report.
+        SaveReport(report, reportWarned);
         throw Failure("batch cancelled, no partial output left", nvt::Aborted);
     }
+    report.Save();
     if (board.failed() > 0) {
         throw Failure(std::to_string(board.failed()) + " of " + std::to_string(inputs.size()) +
                           " files failed",

@@ -1,8 +1,6 @@
 #include "batch/shard.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iostream>
 
 #include "common/settings.h"
 
@@ -41,12 +39,16 @@ Shard Checked(uint64_t index, uint64_t count, const std::optional<uint64_t>& giv
         throw ShardError(where + ": task " + std::to_string(index) + " is not one of " +
                          std::to_string(count));
     }
-    return Shard{static_cast<uint32_t>(index + 1), static_cast<uint32_t>(count)};
+    Shard shard;
+    shard.index = static_cast<uint32_t>(index + 1);
+    shard.count = static_cast<uint32_t>(count);
+    return shard;
 }
 
 // A Slurm job array A-B[:S]: the task's place in it, whatever the first
 // index (--array=0-9 and --array=1-10 alike) and step.
-Shard SlurmShard(const Environment& env, const std::optional<uint64_t>& given) {
+Shard SlurmShard(const Environment& env, const std::optional<uint64_t>& given,
+                 const std::optional<EarlierShards>& earlier) {
     const uint64_t id = *NumberFrom(env, "SLURM_ARRAY_TASK_ID");
     const std::optional<uint64_t> min = NumberFrom(env, "SLURM_ARRAY_TASK_MIN");
     const std::optional<uint64_t> max = NumberFrom(env, "SLURM_ARRAY_TASK_MAX");
@@ -70,11 +72,39 @@ Shard SlurmShard(const Environment& env, const std::optional<uint64_t>& given) {
         }
         count = span;
     }
+    if (!given && earlier && earlier->count != *count) {
+        throw ShardError(where + " has " + std::to_string(*count) + " tasks, but an earlier run " +
+                         "of this batch (" + earlier->where + ") had " +
+                         std::to_string(earlier->count) +
+                         " shards: for a part of the array submitted again, give --shard auto/" +
+                         std::to_string(earlier->count));
+    }
+    if (given && *given != *count) {
+        // A part of the array submitted again: the tasks keep the places
+        // they had in the whole array.
+        if (!earlier || earlier->count != *given || !earlier->slurmFirst || !earlier->slurmStep) {
+            throw ShardError("--shard auto/" + std::to_string(*given) + " does not agree with " +
+                             where + ", which has " + std::to_string(*count) +
+                             " tasks, and no earlier run of the whole array tells where its "
+                             "tasks start: give --shard K/N");
+        }
+        const uint64_t first = *earlier->slurmFirst;
+        const uint64_t wholeStep = *earlier->slurmStep;
+        if (id < first || (id - first) % wholeStep != 0) {
+            throw ShardError("SLURM_ARRAY_TASK_ID=" + std::to_string(id) +
+                             " is not a task of the array of the earlier run (" + earlier->where +
+                             ")");
+        }
+        return Checked((id - first) / wholeStep, *given, given, where);
+    }
     if (id < *min || (id - *min) % step != 0) {
         throw ShardError("SLURM_ARRAY_TASK_ID=" + std::to_string(id) + " is not a task of " +
                          where);
     }
-    return Checked((id - *min) / step, *count, given, where);
+    Shard shard = Checked((id - *min) / step, *count, given, where);
+    shard.slurmFirst = *min;
+    shard.slurmStep = step;
+    return shard;
 }
 
 // A Kubernetes indexed Job: indices from 0, the count from the command line.
@@ -97,7 +127,8 @@ std::optional<std::string> ProcessEnvironment(const std::string& name) {
     return std::string(value);
 }
 
-Shard ResolveShard(const std::string& text, const Environment& env) {
+Shard ResolveShard(const std::string& text, const Environment& env,
+                   const std::optional<EarlierShards>& earlier) {
     const std::string kAuto = "auto";
     if (text.compare(0, kAuto.size(), kAuto) != 0) {
         const auto shard = ParseShard(text);
@@ -106,7 +137,10 @@ Shard ResolveShard(const std::string& text, const Environment& env) {
                              "': expected K/N with 1 <= K <= N, auto, auto/N or "
                              "auto/VARIABLE");
         }
-        return Shard{shard->first, shard->second};
+        Shard named;
+        named.index = shard->first;
+        named.count = shard->second;
+        return named;
     }
     std::optional<uint64_t> given;
     if (text.size() > kAuto.size()) {
@@ -126,7 +160,7 @@ Shard ResolveShard(const std::string& text, const Environment& env) {
         }
     }
     if (env("SLURM_ARRAY_TASK_ID")) {
-        return SlurmShard(env, given);
+        return SlurmShard(env, given, earlier);
     }
     if (env("JOB_COMPLETION_INDEX")) {
         return IndexedJobShard(env, given);
@@ -134,31 +168,6 @@ Shard ResolveShard(const std::string& text, const Environment& env) {
     throw ShardError("--shard " + text +
                      ": not started by a scheduler (neither SLURM_ARRAY_TASK_ID nor "
                      "JOB_COMPLETION_INDEX is set)");
-}
-
-std::vector<std::string> ReadPathList(const std::string& file) {
-    std::ifstream stream;
-    if (file != "-") {
-        stream.open(file);
-        if (!stream) {
-            throw ShardError(file + ": cannot read the list");
-        }
-    }
-    std::istream& in = file == "-" ? std::cin : stream;
-    std::vector<std::string> paths;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        if (!line.empty()) {
-            paths.push_back(line);
-        }
-    }
-    if (in.bad()) {
-        throw ShardError(file + ": cannot read the list");
-    }
-    return paths;
 }
 
 } // namespace norv

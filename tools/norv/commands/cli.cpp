@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "batch/path_list.h"
 #include "batch/shard.h"
 
 namespace norv {
@@ -201,49 +202,72 @@ void AddPresetCommands(CLI::App& app, Invocation& in) {
     action("delete", "Delete a preset", true);
 }
 
+// The lists of --from-list and --from-list0, read once the command line is
+// parsed. A list that cannot be read is a usage error.
+std::vector<std::string> ReadLists(const Invocation& in) {
+    std::vector<std::string> paths;
+    const std::pair<const std::string*, ListForm> lists[] = {{&in.fromList, ListForm::Lines},
+                                                             {&in.fromList0, ListForm::Nul}};
+    for (const auto& list : lists) {
+        if (list.first->empty()) {
+            continue;
+        }
+        try {
+            const std::vector<std::string> listed = ReadPathList(*list.first, list.second);
+            paths.insert(paths.end(), listed.begin(), listed.end());
+        } catch (const ShardError& e) {
+            throw CLI::ValidationError(
+                list.second == ListForm::Nul ? "--from-list0" : "--from-list", e.what());
+        }
+    }
+    return paths;
+}
+
+void AddListOptions(CLI::App* app, Invocation& in, const std::string& what) {
+    app->add_option("--from-list", in.fromList,
+                    what + " listed in LIST, one path a line ('-': standard input)")
+        ->type_name("LIST");
+    app->add_option("--from-list0", in.fromList0,
+                    what + " listed in LIST, each path ended by a NUL (as find -print0 writes); "
+                           "any name fits")
+        ->type_name("LIST");
+}
+
 // The files of a batch (named, listed or both, in that order), the share of
 // them this run takes, and its report.
 void AddBatchInputs(CLI::App* batch, Invocation& in) {
     batch->add_option("FILE", in.inputs, "Files to transcode, one output each");
-    batch
-        ->add_option("--from-list", in.fromList,
-                     "Also transcode the files listed in LIST, one path a line ('-': standard "
-                     "input); the list's order decides the shards")
-        ->type_name("LIST");
+    AddListOptions(batch, in, "Also transcode the files (the list's order decides the shards);");
     batch
         ->add_option_function<std::string>(
             "--shard",
             [&in](const std::string& text) {
-                try {
-                    const Shard shard = ResolveShard(text, ProcessEnvironment);
-                    in.shardIndex = shard.index;
-                    in.shardCount = shard.count;
-                } catch (const ShardError& e) {
-                    throw CLI::ValidationError("--shard", e.what());
+                if (text.compare(0, 4, "auto") != 0 && !ParseShard(text)) {
+                    throw CLI::ValidationError(
+                        "--shard", "'" + text +
+                                       "': expected K/N with 1 <= K <= N, auto, auto/N or "
+                                       "auto/VARIABLE");
                 }
+                in.shardText = text;
             },
             "Take only the K-th of N shares of the files (K from 1), taking every N-th file; "
             "auto: the share of this task of a Slurm job array or of a Kubernetes indexed Job "
-            "(auto/N or auto/VARIABLE gives the Job's number of shares)")
+            "(auto/N or auto/VARIABLE gives the number of shares; give it when a part of an "
+            "array is submitted again)")
         ->type_name("K/N|auto");
     batch
         ->add_option("--report", in.reportFile,
-                     "Write what became of each file of this run to FILE (JSON): done, "
-                     "skipped (its output was already there), failed or cancelled")
+                     "Write what became of each file of this run to FILE (JSON), from its start "
+                     "on: done, skipped (a finished output of this batch was there), failed, "
+                     "cancelled or not started")
         ->type_name("FILE");
     batch->callback([&in] {
         in.command = "batch";
-        if (!in.fromList.empty()) {
-            try {
-                const std::vector<std::string> listed = ReadPathList(in.fromList);
-                in.inputs.insert(in.inputs.end(), listed.begin(), listed.end());
-            } catch (const ShardError& e) {
-                throw CLI::ValidationError("--from-list", e.what());
-            }
-        }
+        const std::vector<std::string> listed = ReadLists(in);
+        in.inputs.insert(in.inputs.end(), listed.begin(), listed.end());
         if (in.inputs.empty()) {
-            throw CLI::ValidationError("FILE", "no files to transcode: give FILE... or "
-                                               "--from-list LIST");
+            throw CLI::ValidationError("FILE", "no files to transcode: give FILE..., "
+                                               "--from-list LIST or --from-list0 LIST");
         }
     });
 }
@@ -254,11 +278,50 @@ void AddReportCommands(CLI::App& app, Invocation& in) {
     CLI::App* merge = report->add_subcommand(
         "merge", "One summary (JSON, on standard output) of several batch --report files");
     merge->add_option("FILE", in.inputs, "Reports written by batch --report")->required();
+    AddListOptions(merge, in,
+                   "The batch's files, as its shards were cut from them: files no report "
+                   "names (a shard that wrote none) are run again;");
     merge
         ->add_option("--rerun-list", in.rerunList,
-                     "Write the inputs that failed or were cut short to LIST, one a line, "
-                     "for the next run's --from-list")
+                     "Write the inputs that failed, were cut short or never started to LIST, "
+                     "one a line, for the next run's --from-list")
         ->type_name("LIST");
+    merge
+        ->add_option("--rerun-list0", in.rerunList0,
+                     "The same, each path ended by a NUL, for --from-list0 (any name fits)")
+        ->type_name("LIST");
+    merge->callback([&in] {
+        if (!in.fromList.empty() || !in.fromList0.empty()) {
+            in.listed = ReadLists(in);
+        }
+    });
+}
+
+void AddServeCommand(CLI::App& app, Invocation& in) {
+    CLI::App* serve =
+        AddCommand(app, in, "serve", "A page in the browser: pick, set, queue, watch");
+    serve->add_option("--port", in.port, "Port to listen on (0: a free one)")
+        ->capture_default_str();
+    serve
+        ->add_option("--root", in.roots,
+                     "A folder the page may browse and read (repeatable; default: the current "
+                     "folder)")
+        ->type_name("DIR");
+    serve
+        ->add_option("--output", in.outputDir,
+                     "The folder outputs are written to (default: ./converted)")
+        ->type_name("DIR");
+    serve
+        ->add_option("--presets", in.presetDir,
+                     "The folder of stored presets (default: ~/.config/norv/presets)")
+        ->type_name("DIR");
+    serve->add_flag("--open", in.open, "Open the page in the desktop's browser");
+    serve
+        ->add_option("--listen", in.listen,
+                     "Listen on this address instead of 127.0.0.1 and ::1 (a warning says so)")
+        ->type_name("ADDR");
+    // For tests: how often the event stream says it is alive.
+    serve->add_option("--heartbeat", in.heartbeat)->group("")->check(CLI::PositiveNumber);
 }
 
 void DefineCommands(CLI::App& app, Invocation& in) {
@@ -302,6 +365,7 @@ void DefineCommands(CLI::App& app, Invocation& in) {
 
     AddPresetCommands(app, in);
     AddReportCommands(app, in);
+    AddServeCommand(app, in);
 }
 
 } // namespace

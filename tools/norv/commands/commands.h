@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,8 @@ namespace norv {
 
 /// The command line, as cli.cpp maps it.
 struct Invocation {
-    std::string command;      // info, profiles, analyze, preview, transcode, batch, presets, report
+    std::string
+        command; // info, profiles, analyze, preview, transcode, batch, presets, report, serve
     std::string presetAction; // list, show, save, delete
     std::string engine;       // --engine
     bool json = false;
@@ -23,15 +25,22 @@ struct Invocation {
     std::string output;    // transcode -o
     std::string outputDir; // batch -d
     bool overwrite = false;
-    bool measure = false;    // preview --measure
-    uint32_t shardIndex = 1; // --shard K/N (or auto), K counted from 1
-    uint32_t shardCount = 1;
-    std::string fromList;   // batch --from-list: a list of inputs, "-" for standard input
+    bool measure = false;   // preview --measure
+    std::string shardText;  // batch --shard: K/N, auto, auto/N or auto/VARIABLE
+    std::string fromList;   // --from-list: a list of inputs, "-" for standard input
+    std::string fromList0;  // --from-list0: the same, each path ended by a NUL
     std::string reportFile; // batch --report
     std::string rerunList;  // report merge --rerun-list
-    double frameRate = 0;   // profiles --frame-rate
-    std::string presetDir;
+    std::string rerunList0; // report merge --rerun-list0
+    std::optional<std::vector<std::string>> listed; // report merge: the lists' paths
+    double frameRate = 0;                           // profiles --frame-rate
+    std::string presetDir;                          // presets DIR, serve --presets
     std::string presetName;
+    uint16_t port = 8700;           // serve --port (0: a free one)
+    std::vector<std::string> roots; // serve --root
+    bool open = false;              // serve --open
+    std::string listen;             // serve --listen
+    double heartbeat = 15;          // serve: seconds between the event stream's heartbeats
     OutputChoice choice;
 };
 
@@ -43,5 +52,6 @@ int CommandTranscode(const Invocation& in);
 int CommandBatch(const Invocation& in);
 int CommandPresets(const Invocation& in);
 int CommandReport(const Invocation& in);
+int CommandServe(const Invocation& in);
 
 } // namespace norv

@@ -1,5 +1,6 @@
 #include "common/console.h"
 
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 
@@ -16,7 +17,11 @@ namespace norv {
 
 namespace {
 
-volatile std::sig_atomic_t gInterruptSignal = 0;
+// Written by the handler, read by every thread of a run: a lock-free
+// atomic serves both (a volatile sig_atomic_t is safe for the handler
+// alone, not between threads).
+std::atomic<int> gInterruptSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the handler needs a lock-free flag");
 
 extern "C" void OnInterrupt(int signalNumber) {
     if (gInterruptSignal != 0) {
@@ -87,7 +92,8 @@ bool InterruptRequested() {
 }
 
 int InterruptExitStatus() {
-    return 128 + (gInterruptSignal != 0 ? static_cast<int>(gInterruptSignal) : SIGINT);
+    const int signalNumber = gInterruptSignal;
+    return 128 + (signalNumber != 0 ? signalNumber : SIGINT);
 }
 
 std::FILE* SetAsideStandardOutput() {

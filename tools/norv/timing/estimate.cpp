@@ -189,8 +189,7 @@ BatchWork::BatchWork(const std::vector<std::string>& inputs, const OutputChoice&
                      nvt::ITranscodeEngineInfo* info, unsigned parallel)
     : analyses_(AnalyseAll(inputs, parallel)), jobs_(inputs.size()), work_(inputs.size(), 0.0),
       parallel_(std::max(1u, std::min<unsigned>(parallel, static_cast<unsigned>(inputs.size())))) {
-    double expected = 0;
-    bool known = true;
+    std::vector<double> expected;
     for (size_t i = 0; i < analyses_.size(); ++i) {
         if (analyses_[i].result != nvt::SUCCESS) {
             continue;
@@ -209,10 +208,11 @@ BatchWork::BatchWork(const std::vector<std::string>& inputs, const OutputChoice&
             properties->GetEstimatedTime(&seconds);
             librarySeconds_ += seconds;
             jobs_[i] = DescribeWork(*settings, *properties, sources);
+            // Each file's time as it runs beside the others.
+            jobs_[i].key.jobs = parallel_;
             work_[i] = jobs_[i].pixels;
             const MeasuredEstimate one = EstimateFromHistory(jobs_[i]);
-            known = known && one.seconds >= 0;
-            expected += std::max(0.0, one.seconds);
+            expected.push_back(one.seconds);
             measured_.from = measured_.from.empty() || measured_.from == one.from
                                  ? one.from
                                  : "history-other-size";
@@ -220,9 +220,8 @@ BatchWork::BatchWork(const std::vector<std::string>& inputs, const OutputChoice&
             // The file's own run reports what is wrong with it.
         }
     }
-    if (known && !measured_.from.empty()) {
-        measured_.seconds = expected / parallel_;
-    } else {
+    measured_.seconds = SideBySideSeconds(expected, parallel_);
+    if (measured_.seconds < 0 || measured_.from.empty()) {
         measured_ = MeasuredEstimate();
     }
 }
@@ -236,9 +235,9 @@ Sources BatchWork::SourcesOf(size_t i) const {
 }
 
 void BatchWork::Remember(size_t i, double seconds) const {
-    // Files run side by side share the machine: each one's own time says
-    // less than the rate the machine gives one transcode.
-    RememberRun(jobs_[i], seconds / parallel_);
+    // The file's own time, beside parallel_ - 1 others: kept apart from
+    // the rates of transcodes run alone.
+    RememberRun(jobs_[i], seconds);
 }
 
 void AddEstimateJson(Json& j, const MeasuredEstimate& estimate) {

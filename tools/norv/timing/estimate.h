@@ -35,7 +35,7 @@ struct MeasuredEstimate {
     std::string from;    ///< "history", "history-other-size", "measure"; empty when unknown
 };
 
-/// From the rates of earlier transcodes.
+/// From the rates of earlier transcodes run as work.key.jobs side by side.
 MeasuredEstimate EstimateFromHistory(const JobWork& work);
 
 /// Runs the session's job into a scratch folder for a few seconds (it is
@@ -46,7 +46,8 @@ MeasuredEstimate EstimateFromHistory(const JobWork& work);
 MeasuredEstimate MeasureRun(Ptr<nvt::ITranscodeSession> session, const Sources& sources,
                             const JobWork& work, const std::string& extension, double setupSeconds);
 
-/// Stores the rate of a transcode that finished after seconds.
+/// Stores the rate of a transcode that finished after seconds, run as
+/// work.key.jobs side by side. Never throws.
 void RememberRun(const JobWork& work, double seconds);
 
 /// A batch's files analysed up front, each weighed by its work, with the
@@ -63,9 +64,9 @@ public:
     const std::vector<double>& work() const { return work_; }
     /// The sum of the library's figures, in seconds.
     double librarySeconds() const { return librarySeconds_; }
-    /// From the rates of earlier transcodes, parallel files at once.
+    /// From the rates of earlier batches run with as many files at once.
     const MeasuredEstimate& measured() const { return measured_; }
-    /// Stores the rate of file i, which finished after seconds.
+    /// Stores the rate of file i, which finished after seconds. Never throws.
     void Remember(size_t i, double seconds) const;
 
 private:

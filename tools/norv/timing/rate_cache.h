@@ -1,9 +1,12 @@
 // What this machine has measured: the rate, in output pixels per second of
 // wall-clock time, at which whole transcodes ran, kept per video encoder,
-// pass count and picture size class in a small JSON file under the user's
-// cache folder. The file is rewritten whole (a temporary file renamed over
-// it), so a reader never sees half of it; a file that cannot be read or
-// parsed counts as empty and is replaced at the next record.
+// pass count, picture size class and number of transcodes run side by side
+// in a small JSON file under the user's cache folder. The file is rewritten
+// whole (a temporary file renamed over it), so a reader never sees half of
+// it, under a lock on a file beside it, so that two processes recording at
+// once both keep their records; a file that cannot be read or parsed, or
+// an entry whose values are not of their types, counts as empty and is
+// replaced at the next record.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +18,7 @@ struct RateKey {
     std::string encoder; ///< "mpeg4", "h264", "hevc", "copy"
     unsigned passes = 1;
     std::string sizeClass; ///< see SizeClass
+    unsigned jobs = 1;     ///< transcodes run side by side, this one among them
 };
 
 /// "sd" up to 720x576, "hd" up to 1280x720, "fhd" up to 1920x1080, "uhd" above.
@@ -35,11 +39,11 @@ public:
 
     /// The rate for key; without one for its size class, the mean of the
     /// encoder's rates for the same passes in the neighbouring size classes
-    /// (0 when neither is known).
+    /// (0 when neither is known). Never throws.
     KnownRate Rate(const RateKey& key) const;
 
     /// Folds a measured rate into the file (recent runs weigh most) and
-    /// rewrites it; false when it could not be written.
+    /// rewrites it; false when it could not be written. Never throws.
     bool Record(const RateKey& key, double pixelsPerSecond) const;
 
     const std::string& file() const { return file_; }
