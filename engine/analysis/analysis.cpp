@@ -93,13 +93,13 @@ FileAnalysis AnalyseFile(const std::string& path, const ThumbnailRequest* thumbn
                          const StopToken& stop, OpenedFiles& files,
                          const EntryTrims& trims = EntryTrims()) {
     FileAnalysis result;
-    ProbedFile& probed = files.Probe(path);
-    result.size = probed.size;
-    if (probed.err != nvt::SUCCESS) {
-        result.err = probed.err;
+    const OpenedFiles::Lease probed = files.Probe(path);
+    result.size = probed->size;
+    if (probed->err != nvt::SUCCESS) {
+        result.err = probed->err;
         return result;
     }
-    AVFormatContext* format = probed.format.get();
+    AVFormatContext* format = probed->format.get();
     TBS::AnalyzeResponse& out = result.fields;
     out.containerFormatName = ContainerName(format->iformat->name, path);
 

@@ -99,6 +99,11 @@ nvt::Result OpenError(int code, const std::string& url, const StopToken& stop) {
     if (code == AVERROR(EACCES) || code == AVERROR(EPERM)) {
         return nvt::CRTL_FILE_PERMISSION_DENIED;
     }
+    if (code == AVERROR(EMFILE) || code == AVERROR(ENFILE) || code == AVERROR(ENOMEM)) {
+        // Nothing is known of the file: the engine is out of descriptors
+        // (or memory), which says nothing of its format.
+        return nvt::ENG_ERR;
+    }
     return FormatRecognised(url, stop) ? nvt::ENG_INVALID_STREAM : nvt::ENG_UNSUPPORTED_FILE_TYPE;
 }
 
@@ -125,7 +130,8 @@ const AVStream* NthStream(const AVFormatContext* format, AVMediaType type, int n
 }
 
 Status Unreadable(const std::string& path, nvt::Result err) {
-    return {err, "cannot read " + path + " (" + nvt::EnumName<nvt::Result>(err) + ")"};
+    const char* why = err == nvt::ENG_ERR ? ": no descriptor or memory left to open it" : "";
+    return {err, "cannot read " + path + why + " (" + nvt::EnumName<nvt::Result>(err) + ")"};
 }
 
 std::string FileUrl(const std::string& path) {

@@ -22,8 +22,9 @@ struct ProbedFile {
 /// Opens a regular file and reads its stream information. err is
 /// CRTL_FILE_DOES_NOT_EXIST, CRTL_FILE_PERMISSION_DENIED,
 /// ENG_UNSUPPORTED_FILE_TYPE (no format FFmpeg reads, or not a regular
-/// file), ENG_INVALID_STREAM (a damaged or empty file of a known format) or
-/// Aborted when the token stopped the probe. Only local files are read: a
+/// file), ENG_INVALID_STREAM (a damaged or empty file of a known format),
+/// ENG_ERR when the engine has no descriptor (or memory) left to open it,
+/// or Aborted when the token stopped the probe. Only local files are read: a
 /// format that refers to other resources may open local files only.
 ProbedFile ProbeFile(const std::string& path, const StopToken& stop);
 

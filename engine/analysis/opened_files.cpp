@@ -1,6 +1,8 @@
 #include "opened_files.h"
 
+#include <algorithm>
 #include <atomic>
+#include <vector>
 
 #include "engine_log.h"
 #include "timeline.h"
@@ -38,10 +40,48 @@ bool Rewind(AVFormatContext* format, const std::string& path) {
     return true;
 }
 
+// A file that is not open and was never found unreadable.
+bool Closed(const ProbedFile& file) {
+    return !file.format && file.err == nvt::SUCCESS;
+}
+
 } // namespace
+
+OpenedFiles::Lease::Lease(OpenedFiles* files, Kept* kept) : files_(files), kept_(kept) {
+    ++kept_->leases;
+}
+
+OpenedFiles::Lease& OpenedFiles::Lease::operator=(Lease&& other) noexcept {
+    if (this != &other) {
+        Release();
+        files_ = other.files_;
+        kept_ = other.kept_;
+        other.files_ = nullptr;
+        other.kept_ = nullptr;
+    }
+    return *this;
+}
+
+ProbedFile& OpenedFiles::Lease::operator*() const {
+    return kept_->file;
+}
+
+void OpenedFiles::Lease::Release() {
+    if (kept_ != nullptr) {
+        --kept_->leases;
+        kept_ = nullptr;
+        files_->Trim();
+    }
+}
 
 unsigned long long OpenedFiles::OpensInProcess() {
     return processOpens.load();
+}
+
+OpenedFiles::Kept& OpenedFiles::Use(const std::string& path) {
+    Kept& kept = kept_[path];
+    kept.lastUse = ++uses_;
+    return kept;
 }
 
 OpenedFiles::Kept& OpenedFiles::Open(const std::string& path) {
@@ -55,21 +95,48 @@ OpenedFiles::Kept& OpenedFiles::Open(const std::string& path) {
     return kept;
 }
 
-ProbedFile& OpenedFiles::Probe(const std::string& path) {
-    const auto found = kept_.find(path);
-    if (found != kept_.end() && !found->second.handedOut) {
-        return found->second.file;
+void OpenedFiles::Trim() {
+    std::vector<Kept*> idle;
+    for (auto& entry : kept_) {
+        Kept& kept = entry.second;
+        if (kept.file.format && !kept.handedOut && kept.leases == 0) {
+            idle.push_back(&kept);
+        }
     }
-    return Open(path).file;
+    if (idle.size() <= kIdleOpen) {
+        return;
+    }
+    std::sort(idle.begin(), idle.end(),
+              [](const Kept* a, const Kept* b) { return a->lastUse < b->lastUse; });
+    for (size_t i = 0; i + kIdleOpen < idle.size(); ++i) {
+        idle[i]->file.format.reset(); // opened again when it is wanted
+        idle[i]->read = false;
+    }
+}
+
+OpenedFiles::Lease OpenedFiles::Probe(const std::string& path) {
+    Kept* kept = &Use(path);
+    if (kept->handedOut || Closed(kept->file)) {
+        kept = &Open(path);
+    }
+    Lease lease(this, kept);
+    Trim();
+    return lease;
 }
 
 ProbedFile OpenedFiles::Take(const std::string& path) {
-    const auto found = kept_.find(path);
-    Kept* kept = found != kept_.end() ? &found->second : nullptr;
-    if (kept == nullptr) {
-        kept = &Open(path);
-    } else if (kept->handedOut) {
+    Kept* kept = &Use(path);
+    if (kept->leases > 0 && kept->file.format) {
+        // Whoever holds the lease keeps this one: the reader gets its own.
+        LogLine(Severity::Info, "%s is in use: opening it again", path.c_str());
+        ++opens_;
+        ++processOpens;
+        return ProbeFile(path, stop_);
+    }
+    if (kept->handedOut) {
         LogLine(Severity::Info, "%s is read elsewhere: opening it again", path.c_str());
+        kept = &Open(path);
+    } else if (Closed(kept->file)) {
         kept = &Open(path);
     } else if (AVFormatContext* format = kept->file.format.get()) {
         const bool moved = kept->read || ReadPosition(format) != kept->probedAt;
@@ -85,22 +152,26 @@ ProbedFile OpenedFiles::Take(const std::string& path) {
         return failed;
     }
     kept->handedOut = true;
-    return std::move(kept->file);
+    ProbedFile taken = std::move(kept->file);
+    kept->file.err = nvt::SUCCESS;
+    kept->file.size = taken.size;
+    Trim();
+    return taken;
 }
 
 int64_t OpenedFiles::EntryDuration(const std::string& path, const EntryTrims& trims) {
-    ProbedFile& probed = Probe(path);
-    if (!probed.format) {
+    const Lease probed = Probe(path);
+    if (!probed->format) {
         return 0;
     }
-    Kept& kept = kept_[path];
+    Kept& kept = *probed.kept_;
     if (kept.playing < 0) {
-        kept.playing = PlayingDuration(probed.format.get(), stop_);
+        kept.playing = PlayingDuration(probed->format.get(), stop_);
     }
     if (!trims.Any()) {
         return kept.playing;
     }
-    const int64_t start = probed.format->start_time;
+    const int64_t start = probed->format->start_time;
     return trims.Length(start != AV_NOPTS_VALUE ? start : 0, kept.playing);
 }
 
@@ -108,13 +179,14 @@ void OpenedFiles::Give(const std::string& path, FormatContextPtr format) {
     if (!format) {
         return;
     }
-    Kept& kept = kept_[path];
+    Kept& kept = Use(path);
     if (!kept.handedOut) {
         return; // a second copy: the one kept serves
     }
     kept.file.format = std::move(format);
     kept.handedOut = false;
     kept.read = true;
+    Trim();
 }
 
 } // namespace norv_engine

@@ -23,6 +23,9 @@ constexpr double kRateWindowShare = 1.0 / 3.0;
 constexpr double kMinSecondsToMeasure = 3.0;
 constexpr double kMinFractionToMeasure = 0.02;
 
+// Only the end reports 100 %.
+constexpr double kBeforeTheEnd = 0.999;
+
 unsigned Seconds(double s) {
     return s <= 0.0 ? 0u : static_cast<unsigned>(std::min(s + 0.5, 4.0e9));
 }
@@ -31,6 +34,11 @@ unsigned Seconds(double s) {
 
 ProgressMeter::ProgressMeter(Replier& reply, unsigned fileCount, double priorSeconds)
     : reply_(reply), fileCount_(std::max(1u, fileCount)), prior_(std::max(0.0, priorSeconds)) {}
+
+void ProgressMeter::SetPrior(double seconds) {
+    prior_ = seconds > 0.0 ? seconds : 0.0;
+    planStart_ = Clock::now();
+}
 
 void ProgressMeter::Plan(const std::vector<double>& shares) {
     double total = 0.0;
@@ -44,7 +52,28 @@ void ProgressMeter::Plan(const std::vector<double>& shares) {
     if (shares_.empty()) {
         shares_.push_back(1.0);
     }
+    // Nothing of an earlier plan is this plan's: not its stages' times,
+    // not the rate of its stage in work.
     stageSeconds_.assign(shares_.size(), 0.0);
+    staged_ = false;
+    stage_ = 0;
+    samples_.clear();
+    measured_ = false;
+    remaining_ = -1.0;
+    planStart_ = Clock::now();
+    reserve_ = 0.0;
+    Span(0);
+}
+
+void ProgressMeter::HoldBack(double reserve) {
+    reserve_ = std::clamp(reserve, 0.0, 1.0);
+    Span(first_);
+}
+
+void ProgressMeter::Span(unsigned first) {
+    first_ = std::min<unsigned>(first, static_cast<unsigned>(shares_.size() - 1));
+    from_ = overall_;
+    to_ = from_ + (kBeforeTheEnd - from_) * (1.0 - reserve_);
 }
 
 void ProgressMeter::BeginStage(unsigned index, StageId id) {
@@ -59,21 +88,12 @@ void ProgressMeter::BeginStage(unsigned index, StageId id) {
     samples_.clear();
 }
 
-unsigned ProgressMeter::RepeatLastStage() {
-    const double added = shares_.back();
-    const double total = 1.0 + added;
-    double done = 0.0;
-    for (double& s : shares_) {
-        s /= total;
-        done += s;
-    }
-    shares_.push_back(added / total);
-    stageSeconds_.push_back(0.0);
-    // What stands is the work before the new stage; the next estimate is
-    // measured afresh rather than smoothed from the "nothing left" of the end.
-    overall_ = std::min(overall_, done);
+void ProgressMeter::RetryLastStage() {
+    // The next estimate is measured afresh rather than smoothed from the
+    // "nothing left" of the attempt's end; the attempt's time tells how
+    // long the stage takes.
     remaining_ = -1.0;
-    return static_cast<unsigned>(shares_.size() - 1);
+    Span(static_cast<unsigned>(shares_.size() - 1));
 }
 
 double ProgressMeter::MeasuredRemaining(const StageWork& w) {
@@ -157,15 +177,15 @@ void ProgressMeter::Update(double fraction, const ProgressCounters& counters, bo
     if (!force && !Due(counters.fileNum)) {
         return;
     }
-    double before = 0.0;
-    for (unsigned i = 0; i < stage_; ++i) {
-        before += shares_[i];
-    }
     fraction = std::clamp(fraction, 0.0, 1.0);
-    const double overall = before + shares_[stage_] * fraction;
-    // Only the end reports 100 %.
-    overall_ = std::max(overall_, std::min(overall, 0.999));
-    const double elapsed = std::chrono::duration<double>(now - start_).count();
+    double done = 0.0;
+    double spanned = 0.0;
+    for (unsigned i = first_; i < shares_.size(); ++i) {
+        spanned += shares_[i];
+        done += i < stage_ ? shares_[i] : i == stage_ ? shares_[i] * fraction : 0.0;
+    }
+    const double overall = from_ + (to_ - from_) * (spanned > 0.0 ? done / spanned : 0.0);
+    overall_ = std::max(overall_, std::min(overall, kBeforeTheEnd));
     const double step = sentOnce_ ? std::chrono::duration<double>(now - lastSent_).count() : 0.0;
     StageWork work;
     work.shares = shares_;
@@ -173,7 +193,7 @@ void ProgressMeter::Update(double fraction, const ProgressCounters& counters, bo
     work.fraction = fraction;
     work.stageRate = staged_ ? StageRate(now, fraction) : 0.0;
     work.secondsPerShare = SecondsPerShare();
-    work.fallback = prior_ - elapsed;
+    work.fallback = prior_ - std::chrono::duration<double>(now - planStart_).count();
     if (!measured_ && (work.stageRate > 0.0 || work.secondsPerShare > 0.0)) {
         // The first measurement replaces the guess made before the job began.
         measured_ = true;
@@ -217,10 +237,13 @@ void ProgressMeter::Send(double overall, const ProgressCounters& counters, doubl
     p.currentAudioSample = static_cast<unsigned>(std::min<uint64_t>(counters.audioSamples, ~0u));
     p.videoRenderingRate = static_cast<unsigned>(std::lround(rate));
     p.sFilename = counters.file;
-    char details[160];
-    std::snprintf(details, sizeof details, "pass %u of %u: %llu frames at %.1f fps, %.1f MB",
+    char details[192];
+    // The record's remaining time has no "unknown": the details say it.
+    const bool unknown = !measured_ && prior_ <= 0.0 && overall < 1.0;
+    std::snprintf(details, sizeof details, "pass %u of %u: %llu frames at %.1f fps, %.1f MB%s",
                   p.passStepNum, p.passCount, static_cast<unsigned long long>(counters.videoFrames),
-                  rate, static_cast<double>(counters.bytesWritten) / 1e6);
+                  rate, static_cast<double>(counters.bytesWritten) / 1e6,
+                  unknown ? "; remaining time unknown" : "");
     p.details = details;
     reply_.Send(p);
 }

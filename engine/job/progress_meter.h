@@ -8,8 +8,16 @@
 // The measured remaining time is the work left over the recent rate of the
 // stage in work: the rest of this stage, and the stages still to come (a
 // two-pass job in its first pass has the whole second pass ahead) scaled by
-// their shares. A re-encode of the last pass (an output above its size
-// limit) adds a stage, so progress and remaining time move again.
+// their shares. When nothing is measured yet and no estimate was given,
+// the record's details say that the remaining time is unknown.
+//
+// The progress never goes back and the stages are the passes of the plan
+// (one or two). Work the plan did not foresee goes on from where the bar
+// stands: a re-encode of the last pass (an output above its size limit)
+// keeps its stage, and a new plan (a copy above the limit, encoded after
+// all) numbers its own stages. So that such work still moves the bar, a
+// job whose last pass is checked against a size limit holds back part of
+// the bar until the check passes.
 #pragma once
 
 #include <chrono>
@@ -58,16 +66,22 @@ public:
     /// measured.
     ProgressMeter(Replier& reply, unsigned fileCount, double priorSeconds);
 
-    /// The time the job is expected to take, once it is known.
-    void SetPrior(double seconds) { prior_ = seconds > 0.0 ? seconds : 0.0; }
-    /// The stages of the job, each with its share of the whole work.
+    /// The time the work of the plan is expected to take, from now, once it
+    /// is known; 0 when it cannot be told.
+    void SetPrior(double seconds);
+    /// The stages of the work to come, each with its share of it. A plan
+    /// made after work was reported goes on from where the bar stands, and
+    /// measures its own stages afresh.
     void Plan(const std::vector<double>& shares);
+    /// The plan's last stage is checked afterwards and may have to run
+    /// again: until Finish, the plan fills the bar only up to reserve (0..1)
+    /// short of what is left of it.
+    void HoldBack(double reserve);
     /// Starts stage index (0-based) of the plan.
     void BeginStage(unsigned index, StageId id);
-    /// Adds a stage that repeats the last one (its share as large), scaling
-    /// the others so that the work done keeps its weight; returns its index.
-    /// The progress drops to the share done and rises again with the stage.
-    unsigned RepeatLastStage();
+    /// The last stage runs again, under its own number: the bar goes on
+    /// from where it stands over what is left of it (less the hold-back).
+    void RetryLastStage();
     /// True when Update would send a record now (about four times a second,
     /// or when a later file is in work).
     bool Due(unsigned fileNum) const;
@@ -94,15 +108,23 @@ private:
     void Send(double overall, const ProgressCounters& counters, double remaining);
     double StageRate(Clock::time_point now, double fraction);
     double SecondsPerShare() const;
+    /// Maps the plan's stages from stage first on onto the bar from where
+    /// it stands.
+    void Span(unsigned first);
 
     Replier& reply_;
     const unsigned fileCount_;
-    double prior_;
+    double prior_; ///< seconds from planStart_; 0: unknown
     std::vector<double> shares_{1.0};
     unsigned stage_ = 0;
     StageId stageId_ = kStagePreparing;
     Clock::time_point start_ = Clock::now();
+    Clock::time_point planStart_ = start_;
     Clock::time_point stageStart_ = start_;
+    unsigned first_ = 0;   ///< the first stage the bar's span covers
+    double from_ = 0.0;    ///< where the span starts on the bar
+    double to_ = 0.999;    ///< where it ends
+    double reserve_ = 0.0; ///< held back of what is left while a check follows
     Clock::time_point lastSent_{};
     bool sentOnce_ = false;
     unsigned fileNum_ = 1;             ///< never decreases, as the library expects

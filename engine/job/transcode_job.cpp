@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "encoders.h"
 #include "engine_log.h"
 #include "norv/enum_names.h"
 #include "output_file.h"
@@ -19,6 +20,12 @@ namespace {
 
 // Tries of the last pass for an output that came out above its limit.
 constexpr int kLimitTries = 3;
+
+// What the bar holds back while a size check may send the job back: of a
+// copy, which an encode of the whole would follow, half; of an encode,
+// which would be tried again a little lower, a tenth.
+constexpr double kCopyCheckReserve = 0.5;
+constexpr double kEncodeCheckReserve = 0.1;
 
 // The share of a two-pass job's work its first pass takes. x264 makes a
 // quicker first pass of its own, but reading and decoding the source costs
@@ -68,6 +75,13 @@ Status Job::Passes(ProgressMeter& progress, PassFigures& written) {
     } else {
         progress.Plan({1.0});
     }
+    progress.SetPrior(plan_.durationKnown ? plan_.expectedSeconds * (twoPass ? 1.5 : 1.0) : 0.0);
+    // A copy is held to the limit asked for; an encode to the limit the
+    // derivation could reach.
+    const uint64_t limit = plan_.video.copy ? plan_.size.requestedLimit : plan_.size.sizeLimit;
+    if (limit != 0) {
+        progress.HoldBack(plan_.video.copy ? kCopyCheckReserve : kEncodeCheckReserve);
+    }
     OtherCosts costs = PredictCosts(plan_);
     int64_t bitrate = VideoBitrate(plan_, costs);
     std::string memoryStats; // FFmpeg's own encoder keeps them here
@@ -78,6 +92,7 @@ Status Job::Passes(ProgressMeter& progress, PassFigures& written) {
         plan_.video.copy && std::all_of(plan_.audio.begin(), plan_.audio.end(),
                                         [](const AudioPlan& a) { return a.copy; });
     last.stageId = copyOnly ? kStageCopying : kStageEncoding;
+    int64_t floor = 0; // the least bitrate the second pass takes
     if (twoPass) {
         PassSetup first;
         first.videoPass = EncodePass::First;
@@ -100,6 +115,14 @@ Status Job::Passes(ProgressMeter& progress, PassFigures& written) {
         last.videoPass = EncodePass::Second;
         last.statsPath = first.statsPath;
         last.statsIn = &memoryStats;
+        floor = SecondPassFloor(encoder, &memoryStats, plan_.video.frameRate);
+        const int64_t fills = BitrateAtLimit(plan_, costs);
+        if (limit != 0 && floor > fills) {
+            return {nvt::ENG_OUTOFRANGE_ERR,
+                    "these pictures take at least " + std::to_string(floor) +
+                        " bit/s in a second pass, above the " + std::to_string(fills) +
+                        " bit/s the size limit of " + std::to_string(limit) + " bytes leaves"};
+        }
     }
     LogLine(Severity::Info,
             "aiming at %llu bytes: video %lld bit/s, audio %llu, trick %llu, container %llu bytes "
@@ -115,9 +138,6 @@ Status Job::Passes(ProgressMeter& progress, PassFigures& written) {
         if (!result.ok()) {
             return result;
         }
-        // A copy is held to the limit asked for; an encode to the limit the
-        // derivation could reach.
-        const uint64_t limit = plan_.video.copy ? plan_.size.requestedLimit : plan_.size.sizeLimit;
         if (limit == 0 || written.size <= limit) {
             return {};
         }
@@ -126,18 +146,27 @@ Status Job::Passes(ProgressMeter& progress, PassFigures& written) {
                     "the copied streams take " + std::to_string(written.size) +
                         " bytes, above the limit of " + std::to_string(limit)};
         }
-        if (attempt == kLimitTries) {
-            return {nvt::ENG_OUTOFRANGE_ERR,
-                    "the output stays above its size limit of " + std::to_string(limit) + " bytes"};
+        const std::string above =
+            "the output stays above its size limit of " + std::to_string(limit) + " bytes";
+        const int64_t reduced = ReducedVideoBitrate(plan_, bitrate, written);
+        // A second pass takes no less than its floor: a try that cannot go
+        // lower would write the same again.
+        if (std::max(reduced, floor) >= std::max(bitrate, floor)) {
+            return {nvt::ENG_OUTOFRANGE_ERR, above + ": the encoder takes no less than " +
+                                                 std::to_string(std::max(bitrate, floor)) +
+                                                 " bit/s for these pictures"};
         }
-        bitrate = ReducedVideoBitrate(plan_, bitrate, written);
+        if (attempt == kLimitTries) {
+            return {nvt::ENG_OUTOFRANGE_ERR, above};
+        }
+        bitrate = reduced;
         LogLine(Severity::Warning, "%llu bytes is above the limit of %llu; again at %lld bit/s",
                 static_cast<unsigned long long>(written.size),
                 static_cast<unsigned long long>(limit), static_cast<long long>(bitrate));
         output_.DiscardWork();
-        // The re-encode is one more stage of the job, so progress and the
-        // remaining time move again instead of waiting at the end.
-        last.stage = progress.RepeatLastStage();
+        // The re-encode is the last pass again, under its number: the bar
+        // goes on from where it stands.
+        progress.RetryLastStage();
     }
 }
 
@@ -162,7 +191,6 @@ Status Job::Run(std::string& summary) {
     if (!result.ok()) {
         return result;
     }
-    progress.SetPrior(plan_.expectedSeconds * (plan_.video.twoPass ? 1.5 : 1.0));
     PassFigures written;
     result = Passes(progress, written);
     if (result.code == nvt::ENG_OUTOFRANGE_ERR && plan_.video.copy) {

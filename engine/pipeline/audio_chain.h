@@ -2,7 +2,9 @@
 // decoded frames stay continuous across joined files (gaps filled with
 // silence, overlaps cut) and come out in the encoder's sample format, rate,
 // layout and frame size, on one sample clock that runs on when the graph is
-// made anew for frames of another format.
+// made anew for frames of another format, or for the next joined file (a
+// new graph places its first frame at its time, whatever the gap; within a
+// file, gaps and overlaps under 0.1 s are left to the timestamps' jitter).
 #pragma once
 
 #include <cstdint>

@@ -52,7 +52,7 @@ std::string Kbps(int64_t bitsPerSecond) {
 // picture at the coarsest quantiser (31), with a quarter to spare. Below it
 // the encoder refuses to open, and this FFmpeg frees part of its rate
 // control twice on that path, which would bring the engine down.
-int64_t SecondPassFloor(const std::string& stats, AVRational frameRate) {
+int64_t FloorOfStatistics(const std::string& stats, AVRational frameRate) {
     constexpr double kCoarsest = 31.0 * FF_QP2LAMBDA;
     double bits = 0.0;
     unsigned pictures = 0;
@@ -74,6 +74,14 @@ int64_t SecondPassFloor(const std::string& stats, AVRational frameRate) {
 }
 
 } // namespace
+
+int64_t SecondPassFloor(const char* encoder, const std::string* stats, AVRational frameRate) {
+    if (stats == nullptr || std::strcmp(encoder, "libx264") == 0 ||
+        std::strcmp(encoder, "libx265") == 0) {
+        return 0;
+    }
+    return FloorOfStatistics(*stats, frameRate);
+}
 
 CodecContextPtr OpenVideoEncoder(const VideoEncoderSetup& setup, std::string& why) {
     const AVCodec* codec = avcodec_find_encoder_by_name(setup.encoder);
@@ -100,9 +108,8 @@ CodecContextPtr OpenVideoEncoder(const VideoEncoderSetup& setup, std::string& wh
     c->time_base = av_inv_q(setup.frameRate);
     c->gop_size = std::max(1, static_cast<int>(av_q2d(setup.frameRate) * kKeyframeSeconds));
     int64_t bitrate = setup.bitrate;
-    if (setup.pass == EncodePass::Second && setup.statsIn != nullptr && !Named(codec, "libx264") &&
-        !Named(codec, "libx265")) {
-        const int64_t floor = SecondPassFloor(*setup.statsIn, setup.frameRate);
+    if (setup.pass == EncodePass::Second) {
+        const int64_t floor = SecondPassFloor(codec->name, setup.statsIn, setup.frameRate);
         if (bitrate < floor) {
             LogLine(Severity::Warning,
                     "%lld bit/s is too little for these pictures; the second pass takes %lld",

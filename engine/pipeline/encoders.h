@@ -39,6 +39,12 @@ struct VideoEncoderSetup {
     bool globalHeader = false;
 };
 
+/// The least bitrate (bits per second) FFmpeg's own encoders take for a
+/// second pass of the pictures their first pass described in stats; a lower
+/// one is raised to it. 0 for libx264 and libx265, which take any, and
+/// without statistics.
+int64_t SecondPassFloor(const char* encoder, const std::string* stats, AVRational frameRate);
+
 /// The pixel format the engine encodes video in: 8 bits for every profile
 /// (high dynamic range sources are tone mapped to BT.709).
 constexpr AVPixelFormat kEncodePixelFormat = AV_PIX_FMT_YUV420P;

@@ -89,7 +89,8 @@ bool FilterChain::Drain(std::string& why) {
 }
 
 bool FilterChain::Push(AVFrame* frame, int64_t durationUs, std::string& why) {
-    const bool changed = graph_ && Changed(frame);
+    const bool changed = graph_ && (restart_ || Changed(frame));
+    restart_ = false;
     if (changed && !Drain(why)) {
         return false;
     }

@@ -23,6 +23,9 @@ public:
     bool Push(AVFrame* frame, int64_t durationUs, std::string& why);
     /// Tells the graph that no more frames come.
     bool End(std::string& why);
+    /// The next frame is made a graph of its own, as if its format had
+    /// changed (a joined file begins).
+    void StartAnew() { restart_ = true; }
     /// A frame for the encoder: 0, AVERROR(EAGAIN) when more input is
     /// needed, AVERROR_EOF after the end, or another error.
     virtual int Pull(AVFrame* out);
@@ -60,6 +63,7 @@ private:
     AVFilterContext* last_ = nullptr;
     std::deque<FramePtr> pending_;
     bool ended_ = false;
+    bool restart_ = false;
     int64_t end_ = AV_NOPTS_VALUE; ///< where the last frame pushed ends
 };
 

@@ -18,8 +18,15 @@ InputLane::~InputLane() {
 
 void InputLane::Release() {
     if (format_) {
+        bytesDone_ += fileBytes_;
         opened_.Give(File().path, std::move(format_));
     }
+}
+
+uint64_t InputLane::BytesRead() const {
+    const int64_t position = format_ && format_->pb != nullptr ? avio_tell(format_->pb) : 0;
+    return bytesDone_ + static_cast<uint64_t>(
+                            std::clamp<int64_t>(position, 0, static_cast<int64_t>(fileBytes_)));
 }
 
 bool InputLane::Open(size_t index) {
@@ -35,6 +42,7 @@ bool InputLane::Open(size_t index) {
         return false;
     }
     format_ = std::move(probed.format);
+    fileBytes_ = probed.size;
     const AVFormatContext* format = format_.get();
     videoIndex_ = wanted_.video ? NthStreamIndex(format, AVMEDIA_TYPE_VIDEO, 0) : -1;
     audioIndex_.clear();
@@ -59,6 +67,9 @@ bool InputLane::Open(size_t index) {
     start_ = trims.Start(fileStart);
     const int64_t entryEnd = trims.End(fileStart);
     length_ = entryEnd != AV_NOPTS_VALUE ? std::max<int64_t>(0, entryEnd - start_) : AV_NOPTS_VALUE;
+    if (trims.Any()) {
+        start_ = FirstPictureFrom(start_);
+    }
     if (trims.inpoint != AV_NOPTS_VALUE && trims.inpoint > fileStart) {
         // From the keyframe at or before the inpoint: the pictures before
         // it are decoded but not shown.
@@ -75,6 +86,27 @@ bool InputLane::Open(size_t index) {
     LogLine(Severity::Info, "reading %s from %.3f s of the output", file.path.c_str(),
             static_cast<double>(offset_) / AV_TIME_BASE);
     return true;
+}
+
+int64_t InputLane::FirstPictureFrom(int64_t at) const {
+    if (videoIndex_ < 0) {
+        return at;
+    }
+    AVStream* video = format_->streams[videoIndex_];
+    const AVRational rate = av_guess_frame_rate(format_.get(), video, nullptr);
+    if (video->start_time == AV_NOPTS_VALUE || rate.num <= 0 || rate.den <= 0) {
+        return at;
+    }
+    const int64_t first = av_rescale_q(video->start_time, video->time_base, AV_TIME_BASE_Q);
+    // Pictures lie at first + k / rate; the k of the first at or after at.
+    const int64_t k =
+        at <= first ? 0
+                    : av_rescale_rnd(at - first, rate.num,
+                                     static_cast<int64_t>(rate.den) * AV_TIME_BASE, AV_ROUND_UP);
+    const int64_t picture =
+        first + av_rescale(k, static_cast<int64_t>(rate.den) * AV_TIME_BASE, rate.num);
+    const int64_t frame = av_rescale(AV_TIME_BASE, rate.den, rate.num);
+    return picture >= at && picture - at < frame ? picture : at;
 }
 
 bool InputLane::OpenFirst() {
@@ -218,7 +250,7 @@ bool InputLane::Place(const AVStream* stream) {
             // that it is read in step with the picture.
             end_ = std::max(end_, shown);
         }
-        return InWindow(shown, duration);
+        return InWindow(shown, duration, role_);
     }
     if (length_ != AV_NOPTS_VALUE &&
         ToJoined(p->dts != AV_NOPTS_VALUE ? p->dts : p->pts, base) >= offset_ + length_) {
@@ -246,13 +278,15 @@ void InputLane::EndFile() {
     }
 }
 
-bool InputLane::InWindow(int64_t at, int64_t duration) const {
+bool InputLane::InWindow(int64_t at, int64_t duration, StreamRole role) const {
     if (at == AV_NOPTS_VALUE || !File().trims.Any()) {
         return true;
     }
-    const int64_t middle = duration > 0 ? at + duration / 2 : at;
-    const bool started = duration > 0 ? middle > offset_ : middle >= offset_;
-    return started && (length_ == AV_NOPTS_VALUE || middle <= offset_ + length_);
+    if (role == StreamRole::Video || duration <= 0) {
+        return at >= offset_ && (length_ == AV_NOPTS_VALUE || at < offset_ + length_);
+    }
+    const int64_t middle = at + duration / 2;
+    return middle > offset_ && (length_ == AV_NOPTS_VALUE || middle <= offset_ + length_);
 }
 
 } // namespace norv_engine

@@ -70,12 +70,17 @@ public:
     /// A timestamp of a stream of the file in work, in microseconds of the
     /// joined timeline.
     int64_t ToJoined(int64_t timestamp, AVRational timeBase) const;
-    /// True when a decoded frame at joined time at, lasting duration
-    /// (microseconds), belongs to the part of the file in work that plays:
-    /// its middle lies within the playlist entry's inpoint and outpoint.
-    bool InWindow(int64_t at, int64_t duration) const;
+    /// True when a frame or packet of a stream of role at joined time at,
+    /// lasting duration (microseconds), belongs to the part of the file in
+    /// work that plays: a picture that starts at or after the playlist
+    /// entry's inpoint and before its outpoint (as FFmpeg's concat reader
+    /// keeps them), sound or a subtitle whose middle lies within them.
+    bool InWindow(int64_t at, int64_t duration, StreamRole role) const;
     /// Joined time of the furthest packet read so far.
     int64_t Position() const { return end_; }
+    /// Bytes of the lane's files read so far: those read through, and the
+    /// read position in the file in work.
+    uint64_t BytesRead() const;
     size_t FileIndex() const { return current_; }
     const LaneFile& File() const { return files_[current_ < files_.size() ? current_ : 0]; }
 
@@ -91,6 +96,12 @@ private:
     /// Moves the packet past folded timestamp jumps; false when it lies
     /// after the entry's outpoint or is a subtitle outside the entry.
     bool Place(const AVStream* stream);
+    /// The time of the file in work's first picture at or after at, when
+    /// it comes less than a picture's time later; else at. A trimmed entry
+    /// starts at its first picture, so that its pictures keep their places
+    /// on the output's frame grid and none is lost where two entries meet;
+    /// its sound moves with them.
+    int64_t FirstPictureFrom(int64_t at) const;
     /// True once every audio and video stream read has passed the outpoint.
     bool PastOutpoint() const;
     void EndFile();
@@ -108,6 +119,8 @@ private:
     int64_t offset_ = 0;              ///< where it starts on the joined timeline
     int64_t length_ = AV_NOPTS_VALUE; ///< of the entry, when trims end it
     int64_t end_ = 0;
+    uint64_t fileBytes_ = 0; ///< of the file in work
+    uint64_t bytesDone_ = 0; ///< of the files read through
     TimestampFolder folder_;
     std::vector<bool> passed_; ///< per stream: a packet after the outpoint came
     PacketPtr packet_;

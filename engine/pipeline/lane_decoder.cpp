@@ -73,7 +73,10 @@ Status LaneDecoder::Receive(InputLane& lane, const AVStream* input, const FrameU
             const int64_t end = frame_->pts + std::max<int64_t>(0, durationUs);
             end_ = end_ == AV_NOPTS_VALUE ? end : std::max(end_, end);
         }
-        if (!lane.InWindow(frame_->pts, durationUs)) {
+        const StreamRole role = input->codecpar->codec_type == AVMEDIA_TYPE_VIDEO
+                                    ? StreamRole::Video
+                                    : StreamRole::Audio;
+        if (!lane.InWindow(frame_->pts, durationUs, role)) {
             av_frame_unref(frame_.get()); // before the inpoint or after the outpoint
             continue;
         }

@@ -25,7 +25,7 @@ Status CopiedOutput::Copy(const InputLane& lane, const AVPacket* packet) {
     copy->pts = lane.ToJoined(copy->pts, input->time_base);
     copy->dts = lane.ToJoined(copy->dts, input->time_base);
     copy->duration = av_rescale_q(copy->duration, input->time_base, AV_TIME_BASE_Q);
-    if (!lane.InWindow(copy->pts, copy->duration)) {
+    if (!lane.InWindow(copy->pts, copy->duration, lane.role())) {
         return {}; // before the inpoint or after the outpoint
     }
     // Where joined recordings overlap (a broadcast's sound runs on past the

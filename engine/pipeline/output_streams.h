@@ -124,6 +124,10 @@ public:
                        int64_t bitrate, Muxer& muxer, PacketWriter& writer,
                        std::unique_ptr<AudioOutput>& output);
     uint64_t samples() const { return samples_; } ///< handed to the encoder
+    /// A joined file begins: its sound starts at its own time, with silence
+    /// before it or the overlap cut, however small the gap, so that it
+    /// meets its picture.
+    void Join() { chain().StartAnew(); }
 
 private:
     Status Filtered(AVFrame* frame) override;

@@ -353,6 +353,7 @@ Status Pass::OnFileEnd(size_t l) {
                 return ended;
             }
             track.decoder.Close();
+            track.encoded->Join();
         }
     }
     return {};
@@ -367,8 +368,13 @@ void Pass::Report(bool force) {
     counters.videoFrames = main_ ? main_->frames() : 0;
     counters.audioSamples = !audio_.empty() && audio_[0].encoded ? audio_[0].encoded->samples() : 0;
     counters.bytesWritten = muxer_->Size();
-    const double total = plan_.durationSeconds * AV_TIME_BASE;
-    double fraction = total > 0.0 ? static_cast<double>(main.Position()) / total : 0.0;
+    // The joined timeline's place, or where its playing time is unknown (a
+    // raw stream) the bytes read.
+    const double total = plan_.durationKnown ? plan_.durationSeconds * AV_TIME_BASE
+                                             : static_cast<double>(plan_.inputBytes);
+    const double done = plan_.durationKnown ? static_cast<double>(main.Position())
+                                            : static_cast<double>(main.BytesRead());
+    double fraction = total > 0.0 ? std::min(1.0, done / total) : 0.0;
     // An encoder holds frames back (look-ahead, frame threads) and works
     // them off at its end, faster than the frames before, which also had to
     // be read and decoded. The progress weighs what the encoder gave out

@@ -31,7 +31,9 @@ std::string AnalysedPath(const TBS::TranscodeRequest& request, size_t i) {
 
 // The sources the library had, made again from this engine's own analysis
 // of the same files: one analysis per file analysed, and per input the
-// source of it that stands for the input.
+// source of it that stands for the input: the entry of its chain the input
+// takes by its position (a list may name a file more than once), else the
+// one of its path.
 struct Sources {
     std::map<std::string, nvt::AnalysedSources> analysed;
     std::vector<nvt::SourceFiles> files; ///< per input; points into analysed
@@ -39,6 +41,14 @@ struct Sources {
 };
 
 Status RebuildSources(const TBS::TranscodeRequest& request, OpenedFiles& files, Sources& sources) {
+    std::vector<nvt::SourceFiles> asked(request.inputFiles.size());
+    for (size_t i = 0; i < asked.size(); ++i) {
+        asked[i].path = request.inputFiles[i];
+        if (i < request.srcFileListList.size()) {
+            asked[i].fileList = &request.srcFileListList[i].fileList;
+        }
+    }
+    const std::vector<size_t> entries = nvt::ChainEntries(asked);
     std::map<std::string, nvt::AnalysedSources>& analysed = sources.analysed;
     for (size_t i = 0; i < request.inputFiles.size(); ++i) {
         const std::string target = AnalysedPath(request, i);
@@ -53,7 +63,7 @@ Status RebuildSources(const TBS::TranscodeRequest& request, OpenedFiles& files, 
             }
             found = analysed.try_emplace(target, target, response).first;
         }
-        const size_t chosen = found->second.Find(request.inputFiles[i]);
+        const size_t chosen = found->second.SourceFor(entries[i], request.inputFiles[i]);
         sources.files.push_back(found->second.Files(chosen));
         if (i == 0) {
             sources.first = found->second.Facts(chosen);
@@ -62,13 +72,15 @@ Status RebuildSources(const TBS::TranscodeRequest& request, OpenedFiles& files, 
     return {};
 }
 
-// The part of each joined file that plays: a file of a source that came
-// from an ffconcat list takes the trims of the list's next entry naming it.
-void AttachTrims(const TBS::TranscodeRequest& request, std::vector<LaneFile>& files) {
+// The part of each joined file that plays: a file that is an entry of an
+// ffconcat list takes that entry's trims.
+void AttachTrims(const TBS::TranscodeRequest& request, const std::vector<nvt::JoinedFile>& joined,
+                 std::vector<LaneFile>& files) {
     std::map<std::string, Playlist> lists;
-    std::map<std::pair<std::string, std::string>, size_t> next; // list, file -> entry
-    for (LaneFile& file : files) {
-        if (file.source >= request.inputFiles.size()) {
+    for (size_t j = 0; j < joined.size() && j < files.size(); ++j) {
+        const nvt::JoinedFile& file = joined[j];
+        if (file.entry == nvt::kNoEntry || file.entry == 0 ||
+            file.source >= request.inputFiles.size()) {
             continue;
         }
         const std::string head = AnalysedPath(request, file.source);
@@ -77,14 +89,10 @@ void AttachTrims(const TBS::TranscodeRequest& request, std::vector<LaneFile>& fi
             list = lists.emplace(head, ReadPlaylist(head)).first;
         }
         const Playlist& entries = list->second;
-        if (!entries.isPlaylist || entries.err != nvt::SUCCESS) {
-            continue;
-        }
-        for (size_t& entry = next[{head, file.path}]; entry < entries.files.size(); ++entry) {
-            if (entries.files[entry] == file.path) {
-                file.trims = entries.trims[entry++];
-                break;
-            }
+        const size_t listed = file.entry - 1; // the chain starts with the list itself
+        if (entries.isPlaylist && entries.err == nvt::SUCCESS && listed < entries.files.size() &&
+            entries.files[listed] == file.path) {
+            files[j].trims = entries.trims[listed];
         }
     }
 }
@@ -166,7 +174,7 @@ Status MakePlan(const TBS::TranscodeRequest& request, OpenedFiles& files, Transc
     for (const nvt::JoinedFile& file : joined) {
         plan.files.push_back(LaneFile{file.path, file.source});
     }
-    AttachTrims(request, plan.files);
+    AttachTrims(request, joined, plan.files);
     plan.extraAudioFiles = request.extraFiles;
     std::vector<std::string> extraPaths = request.extraFiles;
     for (const std::string& name : request.subtitleTrackNames) {

@@ -135,6 +135,16 @@ int64_t VideoBitrate(const TranscodePlan& plan, const OtherCosts& costs) {
                       std::max(kFloorBitrate, ceiling));
 }
 
+int64_t BitrateAtLimit(const TranscodePlan& plan, const OtherCosts& costs) {
+    const double others = static_cast<double>(costs.audioBytes + costs.trickBytes +
+                                              costs.subtitleBytes + costs.containerBytes);
+    const double room = static_cast<double>(plan.size.sizeLimit) - others;
+    if (plan.size.sizeLimit == 0 || room <= 0.0 || costs.seconds <= 0.0) {
+        return 0;
+    }
+    return static_cast<int64_t>(room * 8.0 / costs.seconds);
+}
+
 bool CopyFits(const TranscodePlan& plan) {
     const OtherCosts c = PredictCosts(plan);
     const uint64_t total =

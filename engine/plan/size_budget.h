@@ -40,6 +40,10 @@ uint64_t TargetBytes(const TranscodePlan& plan, const OtherCosts& costs);
 /// Bits per second for the main video, within the profile's range.
 int64_t VideoBitrate(const TranscodePlan& plan, const OtherCosts& costs);
 
+/// Bits per second of the main video that would fill the output to its
+/// size limit exactly; 0 when there is no limit or no room for video.
+int64_t BitrateAtLimit(const TranscodePlan& plan, const OtherCosts& costs);
+
 /// True when the output fits within its requested limit with the main
 /// video copied (its predicted bytes) and the rest as planned.
 bool CopyFits(const TranscodePlan& plan);

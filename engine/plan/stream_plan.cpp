@@ -283,12 +283,12 @@ Status PlanAudio(const TBS::TranscodeRequest& request, const Derived& derived,
     size_t next = request.audioTracks.size();
     const std::vector<uint32_t>& bitrates = request.CustomPresetData.audioBitrates;
     for (size_t j = 0; j < request.extraFiles.size(); ++j) {
-        const ProbedFile& probed = files.Probe(request.extraFiles[j]);
-        if (probed.err != nvt::SUCCESS) {
-            return Unreadable(request.extraFiles[j], probed.err);
+        const OpenedFiles::Lease probed = files.Probe(request.extraFiles[j]);
+        if (probed->err != nvt::SUCCESS) {
+            return Unreadable(request.extraFiles[j], probed->err);
         }
         for (int ordinal = 0;; ++ordinal, ++next) {
-            const AVStream* stream = NthStream(probed.format.get(), AVMEDIA_TYPE_AUDIO, ordinal);
+            const AVStream* stream = NthStream(probed->format.get(), AVMEDIA_TYPE_AUDIO, ordinal);
             if (stream == nullptr) {
                 break;
             }
@@ -339,13 +339,14 @@ Status PlanSubtitles(const TBS::TranscodeRequest& request, const AVFormatContext
             charset.clear();
         }
         const AVFormatContext* holder = format;
+        OpenedFiles::Lease probed; // the subtitle file, open while it is looked at
         if (external) {
-            const ProbedFile& probed = files.Probe(name);
-            if (probed.err != nvt::SUCCESS) {
+            probed = files.Probe(name);
+            if (probed->err != nvt::SUCCESS) {
                 LogLine(Severity::Warning, "subtitle file %s cannot be read", name.c_str());
                 continue;
             }
-            holder = probed.format.get();
+            holder = probed->format.get();
         }
         const AVStream* stream = NthStream(holder, AVMEDIA_TYPE_SUBTITLE, ordinal);
         if (stream == nullptr) {
@@ -405,21 +406,22 @@ Status PlanSubtitles(const TBS::TranscodeRequest& request, const AVFormatContext
 Status PlanStreams(const TBS::TranscodeRequest& request, const Derived& derived, OpenedFiles& files,
                    TranscodePlan& plan) {
     double seconds = 0.0;
-    const ProbedFile* first = nullptr;
+    OpenedFiles::Lease first; // open until every stream is planned
     std::optional<JoinedCoding> joined;
     for (size_t i = 0; i < plan.files.size(); ++i) {
-        ProbedFile& probed = files.Probe(plan.files[i].path);
-        if (probed.err != nvt::SUCCESS) {
-            return Unreadable(plan.files[i].path, probed.err);
+        OpenedFiles::Lease probed = files.Probe(plan.files[i].path);
+        if (probed->err != nvt::SUCCESS) {
+            return Unreadable(plan.files[i].path, probed->err);
         }
-        seconds +=
-            static_cast<double>(files.EntryDuration(plan.files[i].path, plan.files[i].trims)) /
-            AV_TIME_BASE;
+        const int64_t duration = files.EntryDuration(plan.files[i].path, plan.files[i].trims);
+        seconds += static_cast<double>(duration) / AV_TIME_BASE;
+        plan.durationKnown = plan.durationKnown && duration > 0;
+        plan.inputBytes += probed->size;
         if (i == 0) {
-            first = &probed;
+            first = std::move(probed);
             joined.emplace(first->format.get(), first->size);
         } else {
-            joined->Add(probed.format.get(), probed.size);
+            joined->Add(probed->format.get(), probed->size);
         }
     }
     if (!joined) {

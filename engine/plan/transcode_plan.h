@@ -87,6 +87,8 @@ struct TranscodePlan {
     std::vector<std::string> extraAudioFiles;
     std::vector<std::string> externalSubtitleFiles;
     double durationSeconds = 0.0; ///< of the joined files, as probed
+    bool durationKnown = true;    ///< false when a joined file's is unknown
+    uint64_t inputBytes = 0;      ///< of the joined files
     VideoPlan video;
     std::vector<AudioPlan> audio;
     std::vector<SubtitlePlan> subtitles;

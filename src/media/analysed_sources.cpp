@@ -53,7 +53,7 @@ std::vector<AnalysedFile> ChainFiles(const std::vector<TBS::SSourceFile>& fileLi
     if (count <= 1) {
         return files;
     }
-    const std::size_t head = fileList.front().format == kChainHeadFormat ? 1 : 0;
+    const std::size_t head = FirstFileOf(fileList);
     for (std::size_t i = head; i < count; ++i) {
         // Files the engine gave no duration or size for count as 0.
         if (i > head && durations.size() == i) {
@@ -97,6 +97,15 @@ std::size_t AnalysedSources::Find(const std::string& path) const {
         }
     }
     return 0;
+}
+
+std::size_t AnalysedSources::SourceFor(std::size_t entry, const std::string& path) const {
+    const std::size_t head = FirstFileOf(fileList_);
+    if (entry != kNoEntry && fileList_.size() > 1 && entry >= head &&
+        entry - head < files_.size() && files_[entry - head].path == path) {
+        return entry - head;
+    }
+    return Find(path);
 }
 
 SourceFiles AnalysedSources::Files(std::size_t k) const {

@@ -61,6 +61,9 @@ public:
 
     /// The source that stands for path; the first when none does.
     std::size_t Find(const std::string& path) const;
+    /// The source that stands for an entry of the chain (ChainEntries) when
+    /// it names path; else the one that stands for path.
+    std::size_t SourceFor(std::size_t entry, const std::string& path) const;
     /// Source k as the join reads it. Points into this object.
     SourceFiles Files(std::size_t k) const;
     /// Source k as the derivation reads it.

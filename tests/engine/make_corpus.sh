@@ -187,6 +187,15 @@ ff $(video 160x120 25 1) $(tone 440 1) -c:v libx264 -preset medium -profile:v hi
 # shellcheck disable=SC2046
 ff $(video 160x120 25 1) $(tone 440 1) -c:v libx264 -preset ultrafast -qp 4 -c:a aac \
     -shortest heavy.mp4
+# The same in Matroska, its video's bitrate tag saying 20 kbit/s: a copy
+# predicted to fit a small size limit comes out above it.
+ff -i heavy.mp4 -c copy -metadata:s:v:0 BPS=20000 understated.mkv
+# A second of noise: FFmpeg's MPEG-4 encoder cannot make it small.
+ff -f lavfi -i testsrc2=size=320x240:rate=25:duration=1 -vf noise=alls=60:allf=t \
+    -c:v libx264 -preset ultrafast -crf 20 noisy.mp4
+# A raw H.264 stream: no container, no duration.
+# shellcheck disable=SC2046
+ff $(video 320x240 25 2) -c:v libx264 -preset ultrafast -f h264 raw.h264
 # --- Timelines: timestamp jumps, playlist trims, a damaged packet ---
 # Two recordings of one second joined with cat: the clock of the second goes
 # back (ts_back.ts) or far ahead (ts_ahead.ts).
@@ -215,6 +224,14 @@ for part in 1 2 3; do
 done
 printf "ffconcat version 1.0\nfile trim1.mp4\ninpoint 0.3\noutpoint 1.1\nfile trim2.mp4\nduration 0.4\nfile trim3.mp4\ninpoint 1.6\n" \
     > trims.ffconcat
+# One file named twice: whole, and two trims of a Matroska file whose
+# pictures start 21 ms after its sound (its AAC's priming).
+printf "ffconcat version 1.0\nfile trim1.mp4\nfile trim1.mp4\n" > twice.ffconcat
+# shellcheck disable=SC2046
+ff $(video 160x120 25 2) $(tone 440 2) -c:v libx264 -preset ultrafast -c:a aac -shortest \
+    late_pictures.mkv
+printf "ffconcat version 1.0\nfile late_pictures.mkv\ninpoint 0\noutpoint 1\nfile late_pictures.mkv\ninpoint 1.5\noutpoint 2\n" \
+    > twice_trimmed.ffconcat
 # PNG pictures, the header chunk of the last but one wiped: that one does
 # not decode, and a decoder with threads tells so only while it is flushed.
 ff -f lavfi -i testsrc2=size=160x120:rate=25:duration=1 -c:v png -f avi damaged.avi
@@ -241,6 +258,16 @@ ff $(video 160x120 25 1) $(tone 440 1) -c:v libx264 -preset ultrafast -c:a pcm_s
 # shellcheck disable=SC2046
 ff $(video 160x120 25 1) $(tone 660 1) -c:v libx264 -preset ultrafast -c:a aac -ac 2 -shortest \
     phone_aac.mp4
+# A second of quiet pictures whose sound ends 80 ms early, the same with
+# all its sound, and a second of a tone: joined, the tone starts with its
+# picture.
+for quiet in 0.92:quiet_short 1:quiet; do
+    # shellcheck disable=SC2046
+    ff $(video 160x120 25 1) -f lavfi -i anullsrc=r=48000:cl=stereo -af "atrim=0:${quiet%%:*}" \
+        -c:v libx264 -preset ultrafast -c:a aac -t 1 "${quiet##*:}.mp4"
+done
+# shellcheck disable=SC2046
+ff $(video 160x120 25 1) $(tone 660 1) -c:v libx264 -preset ultrafast -c:a aac -ac 2 tone.mp4
 # A broadcast whose AC3 switches from 2.0 to 5.1 with the programme: two
 # segments, the second's clock going on from the first's, joined by cat.
 # The first lasts 0.96 s, 24 pictures and 30 AC3 frames; the muxer starts

@@ -129,6 +129,37 @@ TEST(RealEngineSound, SoundThatChangesFormatOnTheWayStaysOneContinuousTrack) {
     }
 }
 
+// A joined file's sound starts with its picture, however small the gap the
+// file before left: a second of quiet pictures whose sound ends 80 ms
+// early, then a tone, against the same with all the quiet sound.
+TEST(RealEngineSound, JoinedSoundStartsWithItsPicture) {
+    struct Row {
+        const char* what;
+        NorvProfile profile;
+    };
+    const Row rows[] = {
+        {"into Matroska's AAC", NP_NorvPlusHD},
+        {"into AVI's MP3", NP_HD720},
+    };
+    const auto onset = [](const char* first, NorvProfile profile) {
+        norv_test::TempDir dir;
+        auto settings = norv_test::SettingsFor(profile);
+        settings->SetAudioTracks({0});
+        norv_test::Run run = norv_test::Prepare(
+            {norv_test::Analysed(first), norv_test::Analysed("tone.mp4")}, *settings);
+        const std::string output = dir.file("out");
+        norv_test::Start(run, output);
+        EXPECT_EQ(norv_test::Finish(run), SUCCESS);
+        return norv_test::SoundOnset(output);
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const double whole = onset("quiet.mp4", row.profile);
+        EXPECT_NEAR(whole, 1.0, 0.05);
+        EXPECT_NEAR(onset("quiet_short.mp4", row.profile), whole, 0.01);
+    }
+}
+
 TEST(RealEngineSound, CopiedSoundOfOverlappingRecordingsLeavesTheOverlapOut) {
     const SourceRef source = norv_test::Analysed("dvb_overlap.ts");
     ASSERT_TRUE(source);

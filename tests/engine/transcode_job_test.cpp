@@ -3,15 +3,23 @@
 // remaining time counts down smoothly to 0, and one response ends the job.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <vector>
 
+#include "analysis.h"
 #include "api/ref_counted_impl.h"
 #include "corpus.h"
 #include "ipc/norv_ipc.h"
 #include "messages/xml.h"
+#include "norv/enum_names.h"
 #include "opened_files.h"
 #include "output_file.h"
 #include "progress_meter.h"
@@ -151,8 +159,8 @@ TEST(TranscodeJob, RemainingTimeCountsThePassesStillToCome) {
         {"pass two at its rate only", {{0.3, 0.7}, 1, 0.5, 0.1, 30.0, 99.0}, 5.0},
         {"a pass just begun: as long per share as the one before",
          {{0.5, 0.5}, 1, 0.0, 0.0, 40.0, 99.0}, 20.0},
-        {"a re-encode of the last pass after a size check",
-         {{0.3 / 1.7, 0.7 / 1.7, 0.7 / 1.7}, 2, 0.25, 0.0, 34.0, 99.0}, 0.75 * 0.7 / 1.7 * 34.0},
+        {"a re-encode of the last pass after a size check, a quarter done",
+         {{0.3, 0.7}, 1, 0.25, 0.0, 34.0, 99.0}, 0.75 * 0.7 * 34.0},
         {"nothing measured: the guess", {{0.3, 0.7}, 0, 0.0, 0.0, 0.0, 42.0}, 42.0},
     };
     // clang-format on
@@ -161,39 +169,192 @@ TEST(TranscodeJob, RemainingTimeCountsThePassesStillToCome) {
     }
 }
 
-// An output above its size limit is encoded again: the job gains a stage,
-// and its progress drops to the work done and rises with the new stage
-// instead of waiting at its end.
-TEST(TranscodeJob, ReencodeForTheSizeLimitIsAStageOfItsOwn) {
-    nvtl::RefCountedPtr<RecordingChannel> channel(new RecordingChannel());
-    Replier reply(channel.get());
-    ProgressMeter meter(reply, 1, 0.0);
-    meter.Plan({0.3, 0.7});
-    ProgressCounters counters;
-    counters.file = "in.mp4";
-    meter.BeginStage(0, kStageAnalysisPass);
-    meter.Update(1.0, counters, true);
-    meter.BeginStage(1, kStageEncoding);
-    meter.Update(1.0, counters, true);
-    const unsigned stage = meter.RepeatLastStage();
-    meter.BeginStage(stage, kStageEncoding);
-    meter.Update(0.5, counters, true);
-    meter.Finish(counters);
-
+std::vector<TBS::ProgressResponse> Records(const RecordingChannel& channel) {
     std::vector<TBS::ProgressResponse> records;
-    for (const auto& frame : channel->frames) {
+    for (const auto& frame : channel.frames) {
         TBS::ProgressResponse p;
-        ASSERT_TRUE(TBS::FromXml(frame.second, p));
-        records.push_back(p);
+        if (frame.first == "TRANS->CONVstruct TBS::ProgressResponse" &&
+            TBS::FromXml(frame.second, p)) {
+            records.push_back(p);
+        }
     }
-    ASSERT_EQ(records.size(), 4u);
-    EXPECT_EQ(stage, 2u);
-    EXPECT_NEAR(records[1].progress, 99.9, 1e-9);
-    EXPECT_EQ(records[1].countOfStages, 2u);
-    EXPECT_NEAR(records[2].progress, 100.0 * (1.0 + 0.35) / 1.7, 1e-9);
-    EXPECT_EQ(records[2].countOfStages, 3u);
-    EXPECT_EQ(records[2].stage, 3u);
-    EXPECT_EQ(records[3].progress, 100.0);
+    return records;
+}
+
+// What the protocol notes promise of every job's records: one or two
+// stages, the stage in work among them, a progress that never decreases
+// and says 100 only at the end (when the job ends well).
+void ExpectWithinTheNotes(const std::vector<TBS::ProgressResponse>& records, bool finished) {
+    ASSERT_FALSE(records.empty());
+    double previous = 0.0;
+    for (size_t i = 0; i < records.size(); ++i) {
+        const TBS::ProgressResponse& p = records[i];
+        EXPECT_GE(p.countOfStages, 1u) << "record " << i;
+        EXPECT_LE(p.countOfStages, 2u) << "record " << i;
+        EXPECT_GE(p.stage, 1u) << "record " << i;
+        EXPECT_LE(p.stage, p.countOfStages) << "record " << i;
+        EXPECT_GE(p.progress, previous) << "record " << i;
+        EXPECT_EQ(p.progress == 100.0, finished && i + 1 == records.size()) << "record " << i;
+        previous = p.progress;
+    }
+}
+
+// Work the plan did not foresee (the last pass again for a size limit, a
+// copy above its limit encoded after all) goes on from where the bar
+// stands, under the stage numbers the notes allow, and still moves it; a
+// new plan's remaining time is its own estimate, not one measured from the
+// copy.
+TEST(TranscodeJob, WorkAfterASizeCheckMovesTheBarWithinTheNotes) {
+    struct Row {
+        const char* what;
+        std::function<void(ProgressMeter&, const ProgressCounters&)> script;
+        std::function<void(const std::vector<TBS::ProgressResponse>&)> check;
+    };
+    const Row rows[] = {
+        {"the last of two passes again",
+         [](ProgressMeter& meter, const ProgressCounters& counters) {
+             meter.Plan({0.3, 0.7});
+             meter.HoldBack(0.1);
+             meter.BeginStage(0, kStageAnalysisPass);
+             meter.Update(1.0, counters, true);
+             meter.BeginStage(1, kStageEncoding);
+             meter.Update(1.0, counters, true);
+             meter.RetryLastStage();
+             meter.BeginStage(1, kStageEncoding);
+             meter.Update(0.5, counters, true);
+             meter.Update(1.0, counters, true);
+             meter.Finish(counters);
+         },
+         [](const std::vector<TBS::ProgressResponse>& records) {
+             ASSERT_EQ(records.size(), 5u);
+             EXPECT_NEAR(records[1].progress, 0.9 * 99.9, 1e-9);
+             EXPECT_EQ(records[2].stage, 2u);
+             EXPECT_GT(records[3].progress, records[1].progress + 4.0);
+         }},
+        {"a copy above its limit, then two passes",
+         [](ProgressMeter& meter, const ProgressCounters& counters) {
+             meter.Plan({1.0});
+             meter.HoldBack(0.5);
+             meter.BeginStage(0, kStageCopying);
+             meter.Update(1.0, counters, true);
+             meter.Plan({0.42, 0.58});
+             meter.SetPrior(8.0);
+             meter.HoldBack(0.1);
+             meter.BeginStage(0, kStageAnalysisPass);
+             meter.Update(0.0, counters, true);
+             meter.Update(1.0, counters, true);
+             meter.BeginStage(1, kStageEncoding);
+             meter.Update(0.5, counters, true);
+             meter.Finish(counters);
+         },
+         [](const std::vector<TBS::ProgressResponse>& records) {
+             ASSERT_EQ(records.size(), 5u);
+             EXPECT_NEAR(records[0].progress, 0.5 * 99.9, 1e-9);
+             EXPECT_EQ(records[1].timeRemaining, 8u);
+             EXPECT_EQ(records[1].countOfStages, 2u);
+             EXPECT_EQ(records[1].stage, 1u);
+             EXPECT_GT(records[3].progress, records[0].progress + 20.0);
+         }},
+        {"no estimate and nothing measured",
+         [](ProgressMeter& meter, const ProgressCounters& counters) {
+             meter.Plan({1.0});
+             meter.SetPrior(0.0);
+             meter.BeginStage(0, kStageEncoding);
+             meter.Update(0.2, counters, true);
+             meter.Finish(counters);
+         },
+         [](const std::vector<TBS::ProgressResponse>& records) {
+             ASSERT_EQ(records.size(), 2u);
+             EXPECT_NE(records[0].details.find("remaining time unknown"), std::string::npos);
+             EXPECT_EQ(records[1].details.find("unknown"), std::string::npos);
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        nvtl::RefCountedPtr<RecordingChannel> channel(new RecordingChannel());
+        Replier reply(channel.get());
+        ProgressMeter meter(reply, 1, 0.0);
+        ProgressCounters counters;
+        counters.file = "in.mp4";
+        row.script(meter, counters);
+        const std::vector<TBS::ProgressResponse> records = Records(*channel);
+        ExpectWithinTheNotes(records, true);
+        row.check(records);
+    }
+}
+
+// Jobs whose work changes on the way, and one whose playing time is
+// unknown, run in-process: a copy above its size limit is encoded instead
+// and the bar moves through the encode; FFmpeg's MPEG-4 encoder, which
+// cannot make noise small, fails at once instead of writing the same
+// second pass three times; a raw stream's progress follows the bytes read.
+TEST(TranscodeJob, ProgressOfChangingAndUnmeasuredWorkKeepsToTheNotes) {
+    struct Row {
+        const char* what;
+        const char* source;
+        nvt::NorvProfile profile;
+        uint64_t limit; // with the size as the priority; 0: none
+        bool passthrough;
+        nvt::Result result;
+        std::function<void(const std::vector<TBS::ProgressResponse>&)> check;
+    };
+    const auto highest = [](const std::vector<TBS::ProgressResponse>& records, int stageId) {
+        double most = -1.0;
+        for (const TBS::ProgressResponse& p : records) {
+            most = p.stageID == stageId ? std::max(most, p.progress) : most;
+        }
+        return most;
+    };
+    const Row rows[] = {
+        {"a copy above its size limit", "understated.mkv", nvt::NP_NorvPlusHD, 60000, true,
+         nvt::SUCCESS,
+         [&](const std::vector<TBS::ProgressResponse>& records) {
+             const double copied = highest(records, kStageCopying);
+             EXPECT_GT(copied, 0.0);
+             EXPECT_GT(highest(records, kStageEncoding), copied + 10.0);
+         }},
+        {"MPEG-4 noise under a limit it cannot reach", "noisy.mp4", nvt::NP_Mobile, 15000, false,
+         nvt::ENG_OUTOFRANGE_ERR,
+         [&](const std::vector<TBS::ProgressResponse>& records) {
+             EXPECT_GT(highest(records, kStageAnalysisPass), 0.0);
+             EXPECT_LT(highest(records, kStageEncoding), 0.0); // no second pass
+         }},
+        {"a raw H.264 stream", "raw.h264", nvt::NP_NorvPlusHD, 0, false, nvt::SUCCESS,
+         [&](const std::vector<TBS::ProgressResponse>& records) {
+             bool between = false;
+             bool unknown = false;
+             for (const TBS::ProgressResponse& p : records) {
+                 between = between || (p.progress > 0.0 && p.progress < 100.0);
+                 unknown = unknown || p.details.find("remaining time unknown") != std::string::npos;
+             }
+             EXPECT_TRUE(between);
+             EXPECT_TRUE(unknown);
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        norv_test::TempDir dir;
+        nvtl::RefCountedPtr<RecordingChannel> channel(new RecordingChannel());
+        Replier reply(channel.get());
+        std::atomic<bool> closing{false};
+        StopToken stop(closing);
+        TBS::TranscodeRequest request;
+        request.CustomPresetData = nvt::CustomPresetData(row.profile);
+        request.CustomPresetData.videoPassthrough = row.passthrough;
+        if (row.limit != 0) {
+            request.CustomPresetData.fileSizeLimit = row.limit;
+            request.CustomPresetData.prio = nvt::prioFilesize;
+        }
+        request.inputFiles = {norv_test::CorpusFile(row.source)};
+        request.outputFile = dir.file("out");
+        request.needTranscode = true;
+        const TBS::TranscodeResponse response = RunTranscode(request, stop, reply);
+        EXPECT_EQ(response.resultID, static_cast<unsigned>(row.result))
+            << response.resultDescription;
+        const std::vector<TBS::ProgressResponse> records = Records(*channel);
+        ExpectWithinTheNotes(records, row.result == nvt::SUCCESS);
+        row.check(records);
+    }
 }
 
 // Every input is opened once per job: the analysis the plan is made from,
@@ -229,6 +390,87 @@ TEST(TranscodeJob, EachInputIsOpenedOncePerJob) {
         const TBS::TranscodeResponse response = RunTranscode(request, stop, reply);
         EXPECT_EQ(response.resultID, 0u) << c.what << ": " << response.resultDescription;
         EXPECT_EQ(OpenedFiles::OpensInProcess() - before, c.opens) << c.what;
+    }
+}
+
+// The highest descriptor the process has open.
+int HighestDescriptor() {
+    int highest = 2;
+    for (const std::string& entry : norv_test::FolderEntries("/proc/self/fd")) {
+        highest = std::max(highest, std::atoi(entry.substr(entry.rfind('/') + 1).c_str()));
+    }
+    return highest;
+}
+
+// Only a few inputs are open at a time, whatever the length of the list:
+// the analysis of a long list and a transcode of a list run with a few
+// descriptors to spare. With none to spare, an input cannot be opened for
+// that reason, not for being of an unknown type (the probe is asked alone:
+// a sanitizer's own checks need descriptors too).
+TEST(OpenedFiles, AFewInputsAreOpenAtATimeAndAShortageIsTold) {
+    enum class Work { Analysis, Transcode, Probe };
+    struct Case {
+        const char* what;
+        int files; // listed, each under a name of its own
+        Work work;
+        int spare; // descriptors above those open; 0: none free at all
+        nvt::Result result;
+    };
+    const Case cases[] = {
+        {"the analysis of 60 files with 20 descriptors to spare", 60, Work::Analysis, 20,
+         nvt::SUCCESS},
+        {"a transcode of 20 files with 12 descriptors to spare", 20, Work::Transcode, 12,
+         nvt::SUCCESS},
+        {"a file opened with no descriptor free", 1, Work::Probe, 0, nvt::ENG_ERR},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        norv_test::TempDir dir;
+        std::ofstream list(dir.file("list.ffconcat"));
+        list << "ffconcat version 1.0\n";
+        for (int i = 0; i < c.files; ++i) {
+            const std::string name = "part" + std::to_string(i) + ".mp4";
+            std::filesystem::create_hard_link(norv_test::CorpusFile("part1.mp4"), dir.file(name));
+            list << "file " << name << "\n";
+        }
+        list.close();
+        const std::string input = c.files == 1 ? dir.file("part0.mp4") : dir.file("list.ffconcat");
+        const norv_test::ChildOutcome outcome = norv_test::RunInChild([&] {
+            const int highest = HighestDescriptor();
+            const rlimit limit{static_cast<rlim_t>(highest + 1 + c.spare),
+                               static_cast<rlim_t>(highest + 1 + c.spare)};
+            if (setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+                return 100;
+            }
+            // Fills the free numbers below the limit's spare ones.
+            int fd = 0;
+            while ((fd = open("/dev/null", O_RDONLY)) >= 0 && fd <= highest) {
+            }
+            if (fd > highest) {
+                close(fd);
+            }
+            std::atomic<bool> closing{false};
+            StopToken stop(closing);
+            nvt::Result result = nvt::NOT_SET;
+            if (c.work == Work::Probe) {
+                result = ProbeFile(input, stop).err;
+            } else if (c.work == Work::Transcode) {
+                nvtl::RefCountedPtr<RecordingChannel> channel(new RecordingChannel());
+                Replier reply(channel.get());
+                TBS::TranscodeRequest request = TwoPassRequest(input, dir.file("out.avi"));
+                request.CustomPresetData.enableVideo2passEncoding = false;
+                result = static_cast<nvt::Result>(
+                    static_cast<int32_t>(RunTranscode(request, stop, reply).resultID));
+            } else {
+                TBS::AnalyzeRequest request;
+                request.inputFile = input;
+                result = static_cast<nvt::Result>(static_cast<int32_t>(Analyze(request, stop).err));
+            }
+            return static_cast<int>(result);
+        });
+        ASSERT_TRUE(outcome.exited);
+        EXPECT_EQ(outcome.exitCode, static_cast<int>(c.result))
+            << nvt::EnumName<nvt::Result>(outcome.exitCode);
     }
 }
 

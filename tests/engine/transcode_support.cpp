@@ -264,20 +264,37 @@ std::string SubtitleText(const std::string& path) {
     return Output("ffmpeg -nostdin -v error -i " + Quoted(path) + " -map 0:s:0 -f srt -");
 }
 
+namespace {
+
+// What a filter over the first audio stream prints of a metadata key.
+std::string AudioMetadata(const std::string& path, const std::string& filter,
+                          const std::string& key) {
+    return Output("ffmpeg -nostdin -v error -i " + Quoted(path) + " -map 0:a:0 -af '" + filter +
+                  ",ametadata=print:key=" + key + ":file=-' -f null -");
+}
+
+} // namespace
+
 double SoundLevel(const std::string& path) {
     const std::string key = "lavfi.astats.Overall.RMS_level";
     // The last frame's figure covers the whole stream (reset=0), every
     // channel included.
-    const std::string text =
-        Output("ffmpeg -nostdin -v error -i " + Quoted(path) +
-               " -map 0:a:0 -af 'astats=metadata=1:reset=0,ametadata=print:key=" + key +
-               ":file=-' -f null -");
+    const std::string text = AudioMetadata(path, "astats=metadata=1:reset=0", key);
     const size_t at = text.rfind(key + "=");
     if (at == std::string::npos) {
         return std::nan("");
     }
     const std::string value = text.substr(at + key.size() + 1);
     return value.compare(0, 4, "-inf") == 0 ? -200.0 : std::atof(value.c_str());
+}
+
+double SoundOnset(const std::string& path) {
+    // Silence of at least 10 ms under -50 dB from the start, printed as its
+    // end by the filter's metadata.
+    const std::string key = "lavfi.silence_end";
+    const std::string text = AudioMetadata(path, "silencedetect=n=-50dB:d=0.01", key);
+    const size_t at = text.find(key + "=");
+    return at == std::string::npos ? 0.0 : std::atof(text.c_str() + at + key.size() + 1);
 }
 
 std::vector<PacketTime> AudioPackets(const std::string& path) {

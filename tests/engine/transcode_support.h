@@ -101,6 +101,11 @@ std::string SubtitleText(const std::string& path);
 /// be read.
 double SoundLevel(const std::string& path);
 
+/// Where the first audio stream's sound begins after the silence it opens
+/// with, in seconds (ffmpeg's silencedetect at -50 dB); 0 when it opens
+/// with sound.
+double SoundOnset(const std::string& path);
+
 /// The packets of the first audio stream: start and duration in seconds.
 struct PacketTime {
     double start = 0.0, duration = 0.0;

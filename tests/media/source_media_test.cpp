@@ -396,7 +396,8 @@ TEST(SourceMediaChain, ChainWithoutDurationsOrSizesCountsZero) {
 
 // The engine reads its analysis records with AnalysedSources; the library's
 // sources made of the same records must stand for the same files, for as
-// long, with the same facts.
+// long, with the same facts. The engine picks each source as it does for a
+// request: by the entry of its chain it takes, else by its path.
 TEST(SourceMediaChain, AnalysedSourcesJoinAsTheLibrarySources) {
     struct Joined {
         const char* path;
@@ -407,34 +408,56 @@ TEST(SourceMediaChain, AnalysedSourcesJoinAsTheLibrarySources) {
         const char* name;
         std::vector<TBS::SSourceFile> list;
         std::vector<unsigned> durations;
-        std::vector<const char*> inputs; // the sources kept, by path
+        std::vector<size_t> inputs; // the library's sources kept, in order
         std::vector<Joined> joined;
     };
     const char* one = "/dvd/VTS_01_1.VOB";
     const char* two = "/dvd/VTS_01_2.VOB";
+    const char* list = "/clips/j2.ffconcat";
+    const char* j2 = "/clips/j2.mkv";
     const Case cases[] = {
-        {"plain file", {}, {30}, {"/a.mkv"}, {{"/a.mkv", 30000, 0}}},
-        {"no durations", {}, {}, {"/a.mkv"}, {{"/a.mkv", 0, 0}}},
+        {"plain file", {}, {30}, {0}, {{"/a.mkv", 30000, 0}}},
+        {"no durations", {}, {}, {0}, {{"/a.mkv", 0, 0}}},
         {"chain kept whole",
          {Entry(1, one), Entry(1, two)},
          {100, 200},
-         {one, two},
+         {0, 1},
          {{one, 100000, 0}, {two, 200000, 1}}},
         {"chain by its head alone",
          {Entry(1, one), Entry(1, two), Entry(1, "/dvd/VTS_01_3.VOB")},
          {100, 200},
-         {one},
+         {0},
          {{one, 100000, 0}, {two, 200000, 0}, {"/dvd/VTS_01_3.VOB", 0, 0}}},
         {"leading entry skipped",
          {Entry(9, "/dvd/VIDEO_TS.IFO"), Entry(1, one), Entry(1, two)},
          {5, 60, 70},
-         {one},
+         {0},
          {{one, 60000, 0}, {two, 70000, 0}}},
+        {"a list naming one file twice",
+         {Entry(9, list), Entry(0, j2), Entry(0, j2)},
+         {4, 2, 2},
+         {0, 1},
+         {{j2, 2000, 0}, {j2, 2000, 1}}},
+        {"a list naming one file twice, by its head alone",
+         {Entry(9, list), Entry(0, j2), Entry(0, j2)},
+         {4, 2, 2},
+         {0},
+         {{j2, 2000, 0}, {j2, 2000, 0}}},
+        {"two trims of one file around another",
+         {Entry(9, list), Entry(0, j2), Entry(0, one), Entry(0, j2)},
+         {3, 1, 1, 1},
+         {0, 1, 2},
+         {{j2, 1000, 0}, {one, 1000, 1}, {j2, 1000, 2}}},
+        {"the second naming without the first",
+         {Entry(9, list), Entry(0, j2), Entry(0, one), Entry(0, j2)},
+         {3, 1, 1, 2},
+         {0, 2},
+         {{j2, 1000, 0}, {one, 1000, 0}, {j2, 2000, 1}}},
     };
     for (const Case& c : cases) {
         TBS::AnalyzeResponse r = DescribedResponse();
         r.duration = c.durations;
-        r.inputFileSize = {4000, 5000, 6000};
+        r.inputFileSize = {4000, 5000, 6000, 7000};
         r.srcFileListList.clear();
         if (!c.list.empty()) {
             r.srcFileListList.emplace_back();
@@ -446,15 +469,25 @@ TEST(SourceMediaChain, AnalysedSourcesJoinAsTheLibrarySources) {
         const AnalysedSources engine(analysed, r);
 
         std::vector<nvtl::RefCountedPtr_STLSafe<ISourceMedia>> kept; // as a session holds them
-        std::vector<SourceFiles> described;
-        for (const char* input : c.inputs) {
-            const size_t k = engine.Find(input);
+        std::vector<SourceFiles> asked;                              // as a request names them
+        for (size_t input : c.inputs) {
             kept.emplace_back();
-            kept.back() = all.at(k).get();
+            kept.back() = all.at(input).get();
+            WideString path;
+            kept.back()->GetFilePath(path);
+            SourceFiles named;
+            named.path = WideToUtf8(path);
+            named.fileList = c.list.empty() ? nullptr : &r.srcFileListList.front().fileList;
+            asked.push_back(named);
+        }
+        const std::vector<size_t> entries = ChainEntries(asked);
+        std::vector<SourceFiles> described;
+        for (size_t i = 0; i < asked.size(); ++i) {
+            const size_t k = engine.SourceFor(entries[i], asked[i].path);
             described.push_back(engine.Files(k));
             const SourceFacts facts = engine.Facts(k);
             uint64_t size = 0;
-            kept.back()->GetFileSize(&size);
+            kept[i]->GetFileSize(&size);
             EXPECT_EQ(facts.fileSize, size) << c.name;
             EXPECT_EQ(facts.video.bitsPerSecond, 8000000.0) << c.name;
             EXPECT_EQ(facts.video.frameRate, 29.97) << c.name;
