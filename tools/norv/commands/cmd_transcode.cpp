@@ -5,12 +5,16 @@
 #include "common/console.h"
 #include "common/engine.h"
 #include "common/transcode_run.h"
+#include "parts/film_parts.h"
 #include "timing/estimate.h"
 #include "timing/progress.h"
 
 namespace norv {
 
 int CommandTranscode(const Invocation& in) {
+    if (in.parts > 0) {
+        return CommandFilmParts(in);
+    }
     // The rate kept for this machine covers the whole command, as a user
     // waits for it: starting the engine and analysing the sources included.
     const auto start = std::chrono::steady_clock::now();
