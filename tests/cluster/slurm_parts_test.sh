@@ -63,15 +63,17 @@ cd "$work"
 
 # A minute in three scenes of 20 s (moving test pictures, a fractal zoom,
 # the first again in other colours), keyframes every 2 s and at the scene
-# cuts, and a tone that changes pitch with each scene.
+# cuts, and a sound that changes with each scene: noise under a tone, so
+# that the audio encoder spends the bitrate it is given, as on a film.
+sound() {
+    echo "sine=frequency=$1:duration=20[t$2];anoisesrc=colour=pink:amplitude=0.3:duration=20[n$2];[t$2][n$2]amix=inputs=2[a$2]"
+}
 ffmpeg -nostdin -loglevel error \
     -f lavfi -i "testsrc2=size=192x108:rate=25:duration=20" \
     -f lavfi -i "mandelbrot=size=192x108:rate=25,trim=duration=20" \
     -f lavfi -i "testsrc2=size=192x108:rate=25:duration=20,hue=h=120" \
-    -f lavfi -i "sine=frequency=330:duration=20" -f lavfi -i "sine=frequency=440:duration=20" \
-    -f lavfi -i "sine=frequency=550:duration=20" \
-    -filter_complex "[0:v][3:a][1:v][4:a][2:v][5:a]concat=n=3:v=1:a=1[v][a]" \
-    -map "[v]" -map "[a]" -c:v libx264 -preset veryfast -g 50 -c:a aac film.mp4
+    -filter_complex "$(sound 330 0);$(sound 440 1);$(sound 550 2);[0:v][a0][1:v][a1][2:v][a2]concat=n=3:v=1:a=1[v][a]" \
+    -map "[v]" -map "[a]" -c:v libx264 -preset veryfast -g 50 -c:a aac -b:a 192k film.mp4
 frames="$(ffprobe -v error -select_streams v:0 -count_packets \
     -show_entries stream=nb_read_packets -of csv=p=0 film.mp4)"
 
@@ -104,11 +106,14 @@ wait_jobs() {
         sleep 0.5
     done
 }
-# "TASK:CODE " for each task of an array, ":CODE " for a single job.
+# "TASK:CODE " for each task of an array.
 exits() {
     scontrol --oneliner show job "$1" |
-        sed -n 's/.*JobId=[0-9]* \(ArrayJobId=[0-9]* ArrayTaskId=\([0-9]*\) \)\{0,1\}.*ExitCode=\([0-9]*\):.*/\2:\3/p' |
-        sort -n | tr '\n' ' '
+        sed -n 's/.*ArrayTaskId=\([0-9]*\) .*ExitCode=\([0-9]*\):.*/\1:\2 /p' | sort -n | tr -d '\n'
+}
+# The exit code of a single job.
+exit_code() {
+    scontrol --oneliner show job "$1" | sed -n 's/.*ExitCode=\([0-9]*\):.*/\1/p'
 }
 
 # --- the array and the join that waits for it ----------------------------
@@ -120,7 +125,7 @@ estimate="$("$norv" --engine "$engine" --json preview film.mp4 "${settings[@]}" 
     python3 -c 'import json,sys; print(json.load(sys.stdin)["estimated_size"])')"
 wait_jobs "$array" "$joined"
 [ "$(exits "$array")" = "0:0 1:0 2:0 3:0 " ] || fail "the array's tasks: $(exits "$array")"
-[ "$(exits "$joined")" = ":0 " ] || fail "the join: $(exits "$joined")"
+[ "$(exit_code "$joined")" = 0 ] || fail "the join: $(exit_code "$joined")"
 [ -f out/film.mkv ] || fail "no joined film"
 [ ! -e out/film.mkv.parts ] || fail "the parts outlived the join: $(ls out/film.mkv.parts)"
 
@@ -147,8 +152,10 @@ CHECK
 
 # SSIM against the source scaled to the output's picture, joined and whole.
 ssim() {
+    local size
+    size="$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0:s=x "$1")"
     ffmpeg -nostdin -v error -i "$1" -i film.mp4 -filter_complex \
-        "[1:v]scale=160:96:flags=bicubic,setsar=1[ref];[0:v]setsar=1[out];[out][ref]ssim=stats_file=-" \
+        "[1:v]scale=$size:flags=bicubic,setsar=1[ref];[0:v]setsar=1[out];[out][ref]ssim=stats_file=-" \
         -f null - | python3 -c '
 import sys
 values = [float(l.split("All:")[1].split()[0]) for l in sys.stdin if "All:" in l]
@@ -181,7 +188,8 @@ report = json.load(open(f"{sys.argv[1]}/part-3-of-4.report.json"))
 assert [f["status"] for f in report["files"]] == ["done"], report
 CHECK
 # Run once more, the part is skipped.
-./part.sh -o out2/film.mkv --part 3/4 2>logs/skip.err || fail "the run over a finished part"
+job -o out2/film.mkv --parts 4 --part 3/4 2>logs/skip.err ||
+    fail "the run over a finished part: $(cat logs/skip.err)"
 grep -q "already complete" logs/skip.err || fail "the finished part was not skipped: $(cat logs/skip.err)"
 echo "a deleted part: made again alone"
 
