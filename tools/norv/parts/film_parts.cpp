@@ -304,6 +304,7 @@ void RunPart(const Invocation& in, const FilmPlan& plan, size_t k, nvt::ITransco
 // settings; otherwise a Failure naming each that is not.
 void CheckParts(const Invocation& in, const FilmPlan& plan) {
     std::string problems;
+    nvt::Result result = nvt::CRTL_FILE_DOES_NOT_EXIST; // until a part is there but unfit
     for (size_t k = 0; k < plan.spans.size(); ++k) {
         const std::string output = PartFile(plan, k);
         std::error_code error;
@@ -314,6 +315,7 @@ void CheckParts(const Invocation& in, const FilmPlan& plan) {
             const CompletionRecords records(plan.folder, PartSettings(plan, in.choice, k));
             const ResumeDecision decision = records.Check(PartPlaylist(plan, k), output, false);
             if (decision.action != ResumeDecision::Skip) {
+                result = nvt::ENG_NOT_COMPATIBLE;
                 problem = "cannot be joined: " + decision.note;
                 const std::string tail = " (give --overwrite to replace it)";
                 if (problem.size() > tail.size() &&
@@ -328,7 +330,7 @@ void CheckParts(const Invocation& in, const FilmPlan& plan) {
         }
     }
     if (!problems.empty()) {
-        throw Failure("cannot join " + in.output + ": " + problems, nvt::CRTL_FILE_DOES_NOT_EXIST);
+        throw Failure("cannot join " + in.output + ": " + problems, result);
     }
 }
 
