@@ -99,6 +99,30 @@ TEST(Norv, EachCommandAnswersWithItsStatusAndOutput) {
     }
 }
 
+TEST(Norv, AFailedTranscodeLeavesWhatWasThereBefore) {
+    struct Case {
+        const char* what;
+        std::string engine;
+        bool oldKept; // else no output at all
+    };
+    const Case cases[] = {
+        {"the engine never wrote", "--result=140", true},
+        {"the engine wrote a part", "--result=140 --write-output", false},
+    };
+    for (const Case& c : cases) {
+        NorvFolder folder;
+        WriteFile(folder.file("out.mkv"), "an earlier output");
+        const NorvOutput result = RunNorv({"transcode", "a.mp4", "-o", "out.mkv", "-p", "4", "-y"},
+                                          folder.With(c.engine));
+        EXPECT_EQ(result.status, 1) << c.what << "\n" << result.err;
+        if (c.oldKept) {
+            EXPECT_EQ(ReadFile(folder.file("out.mkv")), "an earlier output") << c.what;
+        } else {
+            EXPECT_FALSE(fs::exists(folder.file("out.mkv"))) << c.what;
+        }
+    }
+}
+
 TEST(Norv, EverySubcommandHasHelp) {
     const std::vector<std::vector<std::string>> commands = {{"info"},
                                                             {"profiles"},

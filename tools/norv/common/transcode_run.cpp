@@ -338,13 +338,42 @@ void CheckOutputPath(const std::string& output, const std::vector<std::string>& 
     }
 }
 
+namespace {
+
+// What stands at the output's path: a file that replaces it is told from it
+// by its time and size.
+struct OutputMark {
+    bool exists = false;
+    std::filesystem::file_time_type written{};
+    uintmax_t size = 0;
+
+    static OutputMark Of(const std::string& path) {
+        std::error_code error;
+        OutputMark mark;
+        mark.written = std::filesystem::last_write_time(path, error);
+        if (!error) {
+            mark.size = std::filesystem::file_size(path, error);
+            mark.exists = !error;
+        }
+        return mark;
+    }
+    bool operator==(const OutputMark& other) const {
+        return exists == other.exists && written == other.written && size == other.size;
+    }
+};
+
+} // namespace
+
 RunOutcome RunTranscode(Ptr<nvt::ITranscodeSession> session, const Sources& sources,
                         const std::string& output, RunObserver& observer) {
+    const OutputMark before = OutputMark::Of(output);
     RunOutcome outcome = FollowRun(*session, sources, output, observer);
     // Releasing the session closes the engine's pipes, so the engine ends;
-    // only then is a partial output removed.
+    // only then is a partial output removed. A file the run never touched
+    // (the one --overwrite was to replace) stays: a failed replacement
+    // loses nothing.
     session.reset();
-    if (outcome.result != nvt::SUCCESS) {
+    if (outcome.result != nvt::SUCCESS && !(before.exists && OutputMark::Of(output) == before)) {
         std::error_code error;
         std::filesystem::remove(output, error);
     }
