@@ -7,6 +7,7 @@
 #     across every seam, audio as long as the video, a size within 5 % of
 #     the preview's estimate and an SSIM against the source within 0.003 of
 #     the same job encoded whole;
+#   - the same parts run locally (--jobs 2) give the same video;
 #   - a part deleted and its task run again redoes that part alone;
 #   - a join with a part missing, or with other settings than the parts
 #     were made with, fails with an error naming the part and leaves no
@@ -168,6 +169,15 @@ print(f"SSIM joined {joined:.4f}, whole {whole:.4f}")
 assert abs(joined - whole) <= 0.003
 CHECK
 echo "array and join: the film whole, its seams even, its size kept"
+
+# --- the same parts on local engines, two at a time -----------------------
+job -o local.mkv --parts 4 --jobs 2 2>logs/local.err || fail "the local run: $(cat logs/local.err)"
+video_md5() {
+    ffmpeg -nostdin -v error -i "$1" -map 0:v -c copy -f md5 -
+}
+[ "$(video_md5 local.mkv)" = "$(video_md5 out/film.mkv)" ] ||
+    fail "the local run's video is not the array's"
+echo "local run: the array's video, bit for bit"
 
 # --- a part deleted and its task run again ------------------------------
 array2="$(submit --array=0-3 --job-name=parts2 part.sh -o out2/film.mkv)"

@@ -386,7 +386,7 @@ void Join(const Invocation& in, const FilmPlan& plan, nvt::ITranscodeEngineInfo*
     CheckOutputPath(in.output, in.inputs, in.overwrite);
     CheckParts(in, plan);
     const std::string whole =
-        (fs::path(plan.folder) / ("." + ScratchName() + ".whole." + plan.extension)).string();
+        (fs::path(plan.folder) / ("whole-" + ScratchName() + "." + plan.extension)).string();
     const std::string temporary =
         (fs::path(AbsolutePath(in.output)).parent_path() / ("." + ScratchName() + ".part"))
             .string();
@@ -398,6 +398,9 @@ void Join(const Invocation& in, const FilmPlan& plan, nvt::ITranscodeEngineInfo*
         for (size_t k = 0; k < plan.spans.size(); ++k) {
             parts.push_back(PartFile(plan, k));
         }
+        // Held while written, as the engine holds its own: a run that
+        // clears the folder of dead engines' files leaves it be.
+        const FileLock writing = FileLock::Wait(temporary);
         figures = Stitch(parts, whole, temporary);
         if (figures.frames != figures.wholeFrames) {
             throw Failure("the parts hold " + std::to_string(figures.frames) +
