@@ -247,7 +247,9 @@ void RunPart(const Invocation& in, const FilmPlan& plan, size_t k, nvt::ITransco
     report.SetDuration(0, plan.spans[k].to - plan.spans[k].from);
     report.Save();
     const auto start = std::chrono::steady_clock::now();
+    bool ended = false; // the report tells the end already
     const auto fail = [&](nvt::Result result, const std::string& why) {
+        ended = true;
         report.Ended(
             0, result,
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), why);
@@ -288,7 +290,7 @@ void RunPart(const Invocation& in, const FilmPlan& plan, size_t k, nvt::ITransco
             fail(nvt::ENG_ERR, "its completion record cannot be written");
         }
     } catch (const Failure& e) {
-        if (std::string(e.what()).rfind(PartLabel(plan, k), 0) == 0) {
+        if (ended) {
             throw;
         }
         records.Forget(output);
