@@ -504,7 +504,13 @@ int CommandFilmParts(const Invocation& in) {
                                                       : in.partText,
                                 ProcessEnvironment);
         } catch (const ShardError& e) {
-            throw Failure(std::string("--part: ") + e.what(), nvt::ENG_INVALID_INPUT_ERR);
+            // The shard's words, for the option that took them here.
+            std::string why = e.what();
+            for (size_t at = why.find("--shard"); at != std::string::npos;
+                 at = why.find("--shard", at)) {
+                why.replace(at, 7, "--part");
+            }
+            throw Failure(why, nvt::ENG_INVALID_INPUT_ERR);
         }
         if (part.count != plan.spans.size()) {
             throw Failure("--part " + in.partText + " names part " + std::to_string(part.index) +
