@@ -78,7 +78,7 @@ ffmpeg -nostdin -loglevel error \
 frames="$(ffprobe -v error -select_streams v:0 -count_packets \
     -show_entries stream=nb_read_packets -of csv=p=0 film.mp4)"
 
-settings=(-p NorvPlusHD --size 160x96 --two-pass)
+settings=(-p NorvPlusHD --size 160x96 --two-pass --title Film-title)
 job() {
     "$norv" --engine "$engine" transcode film.mp4 "${settings[@]}" --progress-period=0 "$@"
 }
@@ -149,6 +149,20 @@ assert abs(audio_end - video_end) <= 0.04, f"audio ends at {audio_end}, video at
 size = int(probe("-show_entries", "format=size")["format"]["size"])
 assert abs(size / estimate - 1) <= 0.05, f"{size} bytes, the estimate {estimate}"
 print(f"joined: {len(pts)} pictures, {size} bytes ({size / estimate - 1:+.1%} of the estimate)")
+CHECK
+
+# Titles, tags and chapters as the job encoded whole has them.
+python3 - <<'CHECK' || fail "the joined film's tags and chapters"
+import json, subprocess
+def described(path):
+    d = json.loads(subprocess.check_output(["ffprobe", "-v", "error", "-of", "json", "-show_chapters",
+        "-show_entries", "format_tags:stream=codec_type,codec_name:stream_tags", path]))
+    for s in d["streams"]:
+        s.get("tags", {}).pop("DURATION", None)
+    return d
+joined, whole = described("out/film.mkv"), described("whole.mkv")
+assert joined == whole, f"{joined} != {whole}"
+assert joined["format"]["tags"]["title"] == "Film-title", joined
 CHECK
 
 # SSIM against the source scaled to the output's picture, joined and whole.

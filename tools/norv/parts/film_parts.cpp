@@ -349,9 +349,9 @@ std::string ScratchName() {
     return guid;
 }
 
-// The whole film transcoded as the job would be, but for a picture as
-// small and cheap as the profile takes: the audio, subtitles, chapters and
-// titles the join keeps.
+// The whole film transcoded as the job would be, but for its video, copied
+// from the source or else a small and cheap picture: the audio, subtitles,
+// chapters and titles the join keeps.
 void MakeWholeFilm(const Invocation& in, const FilmPlan& plan, const std::string& output,
                    nvt::ITranscodeEngineInfo* info, ProgressMode mode) {
     const Ptr<nvt::ITranscodeOutputSettings> settings =
@@ -368,6 +368,9 @@ void MakeWholeFilm(const Invocation& in, const FilmPlan& plan, const std::string
         settings->SetResolution(width, height);
     }
     settings->SetVideoBitrate(std::max<uint32_t>(plan.minKbps, 1) * 1000);
+    // Copied, its video costs no decoding; where the engine cannot copy
+    // it, it encodes the small picture instead.
+    settings->SetVideoPassthrough(true);
     settings->SetVideo2Pass(false);
     settings->SetHevcQualityLevel(nvt::hevc_ql_fastest);
     Ptr<nvt::ITranscodeSession> session =
