@@ -13,11 +13,8 @@ namespace norv_engine {
 
 namespace {
 
-// The bitrate the encoder may reach at a moment, and the buffer over which
-// it averages, as multiples of the target bitrate: loose enough for the
-// encoder to spend bits where the picture needs them, tight enough that a
-// single pass lands near its target.
-constexpr double kMaxRateFactor = 1.5;
+// The buffer over which the encoder averages its rate (kMaxRateFactor),
+// in seconds at the target bitrate.
 constexpr double kBufferSeconds = 2.0;
 
 // A keyframe at least every this many seconds.

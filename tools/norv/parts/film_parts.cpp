@@ -23,6 +23,7 @@
 #include "parts/film_scan.h"
 #include "parts/part_plan.h"
 #include "parts/stitch.h"
+#include "pipeline/encoders.h"
 #include "platform/guid.h"
 #include "timing/progress.h"
 
@@ -208,7 +209,11 @@ FilmPlan PlanFilm(const Invocation& in, nvt::ITranscodeEngineInfo* info) {
     // Settings take bits per second that the library reads as kbps of a
     // thousand; the derived rates are in those kbps.
     const double whole = static_cast<double>(videoKbps) * 1000.0 * (plan.limit > 0 ? kLimitAim : 1);
-    plan.bitrates = ShareBitrate(plan.spans, whole, plan.minKbps * 1000.0, maxKbps * 1000.0);
+    // No part's average above the rate the whole job's encoder may reach at
+    // a moment: the joined stream asks no more of a player than the whole
+    // job's would.
+    const double highest = std::min(maxKbps * 1000.0, whole * norv_engine::kMaxRateFactor);
+    plan.bitrates = ShareBitrate(plan.spans, whole, plan.minKbps * 1000.0, highest);
     plan.folder = AbsolutePath(in.output) + ".parts";
     return plan;
 }
@@ -270,6 +275,18 @@ void RunPart(const Invocation& in, const FilmPlan& plan, size_t k, nvt::ITransco
     }
     if (!decision.note.empty()) {
         report.Noted(0, decision.note);
+    }
+    const PartSpan& span = plan.spans[k];
+    if (in.json) {
+        PrintJson(Json{{"event", "part_started"},
+                       {"part", k + 1},
+                       {"parts", plan.spans.size()},
+                       {"from_seconds", span.from},
+                       {"to_seconds", span.to},
+                       {"video_bitrate", std::lround(plan.bitrates[k])}});
+    } else {
+        std::fprintf(stderr, "%s: %.3f s to %.3f s of the film, video at %.0f kbit/s\n",
+                     PartLabel(plan, k).c_str(), span.from, span.to, plan.bitrates[k] / 1000.0);
     }
     try {
         records.Started(playlist, output);
