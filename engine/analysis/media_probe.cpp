@@ -14,6 +14,27 @@ namespace {
 // Only local files, whatever a format refers to (playlists, references).
 constexpr char kAllowedProtocols[] = "file";
 
+using OpenCall = int (*)(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**);
+OpenCall g_defaultOpen = nullptr; // FFmpeg's own, the same for every context
+
+// Opens what a format refers to (a live streaming playlist's segments, a
+// reference of a movie file), and says plainly why one is refused: another
+// protocol than a local file, or a file outside the job's (the sandbox).
+int OpenReferenced(AVFormatContext* format, AVIOContext** io, const char* url, int flags,
+                   AVDictionary** options) {
+    const int opened = g_defaultOpen(format, io, url, flags, options);
+    if (opened < 0 && format->url != nullptr && std::strcmp(url, format->url) != 0) {
+        const char* colon = std::strchr(url, ':');
+        const bool local =
+            colon == nullptr || std::strncmp(url, "file:", 5) == 0 || std::strchr(url, '/') < colon;
+        LogLine(Severity::Error, "refused to read %s, named by %s: %s", url, format->url,
+                !local                      ? "only local files are read"
+                : opened == AVERROR(EACCES) ? "outside the job's files"
+                                            : ErrorText(opened).c_str());
+    }
+    return opened;
+}
+
 // Formats that show the bytes of any file as text-mode art: FFmpeg chooses
 // them by file name alone, so they are no evidence that a file is media.
 bool IsTextArt(const AVInputFormat* format) {
@@ -57,7 +78,9 @@ bool HasUsableStream(const AVFormatContext* format) {
 bool FormatRecognised(const std::string& url, const StopToken& stop) {
     AVIOContext* io = nullptr;
     const AVIOInterruptCB interrupt = stop.InterruptCallback();
-    if (avio_open2(&io, url.c_str(), AVIO_FLAG_READ, &interrupt, nullptr) < 0) {
+    Options options;
+    LocalFilesOnly(options);
+    if (avio_open2(&io, url.c_str(), AVIO_FLAG_READ, &interrupt, options.Address()) < 0) {
         return false;
     }
     const AVInputFormat* format = nullptr;
@@ -109,6 +132,10 @@ std::string FileUrl(const std::string& path) {
     return "file:" + path;
 }
 
+void LocalFilesOnly(Options& options) {
+    options.Set("protocol_whitelist", kAllowedProtocols);
+}
+
 ProbedFile ProbeFile(const std::string& path, const StopToken& stop) {
     ProbedFile out;
     const NorvOS::PathInfo info = NorvOS::InspectPath(path);
@@ -139,8 +166,10 @@ ProbedFile ProbeFile(const std::string& path, const StopToken& stop) {
         return out;
     }
     raw->interrupt_callback = stop.InterruptCallback();
+    g_defaultOpen = raw->io_open;
+    raw->io_open = OpenReferenced;
     Options options;
-    options.Set("protocol_whitelist", kAllowedProtocols);
+    LocalFilesOnly(options);
     // On failure avformat_open_input frees the context itself.
     const int opened = avformat_open_input(&raw, url.c_str(), nullptr, options.Address());
     if (opened < 0) {

@@ -34,6 +34,10 @@ Status Unreadable(const std::string& path, nvt::Result err);
 /// protocol name.
 std::string FileUrl(const std::string& path);
 
+/// Lets FFmpeg open local files only, whatever a format refers to: the
+/// protocol whitelist of every file the engine opens, read or written.
+void LocalFilesOnly(Options& options);
+
 /// The index of the n-th stream of a kind (0-based; cover pictures are not
 /// video), or -1.
 int NthStreamIndex(const AVFormatContext* format, AVMediaType type, int n);

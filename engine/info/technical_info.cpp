@@ -9,6 +9,7 @@
 #include "ffmpeg.h"
 #include "norv/enum_names.h"
 #include "output/profile_limits.h"
+#include "sandbox.h"
 
 #ifndef NORV_ENGINE_VERSION
 #define NORV_ENGINE_VERSION "0.0.0"
@@ -91,7 +92,8 @@ TBS::TechnicalInfoResponse TechnicalInfo() {
 
 bool WriteTechnicalDetails(const std::string& path, const TBS::TechnicalInfoResponse& info) {
     std::ostringstream out;
-    out << "NorvEngine technical details\n\nVersion: " << info.sVersion << "\n\nProfiles:\n";
+    out << "NorvEngine technical details\n\nVersion: " << info.sVersion
+        << "\nSandbox: " << SandboxSummary() << "\n\nProfiles:\n";
     for (int p = 0; p < nvt::_NP_count_; ++p) {
         const ProfileRecipe* recipe = RecipeOf(p);
         const bool supported =

@@ -1,7 +1,10 @@
 #include "lane_decoder.h"
 
+#include <algorithm>
+
 #include "decoder.h"
 #include "engine_log.h"
+#include "timeline.h"
 
 namespace norv_engine {
 
@@ -29,6 +32,7 @@ Status LaneDecoder::Open(InputLane& lane, const AVStream* input) {
     context_ = OpenDecoder(input, 0, std::string(), why);
     file_ = lane.FileIndex();
     packets_ = frames_ = 0;
+    end_ = AV_NOPTS_VALUE;
     if (!context_) {
         return {nvt::ENG_DECODER, why};
     }
@@ -56,6 +60,19 @@ Status LaneDecoder::Receive(InputLane& lane, const AVStream* input, const FrameU
         frame_->pts = lane.ToJoined(frame_->best_effort_timestamp, input->time_base);
         const int64_t durationUs =
             av_rescale_q(FrameDuration(frame_.get()), input->time_base, AV_TIME_BASE_Q);
+        if (end_ != AV_NOPTS_VALUE && frame_->pts != AV_NOPTS_VALUE &&
+            frame_->pts > end_ + kDamagedJumpUs) {
+            // A damaged timestamp (the packets' were fine): the frame goes
+            // on where the one before ended, instead of hours later.
+            LogLine(Severity::Warning, "a frame of %s is stamped %.0f s ahead; taken as the next",
+                    lane.File().path.c_str(),
+                    static_cast<double>(frame_->pts - end_) / AV_TIME_BASE);
+            frame_->pts = end_;
+        }
+        if (frame_->pts != AV_NOPTS_VALUE) {
+            const int64_t end = frame_->pts + std::max<int64_t>(0, durationUs);
+            end_ = end_ == AV_NOPTS_VALUE ? end : std::max(end_, end);
+        }
         if (!lane.InWindow(frame_->pts, durationUs)) {
             av_frame_unref(frame_.get()); // before the inpoint or after the outpoint
             continue;

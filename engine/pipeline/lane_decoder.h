@@ -41,6 +41,7 @@ private:
     size_t file_ = 0;
     uint64_t packets_ = 0;
     uint64_t frames_ = 0;
+    int64_t end_ = AV_NOPTS_VALUE; ///< where its latest frame ended, microseconds of the join
     FramePtr frame_;
 };
 

@@ -78,8 +78,10 @@ std::unique_ptr<Muxer> Muxer::Create(const char* formatName, const std::string& 
         muxer->sink_ = std::move(sink);
         return muxer;
     }
-    const int opened =
-        avio_open2(&muxer->format_->pb, FileUrl(path).c_str(), AVIO_FLAG_WRITE, nullptr, nullptr);
+    Options options;
+    LocalFilesOnly(options);
+    const int opened = avio_open2(&muxer->format_->pb, FileUrl(path).c_str(), AVIO_FLAG_WRITE,
+                                  nullptr, options.Address());
     if (opened < 0) {
         why = "cannot open " + path + " for writing: " + ErrorText(opened);
         return nullptr;

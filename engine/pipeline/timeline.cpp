@@ -14,22 +14,23 @@ bool AllowsDiscontinuities(const AVFormatContext* format) {
 
 void TimestampFolder::Reset(bool folding, unsigned streams) {
     *this = TimestampFolder();
-    folding_ = folding;
+    jump_ = folding ? kTimestampJumpUs : kDamagedJumpUs;
     tracks_.assign(streams, Track());
 }
 
 bool TimestampFolder::Continues(const Track& track, int64_t at) const {
-    return at >= track.last - kTimestampJumpUs && at <= track.end + kTimestampJumpUs;
+    return at >= track.last - jump_ && at <= track.end + jump_;
 }
 
 int64_t TimestampFolder::ShiftFor(unsigned index, int64_t at, int64_t duration, bool watched) {
-    if (!folding_ || !watched || index >= tracks_.size() || at == AV_NOPTS_VALUE) {
+    if (!watched || index >= tracks_.size() || at == AV_NOPTS_VALUE) {
         return shift_;
     }
     Track& track = tracks_[index];
     int64_t shift = shift_;
-    if (track.seen && !Continues(track, at + shift)) {
-        if (folded_ && Continues(track, at + previousShift_)) {
+    const bool startsAhead = !track.seen && any_ && at + shift > end_ + jump_;
+    if (startsAhead || (track.seen && !Continues(track, at + shift))) {
+        if (track.seen && folded_ && Continues(track, at + previousShift_)) {
             // A late packet of the part before the jump.
             shift = previousShift_;
         } else {

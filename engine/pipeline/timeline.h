@@ -18,6 +18,11 @@ namespace norv_engine {
 
 /// A jump of the timestamps larger than this is a discontinuity.
 constexpr int64_t kTimestampJumpUs = 5 * AV_TIME_BASE;
+/// In formats without discontinuities, a jump ahead larger than this is
+/// damage (no recording pauses that long inside one file): folded as well,
+/// or the gap would be filled with silence and repeated pictures, hours of
+/// them at once.
+constexpr int64_t kDamagedJumpUs = 600 * static_cast<int64_t>(AV_TIME_BASE);
 
 /// True when the file's format allows timestamp discontinuities.
 bool AllowsDiscontinuities(const AVFormatContext* format);
@@ -26,14 +31,17 @@ bool AllowsDiscontinuities(const AVFormatContext* format);
 /// (microseconds) that keeps them continuous.
 class TimestampFolder {
 public:
-    /// A folder for a file of streams streams; it folds nothing unless
-    /// folding is on.
+    /// A folder for a file of streams streams; with folding, jumps larger
+    /// than kTimestampJumpUs are folded, else only damaged ones (larger than
+    /// kDamagedJumpUs).
     void Reset(bool folding, unsigned streams);
 
     /// The shift to add to a packet of stream index at `at` (microseconds
     /// of the file, its DTS or else its PTS) lasting duration. Only watched
     /// streams (audio, video) are checked for jumps; others (subtitles,
-    /// whose gaps are normal) take the shift in force.
+    /// whose gaps are normal) take the shift in force. A watched stream
+    /// whose first packet lies far ahead of where the file has got jumps
+    /// too.
     int64_t ShiftFor(unsigned index, int64_t at, int64_t duration, bool watched);
 
     /// Jumps folded so far.
@@ -47,7 +55,7 @@ private:
     };
     bool Continues(const Track& track, int64_t at) const;
 
-    bool folding_ = false;
+    int64_t jump_ = kTimestampJumpUs; ///< the smallest jump folded
     std::vector<Track> tracks_;
     int64_t shift_ = 0;
     int64_t previousShift_ = 0; ///< packets of the part before the last fold

@@ -4,6 +4,7 @@
 
 #include "engine_log.h"
 #include "request_loop.h"
+#include "sandbox.h"
 #include "termination.h"
 
 int main(int argc, char** argv) {
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
         std::fputs("usage: NorvEngine [options] PIPE_BASE_NAME\n", stderr);
         return 2;
     }
+    norv_engine::PrepareSandbox(); // while the process has one thread
     norv_engine::EndCleanlyOnTermination();
     norv_engine::InstallLog();
     return norv_engine::RequestLoop(argv[argc - 1]).Run();

@@ -9,6 +9,7 @@
 #include "output_file.h"
 #include "replier.h"
 #include "requests.h"
+#include "sandbox.h"
 
 namespace norv_engine {
 
@@ -49,6 +50,8 @@ int RequestLoop::Run() {
         return 1;
     }
     channel_->Subscribe(std::string(nvds::kRequestTopicPrefix), new Inbox(this), false);
+    // Connected: nothing the engine does from here on needs more.
+    LockDownEngine();
     Serve();
     Shutdown();
     return 0;

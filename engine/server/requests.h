@@ -8,6 +8,7 @@
 #include "engine_log.h"
 #include "messages/xml.h"
 #include "replier.h"
+#include "sandbox.h"
 #include "stop_token.h"
 
 namespace norv_engine {
@@ -22,8 +23,9 @@ RequestHandler FindHandler(const std::string& typeName);
 /// running one.
 std::string CancelTypeName();
 
-/// Reads a request's XML into out and applies its logger parameters. A
-/// request that cannot be read is answered with "error" (false).
+/// Reads a request's XML into out, applies its logger parameters and
+/// confines the engine to the request's files. A request that cannot be
+/// read is answered with "error" (false).
 template <class Request>
 bool ReadRequest(const std::string& payload, Replier& reply, Request& out) {
     if (!TBS::FromXml(payload, out)) {
@@ -31,6 +33,9 @@ bool ReadRequest(const std::string& payload, Replier& reply, Request& out) {
         return false;
     }
     ConfigureLog(out.loggerParam);
+    const JobAccess access = AccessFor(out);
+    ConfineToJob(access);
+    ProbeSandbox(access);
     return true;
 }
 

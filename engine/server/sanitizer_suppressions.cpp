@@ -9,14 +9,31 @@
 // - FFmpeg's libx265 wrapper gives each frame it sends to x265 a small
 //   allocation that it frees when the frame's packet comes out; frames
 //   still inside the encoder when a cancelled job closes it keep theirs.
+// GCC says which sanitizer it builds for with __SANITIZE_*__, clang with
+// __has_feature.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define NORV_ASAN 1
+#endif
+#if __has_feature(thread_sanitizer)
+#define NORV_TSAN 1
+#endif
+#endif
 #if defined(__SANITIZE_ADDRESS__)
+#define NORV_ASAN 1
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define NORV_TSAN 1
+#endif
+
+#if defined(NORV_ASAN)
 extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions() {
     return "leak:libx265.so\n"
            "leak:avcodec_send_frame\n";
 }
 #endif
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(NORV_ASAN)
 // The leaks above are made inside libraries built without frame pointers:
 // only the slow unwinder sees the frames their suppressions name.
 extern "C" __attribute__((visibility("default"), used)) const char* __asan_default_options() {
@@ -24,7 +41,7 @@ extern "C" __attribute__((visibility("default"), used)) const char* __asan_defau
 }
 #endif
 
-#if defined(__SANITIZE_THREAD__)
+#if defined(NORV_TSAN)
 // FFmpeg and the codec libraries are not built for the sanitizer: their
 // threads hand frames and buffers to each other with atomics the sanitizer
 // does not see, so what they allocate on one thread and free on another

@@ -11,6 +11,10 @@ namespace nvds {
 namespace {
 const char kBaseNamePrefix[] = "BCCB6B6A-EAD4-401A-AF91-DDACDCF3185B";
 const char kStartupEventPrefix[] = "{83AB5D5B-695E-4879-8049-63EB7C0F542A}";
+// Where the system stops an engine's memory (on Windows, whose engine is a
+// 32-bit process: below what it could address): a file that makes the
+// engine grow without end ends it instead of the machine's memory.
+constexpr uint64_t kEngineMemoryLimit = 1536ull << 20;
 } // namespace
 
 uint32_t PriorityClassForLevel(int32_t level) {
@@ -61,12 +65,17 @@ bool CPipeLauncher::Launch(const char* arguments) {
     {
         std::lock_guard<std::mutex> guard(lock_);
         process_.Forget();
-        const bool started = process_.Start(commandLine, [&](uint32_t processId) {
-            // The engine is still held: its priority and the event it will
-            // signal are in place before its first instruction runs.
-            process_.SetPriorityClass(priorityClass_);
-            startupEvent = NorvOS::CNamedEvent::Create(StartupEventName(processId));
-        });
+        NorvOS::Confinement confinement;
+        confinement.memoryLimit = kEngineMemoryLimit;
+        const bool started = process_.Start(
+            commandLine,
+            [&](uint32_t processId) {
+                // The engine is still held: its priority and the event it will
+                // signal are in place before its first instruction runs.
+                process_.SetPriorityClass(priorityClass_);
+                startupEvent = NorvOS::CNamedEvent::Create(StartupEventName(processId));
+            },
+            &confinement);
         if (!started) {
             return false;
         }

@@ -40,6 +40,17 @@ std::string FindProgram(const std::string& name);
 /// The calling process's id.
 uint32_t CurrentProcessId();
 
+/// How a started program is confined by its starter. On Windows it joins a
+/// job object of its own, which caps its memory, lets it start no process,
+/// reach no other window, the clipboard or the system's settings, and ends
+/// it when the starter lets it go (Forget, Terminate, the object's end, or
+/// the starter's own end); and it runs with a token that holds no
+/// privileges. Elsewhere a program confines itself (the engine's sandbox)
+/// and this is not used.
+struct Confinement {
+    uint64_t memoryLimit = 0; ///< bytes; 0: no cap
+};
+
 class CChildProcess {
 public:
     CChildProcess();
@@ -53,9 +64,11 @@ public:
     /// before it runs the program while beforeResume(processId) runs (the
     /// process is already held by this object then, so SetPriorityClass
     /// works), then released. Returns false, with nothing left running, when the program
-    /// cannot be found or executed. A process started earlier is forgotten.
+    /// cannot be found or executed, or cannot be confined as asked. A process started
+    /// earlier is forgotten.
     bool Start(const std::string& commandLine,
-               const std::function<void(uint32_t processId)>& beforeResume);
+               const std::function<void(uint32_t processId)>& beforeResume,
+               const Confinement* confinement = nullptr);
 
     /// True while a process is held (from Start until Forget/Terminate).
     bool IsValid() const;
@@ -76,7 +89,8 @@ public:
     /// Waits at most timeoutMs for the process to end. True when it has.
     bool WaitForExit(uint32_t timeoutMs);
 
-    /// Closes the handle to the process without ending it.
+    /// Closes the handle to the process without ending it (a confined one
+    /// ends).
     void Forget();
 
     /// The system object that becomes ready when the process ends (a pidfd

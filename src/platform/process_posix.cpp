@@ -263,7 +263,8 @@ CChildProcess::~CChildProcess() {
 }
 
 bool CChildProcess::Start(const std::string& commandLine,
-                          const std::function<void(uint32_t processId)>& beforeResume) {
+                          const std::function<void(uint32_t processId)>& beforeResume,
+                          const Confinement* /*confinement: the program confines itself*/) {
     Forget();
     const std::vector<std::string> args = SplitCommandLine(commandLine);
     if (args.empty()) {

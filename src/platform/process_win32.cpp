@@ -2,9 +2,14 @@
 // window, in a process group of its own; the starter prepares what the child will look for, then
 // resumes its main thread. The process handle from CreateProcessW is kept, so a priority change or
 // a kill never reaches a recycled process id; Windows reaps ended processes itself once their
-// handles are closed.
+// handles are closed. A confined child runs with a token stripped of its privileges
+// (CreateProcessAsUserW with a restricted copy of the starter's own token, which needs no
+// privilege) and joins a job object before it runs; the job's handle is the only one, so the
+// child ends with it.
 #include "platform/process.h"
 
+#include <algorithm>
+#include <limits>
 #include <vector>
 
 #include <windows.h>
@@ -20,6 +25,54 @@ bool KnownPriorityClass(uint32_t priorityClass) {
            priorityClass == kNormalPriorityClass || priorityClass == kAboveNormalPriorityClass;
 }
 
+// A job object that holds one process: capped memory, no process of its own, no other window,
+// clipboard or system settings, no error dialog; the process ends when the handle closes.
+HANDLE ConfiningJob(uint64_t memoryLimit) {
+    HANDLE job = ::CreateJobObjectW(nullptr, nullptr);
+    if (job == nullptr) {
+        return nullptr;
+    }
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE |
+                                              JOB_OBJECT_LIMIT_ACTIVE_PROCESS |
+                                              JOB_OBJECT_LIMIT_DIE_ON_UNHANDLED_EXCEPTION;
+    limits.BasicLimitInformation.ActiveProcessLimit = 1;
+    if (memoryLimit != 0) {
+        limits.BasicLimitInformation.LimitFlags |= JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+        limits.ProcessMemoryLimit = static_cast<SIZE_T>(
+            std::min<uint64_t>(memoryLimit, std::numeric_limits<SIZE_T>::max()));
+    }
+    JOBOBJECT_BASIC_UI_RESTRICTIONS ui{};
+    ui.UIRestrictionsClass = JOB_OBJECT_UILIMIT_DESKTOP | JOB_OBJECT_UILIMIT_DISPLAYSETTINGS |
+                             JOB_OBJECT_UILIMIT_EXITWINDOWS | JOB_OBJECT_UILIMIT_GLOBALATOMS |
+                             JOB_OBJECT_UILIMIT_HANDLES | JOB_OBJECT_UILIMIT_READCLIPBOARD |
+                             JOB_OBJECT_UILIMIT_SYSTEMPARAMETERS |
+                             JOB_OBJECT_UILIMIT_WRITECLIPBOARD;
+    if (!::SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
+                                   sizeof limits) ||
+        !::SetInformationJobObject(job, JobObjectBasicUIRestrictions, &ui, sizeof ui)) {
+        ::CloseHandle(job);
+        return nullptr;
+    }
+    return job;
+}
+
+// The starter's own token without its privileges (and without the right to make others).
+HANDLE RestrictedToken() {
+    HANDLE own = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(),
+                            TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, &own)) {
+        return nullptr;
+    }
+    HANDLE restricted = nullptr;
+    if (!::CreateRestrictedToken(own, DISABLE_MAX_PRIVILEGE, 0, nullptr, 0, nullptr, 0, nullptr,
+                                 &restricted)) {
+        restricted = nullptr;
+    }
+    ::CloseHandle(own);
+    return restricted;
+}
+
 } // namespace
 
 uint32_t CurrentProcessId() {
@@ -28,6 +81,7 @@ uint32_t CurrentProcessId() {
 
 struct CChildProcess::Impl {
     PROCESS_INFORMATION process{};
+    HANDLE job = nullptr; ///< a confined process's job; closing it ends the process
 };
 
 CChildProcess::CChildProcess() : impl_(new Impl) {}
@@ -37,7 +91,8 @@ CChildProcess::~CChildProcess() {
 }
 
 bool CChildProcess::Start(const std::string& commandLine,
-                          const std::function<void(uint32_t processId)>& beforeResume) {
+                          const std::function<void(uint32_t processId)>& beforeResume,
+                          const Confinement* confinement) {
     Forget();
     const nvt::WideString wide = nvt::Utf8ToWide(commandLine);
     if (wide.empty()) {
@@ -58,11 +113,29 @@ bool CChildProcess::Start(const std::string& commandLine,
     // gets it and cancels through the library instead of losing the engine
     // mid-run.
     const DWORD flags = CREATE_SUSPENDED | CREATE_NEW_PROCESS_GROUP;
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
-                          &startup, &process)) {
+    HANDLE token = confinement != nullptr ? RestrictedToken() : nullptr;
+    if (confinement != nullptr && token == nullptr) {
+        return false;
+    }
+    const BOOL created =
+        token != nullptr ? ::CreateProcessAsUserW(token, nullptr, line.data(), nullptr, nullptr,
+                                                  TRUE, flags, nullptr, nullptr, &startup, &process)
+                         : ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, flags,
+                                            nullptr, nullptr, &startup, &process);
+    if (token != nullptr) {
+        ::CloseHandle(token);
+    }
+    if (!created) {
         return false;
     }
     impl_->process = process;
+    if (confinement != nullptr) {
+        impl_->job = ConfiningJob(confinement->memoryLimit);
+        if (impl_->job == nullptr || !::AssignProcessToJobObject(impl_->job, process.hProcess)) {
+            Terminate();
+            return false;
+        }
+    }
     if (beforeResume) {
         try {
             beforeResume(process.dwProcessId);
@@ -120,6 +193,10 @@ intptr_t CChildProcess::WaitHandle() const {
 }
 
 void CChildProcess::Forget() {
+    if (impl_->job != nullptr) {
+        ::CloseHandle(impl_->job); // ends a confined process
+        impl_->job = nullptr;
+    }
     // Each handle is closed once: the structure is cleared right after.
     if (impl_->process.hThread != nullptr) {
         ::CloseHandle(impl_->process.hThread);

@@ -87,6 +87,8 @@ TEST(RealEngineInfo, FillsTheInformationAndWritesTheDetailsFile) {
     const std::string report = norv_test::ReadFile(details);
     EXPECT_NE(report.find(version), std::string::npos);
     EXPECT_NE(report.find("FFmpeg build configuration"), std::string::npos);
+    // The engine that wrote it was confined (to the folder of the file).
+    EXPECT_NE(report.find("\nSandbox: seccomp, Landlock ABI "), std::string::npos) << report;
 }
 
 TEST(RealEngineInfo, LogsOnlyWhereTheLoggerParametersAsk) {

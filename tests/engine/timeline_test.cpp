@@ -120,6 +120,14 @@ TEST(TimestampFolder, AResetClockGoesOnForEveryStreamAndLatePacketsKeepTheirPart
         {"a jump ahead", true, {{0, 1.0, 1.0}, {0, 1.04, 1.04}, {0, 60.0, 1.08}, {0, 60.04, 1.12}}},
         {"a gap of a few seconds stays", true, {{0, 1.0, 1.0}, {0, 3.0, 3.0}}},
         {"a format without discontinuities", false, {{0, 100.0, 100.0}, {0, 3.0, 3.0}}},
+        {"a gap of minutes stays in such a format", false, {{0, 1.0, 1.0}, {0, 300.0, 300.0}}},
+        // A damaged file: hours of silence and repeated pictures otherwise.
+        {"a jump of hours ahead in such a format",
+         false,
+         {{0, 1.0, 1.0}, {1, 1.0, 1.0}, {0, 9000.0, 1.04}, {1, 1.04, 1.04}}},
+        {"a stream that starts hours after the others",
+         false,
+         {{0, 1.0, 1.0}, {0, 1.04, 1.04}, {1, 9000.0, 1.08}, {1, 9000.04, 1.12}}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);

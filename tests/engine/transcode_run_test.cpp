@@ -45,6 +45,17 @@ TEST(RealEngineRun, CancelStopsTheRunAndLeavesNoOutput) {
     }));
     const uint32_t engine = EnginePid(logs.file("engine.log"));
     ASSERT_NE(engine, 0u);
+    // Locked down while it works, on every thread: no new privileges and a
+    // seccomp filter.
+    const std::string threads = "/proc/" + std::to_string(engine) + "/task";
+    size_t seen = 0;
+    for (const auto& thread : std::filesystem::directory_iterator(threads)) {
+        const std::string status = norv_test::ReadFile(thread.path().string() + "/status");
+        EXPECT_NE(status.find("NoNewPrivs:\t1\n"), std::string::npos) << status;
+        EXPECT_NE(status.find("Seccomp:\t2\n"), std::string::npos) << status;
+        ++seen;
+    }
+    EXPECT_GE(seen, 2u);
     EXPECT_EQ(run.session->Cancel(), SUCCESS);
 
     EXPECT_EQ(norv_test::StateOf(*run.session), TS_Pending);

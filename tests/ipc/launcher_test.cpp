@@ -9,6 +9,10 @@
 #include <optional>
 #include <sstream>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include "ipc/launcher.h"
 #include "ipc/norv_ipc.h"
 #include "ipc/pipe_launcher.h"
@@ -221,6 +225,26 @@ TEST_F(LauncherTest, PriorityClassReachesEveryThreadOfTheEngine) {
     EXPECT_EQ(nvds::PriorityClassForLevel(1), 0x4000u);
     EXPECT_EQ(nvds::PriorityClassForLevel(3), 0x8000u);
 }
+
+#if defined(_WIN32)
+// The engine runs in a job object that ends it with the launcher (and with
+// the application), whatever the engine does.
+TEST_F(LauncherTest, EngineEndsWithTheLauncher) {
+    ASSERT_TRUE(nvds::CreatePipeLauncher(ipc_test::EnginePath() + " --no-startup --linger=60000",
+                                         &launcher_, 300));
+    EXPECT_FALSE(launcher_->Launch("base"));
+    const uint32_t pid = Concrete(launcher_)->ProcessId();
+    ASSERT_NE(pid, 0u);
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, pid);
+    ASSERT_NE(process, nullptr);
+    BOOL inJob = FALSE;
+    EXPECT_TRUE(::IsProcessInJob(process, nullptr, &inJob)) << ::GetLastError();
+    EXPECT_TRUE(inJob);
+    launcher_.reset();
+    EXPECT_EQ(::WaitForSingleObject(process, ipc_test::kWaitMs), WAIT_OBJECT_0);
+    ::CloseHandle(process);
+}
+#endif
 
 TEST_F(LauncherTest, TerminateWithoutProcessChangesNothing) {
     ASSERT_TRUE(nvds::CreatePipeLauncher(ipc_test::EnginePath(), &launcher_));

@@ -22,6 +22,7 @@ int Dispatch(const norv::Invocation& in) {
         {"analyze", norv::CommandAnalyze},     {"preview", norv::CommandPreview},
         {"transcode", norv::CommandTranscode}, {"batch", norv::CommandBatch},
         {"presets", norv::CommandPresets},     {"report", norv::CommandReport},
+        {"serve", norv::CommandServe},
     };
     for (const auto& command : kCommands) {
         if (in.command == command.name) {

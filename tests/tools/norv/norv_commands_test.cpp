@@ -55,6 +55,8 @@ TEST(Norv, EachCommandAnswersWithItsStatusAndOutput) {
     // clang-format off
     const Case cases[] = {
         {{"info"}, "--version=9.8.7", 0, "version       9.8.7", ""},
+        {{"info"}, "--sandbox=seccomp", 0, "sandbox       seccomp\n", ""},
+        {{"info"}, "", 0, "sandbox       unknown\n", ""},
         {{"profiles"}, "", 0, "NP_NorvPlusHD       Norv Plus         MKV, H.264, AAC/AC3", ""},
         {{"analyze", "a.mp4", "b.mp4"}, "--subtitle-tracks=1", 0, kSep + "b.mp4\n  mp4, 0:01:00", ""},
         {{"analyze", "a.mp4"}, "--subtitle-tracks=1", 0, "sub    #3", ""},

@@ -128,7 +128,7 @@ TEST(NorvRates, ARateFileOfOtherTypesIsIgnored) {
         NorvOptions options;
         options.folder = dir.path();
         options.env["NORV_ENGINE"] = ScriptedEngine("--progress=1");
-        options.env["XDG_CACHE_HOME"] = dir.file("cache");
+        UseCacheFolder(options, dir.file("cache"));
         fs::create_directories(dir.file("cache/norv"));
         WriteFile(dir.file("cache/norv/rates.json"), content);
         const NorvOutput preview = RunNorv({"preview", "a.mp4", "-p", "4", "--json"}, options);
@@ -179,7 +179,7 @@ TEST(NorvRates, ABatchExpectsTheTimeOfItsFilesSideBySide) {
     NorvOptions options;
     options.folder = dir.path();
     options.env["NORV_ENGINE"] = ScriptedEngine("--progress=1");
-    options.env["XDG_CACHE_HOME"] = dir.file("cache");
+    UseCacheFolder(options, dir.file("cache"));
     double work = 0; // one file's, from the first row
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;

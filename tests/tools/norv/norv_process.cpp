@@ -12,13 +12,21 @@ std::string ScriptedEngine(const std::string& options) {
            (options.empty() ? "" : " " + options);
 }
 
+namespace {
+#if defined(_WIN32)
+constexpr char kCacheVariable[] = "LOCALAPPDATA";
+#else
+constexpr char kCacheVariable[] = "XDG_CACHE_HOME";
+#endif
+} // namespace
+
+void UseCacheFolder(NorvOptions& options, const std::string& folder) {
+    options.env[kCacheVariable] = folder;
+}
+
 std::map<std::string, std::string> NorvEnvironment(const NorvOptions& options) {
     std::map<std::string, std::string> env = options.env;
-#if defined(_WIN32)
-    env.emplace("LOCALAPPDATA", options.folder + "\\.norv-cache");
-#else
-    env.emplace("XDG_CACHE_HOME", options.folder + "/.norv-cache");
-#endif
+    env.emplace(kCacheVariable, options.folder + "/.norv-cache");
     return env;
 }
 

@@ -26,6 +26,10 @@ struct NorvOptions {
     bool terminal = false;                  ///< standard error is a terminal (POSIX)
 };
 
+/// Points norv's cache (the rate file) at folder: XDG_CACHE_HOME, or
+/// LOCALAPPDATA on Windows.
+void UseCacheFolder(NorvOptions& options, const std::string& folder);
+
 /// The variables set for norv on top of the test's environment: options.env,
 /// and the user's cache folder inside options.folder unless options.env
 /// names one, so that no run writes into the real user's cache.

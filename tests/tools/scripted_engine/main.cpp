@@ -216,6 +216,11 @@ private:
 
     void AnswerNormally(const std::string& record, const std::string& payload) {
         if (record == "TechnicalInfoRequest") {
+            TBS::TechnicalInfoRequest request;
+            TBS::FromXml(payload, request);
+            if (!o_.sandbox.empty() && !request.technicalDetailsFile.empty()) {
+                std::ofstream(request.technicalDetailsFile) << "Sandbox: " << o_.sandbox << "\n";
+            }
             SendRecord(MakeTechnicalInfo(o_));
         } else if (record == "AnalyzeRequest") {
             TBS::AnalyzeRequest request;

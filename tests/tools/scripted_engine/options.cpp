@@ -103,6 +103,7 @@ const char* Usage() {
            "Technical information:\n"
            "  --version=TEXT           engine version (1.0.0.0)\n"
            "  --supported-profiles=N   the first N profiles are supported (12)\n"
+           "  --sandbox=TEXT           the sandbox line of the technical details file\n"
            "Analysis:\n"
            "  --analysis-err=CODE      the response's err (0)\n"
            "  --fail-input=TEXT        inputs whose path holds TEXT are answered with\n"
@@ -155,6 +156,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& o, std::string&
         {"--reply-to", Text(o.replyTo)},
         {"--version", Text(o.version)},
         {"--supported-profiles", Number(o.supportedProfiles)},
+        {"--sandbox", Text(o.sandbox)},
         {"--analysis-err", Number(o.analysisErr)},
         {"--fail-input", Text(o.failInput)},
         {"--analysis-files", Number(o.analysisFiles)},

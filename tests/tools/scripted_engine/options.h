@@ -52,6 +52,7 @@ struct Options {
     // Technical information.
     std::string version = "1.0.0.0";
     uint32_t supportedProfiles = 12; // the first N profiles are supported
+    std::string sandbox;             // written to the technical details file, when set
 
     // Analysis.
     uint32_t analysisErr = 0;

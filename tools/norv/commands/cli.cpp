@@ -352,6 +352,33 @@ void AddPartOptions(CLI::App* transcode, Invocation& in) {
         ->group(group);
 }
 
+void AddServeCommand(CLI::App& app, Invocation& in) {
+    CLI::App* serve =
+        AddCommand(app, in, "serve", "A page in the browser: pick, set, queue, watch");
+    serve->add_option("--port", in.port, "Port to listen on (0: a free one)")
+        ->capture_default_str();
+    serve
+        ->add_option("--root", in.roots,
+                     "A folder the page may browse and read (repeatable; default: the current "
+                     "folder)")
+        ->type_name("DIR");
+    serve
+        ->add_option("--output", in.outputDir,
+                     "The folder outputs are written to (default: ./converted)")
+        ->type_name("DIR");
+    serve
+        ->add_option("--presets", in.presetDir,
+                     "The folder of stored presets (default: ~/.config/norv/presets)")
+        ->type_name("DIR");
+    serve->add_flag("--open", in.open, "Open the page in the desktop's browser");
+    serve
+        ->add_option("--listen", in.listen,
+                     "Listen on this address instead of 127.0.0.1 and ::1 (a warning says so)")
+        ->type_name("ADDR");
+    // For tests: how often the event stream says it is alive.
+    serve->add_option("--heartbeat", in.heartbeat)->group("")->check(CLI::PositiveNumber);
+}
+
 void DefineCommands(CLI::App& app, Invocation& in) {
     app.add_option("--engine", in.engine,
                    "Engine to run (default: $NORV_ENGINE, else NorvEngine beside norv)")
@@ -394,6 +421,7 @@ void DefineCommands(CLI::App& app, Invocation& in) {
 
     AddPresetCommands(app, in);
     AddReportCommands(app, in);
+    AddServeCommand(app, in);
 }
 
 } // namespace

@@ -1,5 +1,8 @@
 // norv info, norv profiles: what the engine can do and the output profiles.
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
 
 #include "commands/commands.h"
 #include "common/engine.h"
@@ -8,6 +11,8 @@
 namespace norv {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 std::string Join(const Json& list, const char* separator, bool shorten = false) {
     std::string text;
@@ -18,12 +23,48 @@ std::string Join(const Json& list, const char* separator, bool shorten = false) 
     return text.empty() ? "-" : text;
 }
 
+// The engine's technical details, written to a folder of their own and
+// removed: the line that says which of its sandbox's layers are on, or
+// "unknown" for an engine that does not say.
+class Details {
+public:
+    Details() {
+        std::error_code error;
+        folder_ = fs::temp_directory_path(error) /
+                  ("norv-info-" + std::to_string(std::random_device()()));
+        fs::create_directories(folder_, error);
+    }
+    ~Details() {
+        std::error_code error;
+        fs::remove_all(folder_, error);
+    }
+    Details(const Details&) = delete;
+    Details& operator=(const Details&) = delete;
+
+    std::string File() const { return (folder_ / "details.txt").string(); }
+    std::string Sandbox() const {
+        std::ifstream in(File());
+        const std::string key = "Sandbox: ";
+        for (std::string line; std::getline(in, line);) {
+            if (line.compare(0, key.size(), key) == 0) {
+                return line.substr(key.size());
+            }
+        }
+        return "unknown";
+    }
+
+private:
+    fs::path folder_;
+};
+
 } // namespace
 
 int CommandInfo(const Invocation& in) {
     const std::string location = LocateEngine(in.engine);
-    const Ptr<nvt::ITranscodeEngineInfo> info = StartEngine(location, true);
-    const Json j = EngineInfoJson(*info, location);
+    const Details details;
+    const Ptr<nvt::ITranscodeEngineInfo> info = StartEngine(location, true, details.File());
+    Json j = EngineInfoJson(*info, location);
+    j["sandbox"] = details.Sandbox();
     if (in.json) {
         PrintJson(j);
         return 0;
@@ -34,6 +75,7 @@ int CommandInfo(const Invocation& in) {
     std::printf("audio         %s\n", Join(j["audio"], ", ").c_str());
     std::printf("subtitles     %s\n", Join(j["subtitles"], ", ").c_str());
     std::printf("acceleration  %s\n", Join(j["acceleration"], ", ").c_str());
+    std::printf("sandbox       %s\n", j["sandbox"].get<std::string>().c_str());
     std::printf("profiles\n");
     for (const Json& p : j["profiles"]) {
         std::printf("  %2d  %-20s %-14s audio out: %s\n", p["id"].get<int>(),

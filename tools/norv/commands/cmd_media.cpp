@@ -10,6 +10,7 @@
 #include "common/media.h"
 #include "common/transcode_run.h"
 #include "timing/estimate.h"
+#include "timing/preview.h"
 #include "timing/progress.h"
 
 namespace norv {
@@ -137,29 +138,19 @@ int CommandPreview(const Invocation& in) {
     const auto start = std::chrono::steady_clock::now();
     const Ptr<nvt::ITranscodeEngineInfo> info = StartEngine(LocateEngine(in.engine), true);
     const Sources sources = AnalyseJoined(in.inputs);
-    const Ptr<nvt::ITranscodeOutputSettings> settings =
-        MakeOutputSettings(in.choice, sources.front().get());
-    const Ptr<nvt::ITranscodeSession> session =
-        MakeSession(sources, settings.get(), info.get(), in.choice.job.enginePriority);
-    nvt::ITranscodeOutputProperties* raw = nullptr;
-    const nvt::Result result = session->GetOutputProperties(&raw);
-    const Ptr<nvt::ITranscodeOutputProperties> properties = Adopt(raw);
-    Check(result, "cannot derive the output");
-
+    const OutputPreview preview = PreviewOutput(sources, in.choice, info.get());
+    const Ptr<nvt::ITranscodeOutputSettings>& settings = preview.settings;
     const auto profile = static_cast<nvt::NorvProfile>(settings->GetProfile());
-    Json j = PropertiesJson(*properties);
-    const JobWork work = DescribeWork(*settings, *properties, sources);
-    MeasuredEstimate measured = EstimateFromHistory(work);
+    Json j = preview.json;
+    MeasuredEstimate measured = preview.measured;
     if (in.measure) {
         const double setup =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         measured = MeasureRun(
             MakeSession(sources, settings.get(), info.get(), in.choice.job.enginePriority), sources,
-            work, OutputExtension(profile, info.get()), setup);
+            preview.work, OutputExtension(profile, info.get()), setup);
+        AddEstimateJson(j, measured);
     }
-    AddEstimateJson(j, measured);
-    j["profile"] = nvt::EnumName<nvt::NorvProfile>(profile);
-    j["size_limit"] = settings->GetFileSizeLimit();
     j["sources"] = Json::array();
     for (const Ptr<nvt::ISourceMedia>& source : sources) {
         nvt::WideString path;

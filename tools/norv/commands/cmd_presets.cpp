@@ -57,20 +57,7 @@ int List(const Invocation& in, nvt::ICustomPresetFactory& factory) {
     if (!fs::is_directory(in.presetDir, error)) {
         throw Failure(in.presetDir + ": no such folder", nvt::CRTL_FILE_DOES_NOT_EXIST);
     }
-    nvt::ICustomPresetEnum* raw = nullptr;
-    Check(factory.EnumeratePresets(Widen(in.presetDir), &raw), in.presetDir + ": cannot list");
-    const Ptr<nvt::ICustomPresetEnum> presets = Adopt(raw);
-    Json all = Json::array();
-    for (uint32_t i = 0; i < presets->GetCount(); ++i) {
-        nvt::ICustomPreset* item = nullptr;
-        nvt::CustomPresetData data;
-        if (presets->GetItem(i, &item) == nvt::SUCCESS && item != nullptr) {
-            const Ptr<nvt::ICustomPreset> preset = Adopt(item);
-            if (preset->GetData(data) == nvt::SUCCESS) {
-                all.push_back(PresetJson(Narrow(preset->GetFilePath()), data));
-            }
-        }
-    }
+    const Json all = PresetListJson(factory, in.presetDir);
     if (in.json) {
         PrintJson(all);
         return 0;

@@ -14,7 +14,8 @@ namespace norv {
 
 /// The command line, as cli.cpp maps it.
 struct Invocation {
-    std::string command;      // info, profiles, analyze, preview, transcode, batch, presets, report
+    std::string
+        command; // info, profiles, analyze, preview, transcode, batch, presets, report, serve
     std::string presetAction; // list, show, save, delete
     std::string engine;       // --engine
     bool json = false;
@@ -36,8 +37,13 @@ struct Invocation {
     std::string rerunList0; // report merge --rerun-list0
     std::optional<std::vector<std::string>> listed; // report merge: the lists' paths
     double frameRate = 0;                           // profiles --frame-rate
-    std::string presetDir;
+    std::string presetDir;                          // presets DIR, serve --presets
     std::string presetName;
+    uint16_t port = 8700;           // serve --port (0: a free one)
+    std::vector<std::string> roots; // serve --root
+    bool open = false;              // serve --open
+    std::string listen;             // serve --listen
+    double heartbeat = 15;          // serve: seconds between the event stream's heartbeats
     OutputChoice choice;
 };
 
@@ -49,5 +55,6 @@ int CommandTranscode(const Invocation& in);
 int CommandBatch(const Invocation& in);
 int CommandPresets(const Invocation& in);
 int CommandReport(const Invocation& in);
+int CommandServe(const Invocation& in);
 
 } // namespace norv

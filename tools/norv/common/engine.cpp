@@ -44,10 +44,11 @@ std::string LocateEngine(const std::string& engineOption) {
                   nvt::ENG_ERR);
 }
 
-Ptr<nvt::ITranscodeEngineInfo> StartEngine(const std::string& location, bool wantInfo) {
+Ptr<nvt::ITranscodeEngineInfo> StartEngine(const std::string& location, bool wantInfo,
+                                           const std::string& detailsFile) {
     nvt::ITranscodeEngineInfo* raw = nullptr;
-    const nvt::Result result =
-        InitTranscodeEngine(Widen(location), nvt::SLoggerParam(), wantInfo ? &raw : nullptr, {});
+    const nvt::Result result = InitTranscodeEngine(Widen(location), nvt::SLoggerParam(),
+                                                   wantInfo ? &raw : nullptr, Widen(detailsFile));
     const Ptr<nvt::ITranscodeEngineInfo> info = Adopt(raw);
     Check(result, "cannot start the engine \"" + location + "\"");
     return info;

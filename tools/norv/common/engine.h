@@ -16,8 +16,10 @@ namespace norv {
 std::string LocateEngine(const std::string& engineOption);
 
 /// Stores the engine location in the library. With wantInfo, also asks the
-/// engine for its technical information and returns it. Throws Failure when
-/// the engine cannot be started or does not answer.
-Ptr<nvt::ITranscodeEngineInfo> StartEngine(const std::string& location, bool wantInfo);
+/// engine for its technical information and returns it (and has it write its
+/// technical details to detailsFile, when given). Throws Failure when the
+/// engine cannot be started or does not answer.
+Ptr<nvt::ITranscodeEngineInfo> StartEngine(const std::string& location, bool wantInfo,
+                                           const std::string& detailsFile = std::string());
 
 } // namespace norv

@@ -291,6 +291,24 @@ Json PresetJson(const std::string& path, const nvt::CustomPresetData& d) {
                 {"hevc_quality", nvt::EnumName<nvt::HevcQualityLevel>(d.hevcQualityLevel)}};
 }
 
+Json PresetListJson(nvt::ICustomPresetFactory& factory, const std::string& folder) {
+    nvt::ICustomPresetEnum* raw = nullptr;
+    Check(factory.EnumeratePresets(Widen(folder), &raw), folder + ": cannot list");
+    const Ptr<nvt::ICustomPresetEnum> presets = Adopt(raw);
+    Json all = Json::array();
+    for (uint32_t i = 0; i < presets->GetCount(); ++i) {
+        nvt::ICustomPreset* item = nullptr;
+        nvt::CustomPresetData data;
+        if (presets->GetItem(i, &item) == nvt::SUCCESS && item != nullptr) {
+            const Ptr<nvt::ICustomPreset> preset = Adopt(item);
+            if (preset->GetData(data) == nvt::SUCCESS) {
+                all.push_back(PresetJson(Narrow(preset->GetFilePath()), data));
+            }
+        }
+    }
+    return all;
+}
+
 Json RunEventJson(RunEvent event, const RunStatus& status, nvt::Result result) {
     Json value{{"event", EventName(event)}};
     if (event != RunEvent::Started) {

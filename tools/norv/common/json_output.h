@@ -31,6 +31,10 @@ Json PropertiesJson(nvt::ITranscodeOutputProperties& properties);
 /// A stored preset's settings.
 Json PresetJson(const std::string& path, const nvt::CustomPresetData& data);
 
+/// The presets of a folder, oldest first, each as PresetJson gives it.
+/// Throws Failure when the folder cannot be listed.
+Json PresetListJson(nvt::ICustomPresetFactory& factory, const std::string& folder);
+
 /// One progress event of a run.
 Json RunEventJson(RunEvent event, const RunStatus& status, nvt::Result result);
 

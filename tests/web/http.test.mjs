@@ -1,0 +1,189 @@
+// norv serve over plain HTTP: what it refuses, and its event stream's
+// heartbeat and replay after a reconnect.
+import assert from 'node:assert/strict';
+import { mkdir, rm, symlink, writeFile } from 'node:fs/promises';
+import http from 'node:http';
+import path from 'node:path';
+import { after, before, describe, it } from 'node:test';
+
+import { execFileSync } from 'node:child_process';
+
+import { engine, login, makeClip, norv, request, startServe, tempFolder } from './support.mjs';
+
+let home;
+let serve;
+let cookie;
+let setCookie;
+
+before(async () => {
+  home = await tempFolder('http');
+  const media = path.join(home, 'media');
+  await makeClip(path.join(media, 'clip.mp4'), { seconds: 1 });
+  // A sibling whose name starts like the root's, a folder outside, and two
+  // links from inside the root to them.
+  await mkdir(path.join(home, 'media2'));
+  await writeFile(path.join(home, 'media2', 'other.mp4'), 'not for the page');
+  await mkdir(path.join(home, 'secret'));
+  await writeFile(path.join(home, 'secret', 'key.txt'), 'not for the page');
+  await symlink(path.join(home, 'secret'), path.join(media, 'escape'));
+  await symlink('../media2', path.join(media, 'm2'));
+  await symlink(path.join(home, 'secret', 'key.txt'), path.join(media, 'key.mp4'));
+  const presets = path.join(home, 'presets');
+  execFileSync(norv, ['--engine', engine, 'presets', 'save', presets, 'phone', '--profile', 'NorvPlusHD', '--size', '320x180']);
+  serve = await startServe({
+    home, roots: [media], output: path.join(home, 'out'), extra: ['--heartbeat', '0.3', '--presets', presets],
+  });
+  ({ cookie, setCookie } = await login(serve));
+});
+
+after(async () => {
+  await serve?.stop();
+  await rm(home, { recursive: true, force: true });
+});
+
+const get = (target, extra = {}) => request(serve.port, { target, headers: { Cookie: cookie }, ...extra });
+
+describe('refusals', () => {
+  it('lets nobody in without the token, and sets a strict cookie for it', async () => {
+    assert.match(setCookie, /; HttpOnly/);
+    assert.match(setCookie, /; SameSite=Strict/);
+    for (const target of ['/', '/app.js', '/api/state', '/api/events', '/?token=0123', '/?token=']) {
+      assert.equal((await request(serve.port, { target })).status, 401, target);
+    }
+    assert.equal((await get('/api/state', { headers: { Cookie: 'norv_1=x' } })).status, 401);
+    assert.equal((await get('/api/state')).status, 200);
+  });
+
+  it('answers only to its own address (no DNS rebinding)', async () => {
+    for (const host of ['evil.example', `evil.example:${serve.port}`, `127.0.0.1:${serve.port + 1}`,
+      `localhost.evil.example:${serve.port}`, '']) {
+      assert.equal((await get('/api/state', { host })).status, 403, host);
+    }
+    for (const host of [`127.0.0.1:${serve.port}`, `localhost:${serve.port}`, `[::1]:${serve.port}`]) {
+      assert.equal((await get('/api/state', { host })).status, 200, host);
+    }
+  });
+
+  it('takes changes only from its own origin', async () => {
+    const post = (origin) => request(serve.port, {
+      method: 'POST', target: '/api/queue/pause', body: '{}',
+      headers: { Cookie: cookie, 'Content-Type': 'application/json', ...(origin ? { Origin: origin } : {}) },
+    });
+    for (const origin of ['http://evil.example', 'null', `http://localhost:${serve.port}`, undefined]) {
+      assert.equal((await post(origin)).status, 403, String(origin));
+    }
+    assert.equal((await post(serve.origin)).status, 200);
+  });
+
+  it('keeps every path inside the roots', async () => {
+    const cases = [
+      ['..', 403],
+      ['../media2', 403],
+      ['%2e%2e', 403],
+      ['%2E%2E%2Fmedia2', 403],
+      ['sub/..%2f..', 403],
+      ['escape', 403], // a link out of the root
+      ['m2', 403], // the sibling /media2, which a plain prefix check lets through for /media
+      ['key.mp4', 403],
+      ['/etc', 400],
+      [encodeURIComponent(path.join(serve.output, '..')), 400],
+    ];
+    for (const [relative, status] of cases) {
+      const answer = await get(`/api/browse?root=0&path=${relative}`);
+      assert.equal(answer.status, status, `${relative}: ${answer.body}`);
+    }
+    const listing = JSON.parse((await get('/api/browse?root=0&path=')).body);
+    assert.deepEqual(listing.entries.map((e) => e.name), ['clip.mp4']);
+    // The page's own files and the API by their names only.
+    for (const target of ['/%2e%2e/%2e%2e/etc/passwd', '/../../etc/passwd', '/api/files/..%2f..%2fetc%2fpasswd/thumbnail',
+      '/api/files/%2e%2e/analysis', '/api/jobs/..%2fsecret/output', '/api/browse/../state']) {
+      assert.equal((await get(target)).status, 404, target);
+    }
+  });
+});
+
+describe('presets', () => {
+  it('offers the stored presets, by name only', async () => {
+    const state = JSON.parse((await get('/api/state')).body);
+    assert.deepEqual(state.presets.map((p) => [p.preset, p.profile]), [['phone', 'NP_NorvPlusHD']]);
+    const listing = JSON.parse((await get('/api/browse?root=0&path=')).body);
+    const preview = (settings) => request(serve.port, {
+      method: 'POST', target: '/api/preview', body: { files: [listing.entries[0].id], settings },
+      headers: { Cookie: cookie, Origin: serve.origin, 'Content-Type': 'application/json' },
+    });
+    const phone = await preview({ preset: 'phone' });
+    assert.equal(phone.status, 200, phone.body);
+    const made = JSON.parse(phone.body);
+    assert.equal(made.profile, 'NP_NorvPlusHD');
+    // The preset's 320x180 box, not the source's 320x240.
+    assert.ok(made.height < 200, `${made.width}x${made.height}`);
+    for (const preset of ['../presets/phone', 'nothere', '..']) {
+      const refused = await preview({ preset });
+      assert.equal(refused.status, 400, preset);
+      assert.match(JSON.parse(refused.body).error, /preset/);
+    }
+  });
+});
+
+describe('event stream', () => {
+  // Reads events from /api/events until count of them arrived.
+  function events(lastEventId, count) {
+    return new Promise((resolve, reject) => {
+      const headers = { Host: `127.0.0.1:${serve.port}`, Cookie: cookie };
+      if (lastEventId) headers['Last-Event-ID'] = lastEventId;
+      const req = http.get({ host: '127.0.0.1', port: serve.port, path: '/api/events', setHost: false, headers }, (res) => {
+        assert.equal(res.headers['content-type'], 'text/event-stream');
+        let text = '';
+        const got = [];
+        let heartbeats = 0;
+        res.setEncoding('utf8');
+        res.on('data', (chunk) => {
+          text += chunk;
+          let end;
+          while ((end = text.indexOf('\n\n')) >= 0) {
+            const block = text.slice(0, end);
+            text = text.slice(end + 2);
+            if (block.startsWith(': heartbeat')) heartbeats += 1;
+            const fields = Object.fromEntries(block.split('\n').filter((l) => /^(id|event|data): /.test(l))
+              .map((l) => [l.slice(0, l.indexOf(':')), l.slice(l.indexOf(':') + 2)]));
+            if (fields.event) got.push(fields);
+            if (got.length >= count) {
+              req.destroy();
+              resolve({ got, heartbeats });
+            }
+          }
+        });
+      });
+      req.on('error', (error) => { if (error.code !== 'ECONNRESET') reject(error); });
+    });
+  }
+
+  const command = (what) => request(serve.port, {
+    method: 'POST', target: `/api/queue/${what}`, body: '{}', headers: { Cookie: cookie, Origin: serve.origin },
+  });
+
+  it('replays what a page missed while it reconnected, and beats while idle', async () => {
+    const first = await events(undefined, 1);
+    assert.equal(first.got[0].event, 'snapshot');
+    // Missed: two changes while no stream was open.
+    await command('start');
+    await command('pause');
+    const again = await events(first.got[0].id, 2);
+    assert.deepEqual(again.got.map((e) => [e.event, JSON.parse(e.data).running]), [['queue', true], ['queue', false]]);
+    // Too old to replay (another start's identifier): a snapshot.
+    assert.equal((await events('elsewhere.5', 1)).got[0].event, 'snapshot');
+    // Nothing happens; the heartbeat still comes (every 0.3 s here).
+    const quiet = await new Promise((resolve) => {
+      const req = http.get({ host: '127.0.0.1', port: serve.port, path: '/api/events', setHost: false,
+        headers: { Host: `127.0.0.1:${serve.port}`, Cookie: cookie } }, (res) => {
+        let text = '';
+        res.on('data', (chunk) => {
+          text += chunk;
+          if (text.includes(': heartbeat')) { req.destroy(); resolve(true); }
+        });
+      });
+      req.on('error', () => {});
+    });
+    assert.ok(quiet);
+  });
+});
