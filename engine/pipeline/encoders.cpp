@@ -13,11 +13,8 @@ namespace norv_engine {
 
 namespace {
 
-// The bitrate the encoder may reach at a moment, and the buffer over which
-// it averages, as multiples of the target bitrate: loose enough for the
-// encoder to spend bits where the picture needs them, tight enough that a
-// single pass lands near its target.
-constexpr double kMaxRateFactor = 1.5;
+// The buffer over which the encoder averages its rate (kMaxRateFactor),
+// in seconds at the target bitrate.
 constexpr double kBufferSeconds = 2.0;
 
 // The x264 speed preset: its own default balance of speed and quality.
@@ -134,14 +131,19 @@ CodecContextPtr OpenVideoEncoder(const VideoEncoderSetup& setup, std::string& wh
     Options options;
     if (Named(codec, "libx264")) {
         options.Set("preset", kX264Preset);
+        // Headers that do not depend on the pictures: streams encoded in
+        // parts with these settings join as one.
+        options.Set("x264-params", "stitchable=1");
         if (setup.pass != EncodePass::Single) {
             options.Set("stats", setup.statsPath.c_str());
         }
     } else if (Named(codec, "libx265")) {
         options.Set("preset", X265Preset(setup.hevcQuality));
         // x265 writes its own messages to standard error unless told not to.
-        std::string params = "log-level=none:vbv-maxrate=" + Kbps(c->rc_max_rate) +
-                             ":vbv-bufsize=" + Kbps(c->rc_buffer_size);
+        // Its picture parameter sets stay the same whatever the pictures
+        // (as x264's stitchable), so parts encoded apart join as one stream.
+        std::string params = "log-level=none:opt-qp-pps=0:opt-ref-list-length-pps=0:vbv-maxrate=" +
+                             Kbps(c->rc_max_rate) + ":vbv-bufsize=" + Kbps(c->rc_buffer_size);
         if (setup.pass != EncodePass::Single) {
             // The folder of the statistics is the user's: any character.
             std::string stats;

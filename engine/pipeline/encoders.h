@@ -13,6 +13,11 @@
 
 namespace norv_engine {
 
+/// The bitrate the encoder may reach at a moment, as a multiple of its
+/// target: loose enough for the encoder to spend bits where the picture
+/// needs them, tight enough that a single pass lands near its target.
+constexpr double kMaxRateFactor = 1.5;
+
 /// Which pass of a video encode this is.
 enum class EncodePass { Single, First, Second };
 

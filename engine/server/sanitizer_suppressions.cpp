@@ -1,7 +1,8 @@
 // What the sanitizer builds of the engine process are told to ignore: leaks
 // inside third-party libraries that the engine cannot free. Only the
-// engine's executable carries this; nothing of the engine's own code is
-// named. (In a build without a sanitizer nobody asks for it.)
+// executables that run FFmpeg's codecs carry this (the engine, and norv for
+// its quality probe's measure and a film's parts); nothing of our own code
+// is named. (In a build without a sanitizer nobody asks for it.)
 //
 // - libx265 keeps copies of some of its parameters (the statistics file's
 //   name among them) and a table of its own that x265_encoder_close never

@@ -24,22 +24,6 @@ std::string AbsolutePath(const std::string& path) {
     return (error ? fs::path(path) : absolute).lexically_normal().string();
 }
 
-// Size and modification time, as the file system tells them; null when the
-// file cannot be read.
-Json FileIdentity(const std::string& path) {
-    std::error_code error;
-    const uintmax_t size = fs::file_size(path, error);
-    if (error) {
-        return Json();
-    }
-    const fs::file_time_type modified = fs::last_write_time(path, error);
-    if (error) {
-        return Json();
-    }
-    return Json{{"size", static_cast<uint64_t>(size)},
-                {"modified", static_cast<int64_t>(modified.time_since_epoch().count())}};
-}
-
 // A member of an object; null when value is no object or lacks it.
 const Json& Field(const Json& value, const char* name) {
     static const Json kNull;
@@ -96,6 +80,20 @@ std::string ShardsRecordPath(const std::string& folder, const BatchIdentity& bat
 }
 
 } // namespace
+
+Json FileIdentity(const std::string& path) {
+    std::error_code error;
+    const uintmax_t size = fs::file_size(path, error);
+    if (error) {
+        return Json();
+    }
+    const fs::file_time_type modified = fs::last_write_time(path, error);
+    if (error) {
+        return Json();
+    }
+    return Json{{"size", static_cast<uint64_t>(size)},
+                {"modified", static_cast<int64_t>(modified.time_since_epoch().count())}};
+}
 
 Json DecidingSettings(const OutputChoice& choice) {
     nvt::ICustomPresetFactory* raw = nullptr;

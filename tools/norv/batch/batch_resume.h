@@ -36,6 +36,10 @@ struct ResumeDecision {
     std::string note;     ///< why, for the report
 };
 
+/// A file's size and modification time, as the file system tells them;
+/// null when the file cannot be read.
+Json FileIdentity(const std::string& path);
+
 /// The settings that decide an output: the preset record the choice
 /// resolves to and the job settings that change the output.
 Json DecidingSettings(const OutputChoice& choice);

@@ -314,6 +314,61 @@ void AddReportCommands(CLI::App& app, Invocation& in) {
     });
 }
 
+// One film cut into parts that separate tasks encode, then joined.
+void AddPartOptions(CLI::App* transcode, Invocation& in) {
+    const char* const group = "Parts (one film across many machines)";
+    CLI::Option* parts =
+        transcode
+            ->add_option("--parts", in.parts,
+                         "Cut the film into N parts at keyframes near equal shares, each "
+                         "encoded in two passes at its share of the size, kept in OUT.parts/; "
+                         "alone (or with --jobs) every part is encoded here, then joined")
+            ->check(CLI::Range(1u, 10000u))
+            ->type_name("N")
+            ->group(group);
+    CLI::Option* part =
+        transcode
+            ->add_option_function<std::string>(
+                "--part",
+                [&in](const std::string& text) {
+                    if (text.compare(0, 4, "auto") != 0 && !ParseShard(text)) {
+                        throw CLI::ValidationError(
+                            "--part", "'" + text +
+                                          "': expected K/N with 1 <= K <= N, auto, auto/N or "
+                                          "auto/VARIABLE");
+                    }
+                    in.partText = text;
+                },
+                "Encode only part K of N (from 1); a part already finished is skipped. auto: "
+                "the part of this task of a Slurm job array or a Kubernetes indexed Job")
+            ->type_name("K/N|auto")
+            ->needs(parts)
+            ->group(group);
+    transcode
+        ->add_flag("--join", in.join,
+                   "Join the finished parts into OUT (their audio made once over the whole "
+                   "film); fails, leaving no output, unless every part is there and made with "
+                   "these settings")
+        ->needs(parts)
+        ->excludes(part)
+        ->group(group);
+    transcode
+        ->add_option("-j,--jobs", in.jobs,
+                     "With --parts alone: parts encoded at once, each by an engine of its own "
+                     "(default: one per core)")
+        ->check(CLI::PositiveNumber)
+        ->needs(parts)
+        ->excludes(part)
+        ->group(group);
+    transcode
+        ->add_option("--report", in.reportFile,
+                     "With --part: write what became of the part to FILE (JSON; default "
+                     "OUT.parts/part-K-of-N.report.json)")
+        ->type_name("FILE")
+        ->needs(part)
+        ->group(group);
+}
+
 void AddServeCommand(CLI::App& app, Invocation& in) {
     CLI::App* serve =
         AddCommand(app, in, "serve", "A page in the browser: pick, set, queue, watch");
@@ -371,6 +426,7 @@ void DefineCommands(CLI::App& app, Invocation& in) {
     transcode->add_option("FILE", in.inputs, "Files joined into the output, in order")->required();
     transcode->add_option("-o,--output", in.output, "Output file")->required();
     AddProgressOptions(transcode, in);
+    AddPartOptions(transcode, in);
     AddOutputChoice(transcode, in.choice);
     AddQualityOption(transcode, in);
 

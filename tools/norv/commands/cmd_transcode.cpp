@@ -6,6 +6,7 @@
 #include "common/engine.h"
 #include "common/json_output.h"
 #include "common/transcode_run.h"
+#include "parts/film_parts.h"
 #include "quality/quality_mode.h"
 #include "timing/estimate.h"
 #include "timing/progress.h"
@@ -13,6 +14,9 @@
 namespace norv {
 
 int CommandTranscode(const Invocation& in) {
+    if (in.parts > 0) {
+        return CommandFilmParts(in);
+    }
     // The rate kept for this machine covers the whole command, as a user
     // waits for it: starting the engine and analysing the sources included.
     const auto start = std::chrono::steady_clock::now();

@@ -28,9 +28,12 @@ struct Invocation {
     bool overwrite = false;
     bool measure = false;   // preview --measure
     std::string shardText;  // batch --shard: K/N, auto, auto/N or auto/VARIABLE
+    uint32_t parts = 0;     // transcode --parts: the film cut into this many parts
+    std::string partText;   // transcode --part: K/N, auto, auto/N or auto/VARIABLE
+    bool join = false;      // transcode --join
     std::string fromList;   // --from-list: a list of inputs, "-" for standard input
     std::string fromList0;  // --from-list0: the same, each path ended by a NUL
-    std::string reportFile; // batch --report
+    std::string reportFile; // batch --report, transcode --part's report
     std::string rerunList;  // report merge --rerun-list
     std::string rerunList0; // report merge --rerun-list0
     std::optional<std::vector<std::string>> listed; // report merge: the lists' paths

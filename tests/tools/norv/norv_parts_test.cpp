@@ -1,0 +1,167 @@
+// How a film is cut into parts and its video budget shared between them,
+// and which codec headers let the parts join as one stream.
+#include <numeric>
+
+#include <gtest/gtest.h>
+
+#include "parts/part_plan.h"
+#include "parts/stream_headers.h"
+
+namespace norv_test {
+namespace {
+
+// A film of one file: frames at 25 per second, cuts allowed at the given
+// frame numbers (frame 0 always), bytes per frame given per frame range.
+norv::FilmScan OneFile(size_t frames, const std::vector<size_t>& cuts, uint32_t bytes = 1000) {
+    norv::FilmScan film;
+    film.files.push_back({"/films/a.mkv", 10.0, frames / 25.0, 0.0});
+    for (size_t i = 0; i < frames; ++i) {
+        film.frames.push_back({i / 25.0, bytes, i == 0});
+    }
+    for (size_t c : cuts) {
+        film.frames[c].cut = true;
+    }
+    film.seconds = frames / 25.0;
+    return film;
+}
+
+TEST(NorvParts, AFilmIsCutAtTheKeyframesNearestEqualShares) {
+    struct Case {
+        const char* what;
+        size_t frames;
+        std::vector<size_t> cuts;
+        uint32_t count;
+        std::vector<size_t> starts; // empty: the split is refused
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"a keyframe at every share", 100, {25, 50, 75}, 4, {0, 25, 50, 75}},
+        {"the nearest of uneven keyframes", 100, {10, 30, 70, 90}, 3, {0, 30, 70}},
+        {"one part is the whole film", 100, {50}, 1, {0}},
+        {"a keyframe crowded out is not taken twice", 100, {48, 49}, 3, {0, 48, 49}},
+        {"too few keyframes", 100, {50}, 3, {}},
+        {"no keyframe but the first", 100, {}, 2, {}},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const norv::FilmScan film = OneFile(c.frames, c.cuts);
+        if (c.starts.empty()) {
+            EXPECT_THROW(norv::SplitFilm(film, c.count), norv::SplitError);
+            continue;
+        }
+        const std::vector<norv::PartSpan> parts = norv::SplitFilm(film, c.count);
+        ASSERT_EQ(parts.size(), c.starts.size());
+        for (size_t k = 0; k < parts.size(); ++k) {
+            EXPECT_EQ(parts[k].firstFrame, c.starts[k]);
+            // Every picture in exactly one part, in order, none empty.
+            EXPECT_EQ(parts[k].endFrame, k + 1 < parts.size() ? c.starts[k + 1] : c.frames);
+            EXPECT_LT(parts[k].firstFrame, parts[k].endFrame);
+            EXPECT_EQ(parts[k].sourceBytes, 1000u * (parts[k].endFrame - parts[k].firstFrame));
+        }
+        EXPECT_DOUBLE_EQ(parts.back().to, c.frames / 25.0);
+    }
+}
+
+TEST(NorvParts, APartPlaysTheStretchesOfTheFilesItSpans) {
+    // Two files joined: 4 s starting at 10 s of its own clock, then 4 s
+    // starting at 0; keyframes every second.
+    norv::FilmScan film;
+    film.files = {{"/films/a.mkv", 10.0, 4.0, 0.0}, {"/films/b.mkv", 0.0, 4.0, 4.0}};
+    for (size_t i = 0; i < 200; ++i) {
+        film.frames.push_back({i / 25.0, 100, i % 25 == 0});
+    }
+    film.seconds = 8.0;
+    const std::vector<norv::PartSpan> parts = norv::SplitFilm(film, 3);
+    ASSERT_EQ(parts.size(), 3u);
+    // Cuts near 2.67 s and 5.33 s: at 3 s and 5 s.
+    ASSERT_EQ(parts[0].entries.size(), 1u);
+    EXPECT_TRUE(parts[0].entries[0].fromStart);
+    EXPECT_FALSE(parts[0].entries[0].toEnd);
+    EXPECT_DOUBLE_EQ(parts[0].entries[0].outpoint, 13.0);
+    ASSERT_EQ(parts[1].entries.size(), 2u);
+    EXPECT_EQ(parts[1].entries[0].path, "/films/a.mkv");
+    EXPECT_DOUBLE_EQ(parts[1].entries[0].inpoint, 13.0);
+    EXPECT_TRUE(parts[1].entries[0].toEnd);
+    EXPECT_EQ(parts[1].entries[1].path, "/films/b.mkv");
+    EXPECT_TRUE(parts[1].entries[1].fromStart);
+    EXPECT_DOUBLE_EQ(parts[1].entries[1].outpoint, 1.0);
+    ASSERT_EQ(parts[2].entries.size(), 1u);
+    EXPECT_DOUBLE_EQ(parts[2].entries[0].inpoint, 1.0);
+    EXPECT_TRUE(parts[2].entries[0].toEnd);
+}
+
+TEST(NorvParts, TheBudgetIsSharedByHowHardEachPartIs) {
+    struct Case {
+        const char* what;
+        std::vector<uint64_t> bytes; // source bytes of 10 s parts
+        double min, max;
+        std::vector<double> expected; // bits per second; 0: checked by order only
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"alike parts alike", {5000, 5000, 5000}, 0, 0, {1e6, 1e6, 1e6}},
+        {"a harder part more, but not in proportion", {1000, 8000}, 0, 0, {0, 0}},
+        {"a part held at the highest gives the rest to the others", {1000, 64000}, 0, 1.2e6,
+         {8e5, 1.2e6}},
+        {"a part held at the lowest takes it from the others", {1, 64000}, 5e5, 0, {5e5, 1.5e6}},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<norv::PartSpan> parts;
+        for (size_t k = 0; k < c.bytes.size(); ++k) {
+            norv::PartSpan part;
+            part.from = 10.0 * k;
+            part.to = 10.0 * (k + 1);
+            part.sourceBytes = c.bytes[k];
+            parts.push_back(part);
+        }
+        const std::vector<double> rates = norv::ShareBitrate(parts, 1e6, c.min, c.max);
+        // The whole film's bits, whatever the shares.
+        EXPECT_NEAR(std::accumulate(rates.begin(), rates.end(), 0.0), 1e6 * rates.size(), 1.0);
+        for (size_t k = 0; k < rates.size(); ++k) {
+            if (c.expected[k] > 0) {
+                EXPECT_NEAR(rates[k], c.expected[k], 1.0) << "part " << k;
+            }
+        }
+        if (c.expected[0] == 0) {
+            EXPECT_GT(rates[1], rates[0]);
+            EXPECT_LT(rates[1] / rates[0], 8.0);
+        }
+    }
+}
+
+TEST(NorvParts, PartsJoinWhenTheirHeadersDifferOnlyInTheLevel) {
+    const std::vector<uint8_t> level40 = {1, 100, 0, 40, 0xff, 0xe1, 0, 4, 0x67, 100, 0, 40};
+    const std::vector<uint8_t> level41 = {1, 100, 0, 41, 0xff, 0xe1, 0, 4, 0x67, 100, 0, 41};
+    const std::vector<uint8_t> otherProfile = {1, 77, 0, 40, 0xff, 0xe1, 0, 4, 0x67, 77, 0, 40};
+    struct Case {
+        const char* what;
+        int levelByte;
+        std::vector<uint8_t> a, b;
+        bool agree;
+        int keep;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"the same", 3, level40, level40, true, 0},
+        {"a higher level later", 3, level40, level41, true, 1},
+        {"a higher level first", 3, level41, level40, true, 0},
+        {"another profile", 3, level40, otherProfile, false, 0},
+        {"a codec without a level to tell apart", -1, level40, level41, false, 0},
+        {"of other lengths", 3, level40, {1, 100, 0, 41}, false, 0},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        int keep = -1;
+        EXPECT_EQ(norv::HeadersAgree(c.levelByte, c.a, c.b, keep), c.agree);
+        if (c.agree) {
+            EXPECT_EQ(keep, c.keep);
+        }
+    }
+}
+
+} // namespace
+} // namespace norv_test
