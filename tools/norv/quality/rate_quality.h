@@ -52,9 +52,13 @@ public:
     /// The bitrate whose predicted worst-1 % SSIM is target.
     double KbpsFor(double target) const;
     /// The video bitrate the encoder makes over a whole title when asked
-    /// for kbps: the asked rate, or where the probes made less than
-    /// kOnTarget of theirs, the asked rate times their ratio (interpolated
-    /// in log kbps between probes).
+    /// for kbps: the asked rate, or where the probes made more than theirs
+    /// or less than kOnTarget of it, the asked rate times their ratio
+    /// (interpolated in log kbps between probes). Probes that fell short but whose output
+    /// grew with the asked rate (at least kRateBound of it, in log terms,
+    /// between neighbours) show a short sample's rate control, not pictures
+    /// too easy to take the bits: over a whole title the encoder makes the
+    /// asked rate there.
     double MadeKbps(double kbps) const;
 
     /// Where more bits stop buying quality: when the probes show less than
@@ -71,6 +75,9 @@ public:
 
     /// A probe that made at least this share of its asked rate was on target.
     static constexpr double kOnTarget = 0.9;
+    /// Output that grows at least this fast with the asked rate (d log made
+    /// / d log asked) follows it.
+    static constexpr double kRateBound = 0.75;
     /// Probes this close to the best one show no gain worth its bits.
     static constexpr double kPlateauDb = 0.25;
     /// Least slope, dB per natural-log unit of kbps (1.5 dB per doubling).
@@ -87,6 +94,7 @@ private:
     static Line FitLine(const std::vector<RatePoint>& points, double RatePoint::*field);
 
     std::vector<RatePoint> points_; ///< by asked kbps
+    std::vector<double> ratio_;     ///< per point, what a title makes of the asked rate
     Line worst_, mean_;
 };
 
