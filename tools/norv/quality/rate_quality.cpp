@@ -82,26 +82,16 @@ RateQualityCurve::RateQualityCurve(std::vector<RatePoint> points) : points_(std:
         points_[i].worst = std::max(points_[i].worst, points_[i - 1].worst);
         points_[i].mean = std::max(points_[i].mean, points_[i - 1].mean);
     }
-    // x264's rate control falls up to a tenth short of the asked rate on a
-    // short sample and settles on it over a whole title; a probe further
-    // below it shows pictures too easy to take the bits (the probe then
-    // tells what a whole title of them makes), unless a neighbour shows
-    // the output following the asked rate. Above the asked rate it lags
-    // behind pictures growing harder, over a title as over the samples.
+    // x264's rate control falls short of the asked rate on a short sample
+    // (each starts with a keyframe and its rate control still finding its
+    // feet) more than over a whole title: a title makes kShortSampleGain
+    // times a probe's share, up to the asked rate. Above the asked rate it
+    // lags behind pictures growing harder, over a title as over the
+    // samples.
     for (const RatePoint& p : points_) {
         const double made = p.askedKbps > 0 && p.madeKbps > 0 ? p.madeKbps / p.askedKbps : 1.0;
-        ratio_.push_back(made < kOnTarget || made > 1.0 ? made : 1.0);
+        ratio_.push_back(made > 1.0 ? made : std::min(1.0, made * kShortSampleGain));
     }
-    std::vector<double> followed = ratio_;
-    for (size_t i = 1; i < points_.size(); ++i) {
-        const RatePoint &a = points_[i - 1], &b = points_[i];
-        const double asked = std::log(b.askedKbps / a.askedKbps);
-        if (asked > 1e-3 && a.madeKbps > 0 && b.madeKbps > 0 &&
-            std::log(b.madeKbps / a.madeKbps) >= kRateBound * asked) {
-            followed[i - 1] = followed[i] = 1.0;
-        }
-    }
-    ratio_ = followed;
     if (!points_.empty()) {
         worst_ = FitLine(points_, &RatePoint::worst);
         mean_ = FitLine(points_, &RatePoint::mean);
