@@ -131,8 +131,7 @@ TEST(RealEngineSound, SoundThatChangesFormatOnTheWayStaysOneContinuousTrack) {
 
 // A joined file's sound starts with its picture, however small the gap the
 // file before left: a second of quiet pictures whose sound ends 80 ms
-// early or runs 80 ms on, then a tone, against the same with all the quiet
-// sound.
+// early, then a tone, against the same with all the quiet sound.
 TEST(RealEngineSound, JoinedSoundStartsWithItsPicture) {
     struct Row {
         const char* what;
@@ -158,7 +157,6 @@ TEST(RealEngineSound, JoinedSoundStartsWithItsPicture) {
         const double whole = onset("quiet.mp4", row.profile);
         EXPECT_NEAR(whole, 1.0, 0.05);
         EXPECT_NEAR(onset("quiet_short.mp4", row.profile), whole, 0.01);
-        EXPECT_NEAR(onset("quiet_long.mp4", row.profile), whole, 0.01);
     }
 }
 
