@@ -67,13 +67,27 @@ TEST(NorvQualityFit, SolvesAndPredictsAlongTheLineInDecibelsOverLogBitrate) {
 }
 
 TEST(NorvQualityFit, TheEncodersOutputRateFollowsProbesThatFellShort) {
-    // 500 made of 1000 asked (half), 1900 of 2000 (within a tenth: on
-    // target, 1.0); halfway in log bitrate, sqrt(1000 * 2000) = 1414.21,
-    // the ratio is halfway too: 0.75, so 1060.66.
-    const RateQualityCurve curve({Point(1000, 0.9, 500), Point(2000, 0.95, 1900)});
-    EXPECT_NEAR(curve.MadeKbps(std::sqrt(1000.0 * 2000.0)), 1060.66, 0.01);
-    EXPECT_NEAR(curve.MadeKbps(500), 250, 1e-9);
-    EXPECT_NEAR(curve.MadeKbps(3000), 3000, 1e-9);
+    struct Row {
+        const char* what;
+        std::vector<RatePoint> points;
+        double kbps, made; // MadeKbps(kbps) is made
+    } rows[] = {
+        // 500 made of 1000 asked and 600 of 2000: a title makes 1.13 times
+        // the samples' share, 0.565 and 0.339; halfway in log bitrate,
+        // sqrt(1000 * 2000) = 1414.21, the ratio is halfway too: 0.452,
+        // so 639.22. Beyond the probes, the end's ratio.
+        {"pictures too easy", {Point(1000, 0.9, 500), Point(2000, 0.95, 600)}, 1414.2136, 639.22},
+        {"below them", {Point(1000, 0.9, 500), Point(2000, 0.95, 600)}, 500, 282.5},
+        {"above them", {Point(1000, 0.9, 500), Point(2000, 0.95, 600)}, 3000, 1017},
+        // 950 of 1000 raised by 1.13 is more than asked: the asked rate.
+        {"on target", {Point(1000, 0.9, 950)}, 3000, 3000},
+        // 5 % above the asked rate: pictures growing harder than the rate
+        // control foresaw, in the samples as in the title.
+        {"above it", {Point(1000, 0.9, 1050)}, 2000, 2100},
+    };
+    for (const Row& row : rows) {
+        EXPECT_NEAR(RateQualityCurve(row.points).MadeKbps(row.kbps), row.made, 0.01) << row.what;
+    }
 }
 
 TEST(NorvQualityFit, PoolsTheWorstOnePercentOfFrames) {

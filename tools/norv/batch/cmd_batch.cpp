@@ -157,15 +157,27 @@ int CommandBatch(const Invocation& in) {
                 CheckOutputPath(outputs[i], {inputs[i]}, in.overwrite || decisions[i].replace);
                 const Sources sources = plan.SourcesOf(i);
                 report.SetDuration(place[i], TotalDurationMs(sources) / 1000.0);
-                const OutputChoice choice = quality.ChoiceFor(i, in.choice);
-                const Ptr<nvt::ITranscodeOutputSettings> outputSettings =
-                    MakeOutputSettings(choice, sources.front().get());
+                OutputChoice choice = quality.ChoiceFor(i, in.choice);
                 records.Started(inputs[i], outputs[i]);
                 const auto began = std::chrono::steady_clock::now();
-                result = RunTranscode(MakeSession(sources, outputSettings.get(), info.get(),
-                                                  choice.job.enginePriority),
-                                      sources, outputs[i], board.Observer(i))
-                             .result;
+                for (int run = 1;; ++run) {
+                    const Ptr<nvt::ITranscodeOutputSettings> outputSettings =
+                        MakeOutputSettings(choice, sources.front().get());
+                    result = RunTranscode(MakeSession(sources, outputSettings.get(), info.get(),
+                                                      choice.job.enginePriority),
+                                          sources, outputs[i], board.Observer(i))
+                                 .result;
+                    // A file above its share of a total size is encoded
+                    // again, lower.
+                    std::optional<OutputChoice> again;
+                    if (result == nvt::SUCCESS && quality.active()) {
+                        again = quality.Again(i, choice, outputs[i], run);
+                    }
+                    if (!again) {
+                        break;
+                    }
+                    choice = *again;
+                }
                 if (result == nvt::SUCCESS && quality.active()) {
                     report.SetQuality(place[i], quality.Measured(i, sources, choice, outputs[i]));
                 }

@@ -31,7 +31,7 @@ double TotalAt(const std::vector<BudgetFile>& files, double db) {
 } // namespace
 
 double PredictedBytes(const BudgetFile& file, double kbps) {
-    return file.otherBytes + file.seconds * file.curve.MadeKbps(kbps) * 1024.0 / 8.0;
+    return file.otherBytes + file.seconds * file.curve.MadeKbps(kbps) * kBitsPerKbps / 8.0;
 }
 
 BudgetShare ShareBudget(const std::vector<BudgetFile>& files, double aim) {

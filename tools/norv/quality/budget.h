@@ -43,4 +43,11 @@ BudgetShare ShareBudget(const std::vector<BudgetFile>& files, double aim);
 /// spread around its predicted sizes stays inside.
 constexpr double kBudgetAim = 0.985;
 
+/// The share of a size limit aimed at where it has to be kept (the engine's
+/// own aim under a limit with priority).
+constexpr double kEngineLimitAim = 0.975;
+
+/// Bits a library kbps.
+constexpr double kBitsPerKbps = 1024.0;
+
 } // namespace norv

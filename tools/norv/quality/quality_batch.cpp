@@ -78,14 +78,15 @@ BatchQuality::BatchQuality(const Invocation& in, const BatchWork& work,
         }
         const std::vector<QualityPlan> plans =
             PlanBudget(titles, in.choice, info, budget, mode, in.progressPeriod, files_);
-        aim_ = kBudgetAim * budget;
+        budget_ = static_cast<double>(budget);
         stages_.assign(n, Stage::Waiting);
         bytes_.assign(n, 0.0);
         for (size_t i = 0; i < n; ++i) {
             bytes_[i] = static_cast<double>(plans[i].bytes);
             if (titles[i].usable) {
                 plans_[i] = plans[i];
-                choices_[i].preset.videoBitrate = static_cast<uint32_t>(plans[i].kbps * 1024);
+                choices_[i].preset.videoBitrate =
+                    static_cast<uint32_t>(plans[i].kbps * kBitsPerKbps);
                 choices_[i].preset.priority = nvt::prioVideoBitrate;
             }
         }
@@ -128,8 +129,9 @@ OutputChoice BatchQuality::ChoiceFor(size_t i, const OutputChoice& base) {
     }
     std::lock_guard<std::mutex> hold(lock_);
     if (!files_.empty() && plans_[i]) {
-        // What the files already finished or running take is spent; the
-        // rest is shared among this file and those still waiting.
+        // What the files finished took and what those running may take is
+        // spent; the rest is shared among this file and those still
+        // waiting.
         double spent = 0;
         std::vector<BudgetFile> open = files_;
         for (size_t j = 0; j < open.size(); ++j) {
@@ -138,15 +140,64 @@ OutputChoice BatchQuality::ChoiceFor(size_t i, const OutputChoice& base) {
                 open[j].seconds = 0;
             }
         }
-        const BudgetShare share = ShareBudget(open, std::max(0.0, aim_ - spent));
+        const double room = std::max(0.0, budget_ - spent);
+        const BudgetShare share = ShareBudget(open, kBudgetAim * room);
+        double others = 0;
+        for (size_t j = 0; j < open.size(); ++j) {
+            if (j != i && open[j].seconds > 0) {
+                others += PredictedBytes(open[j], share.kbps[j]);
+            }
+        }
         PlanAt(*plans_[i], files_[i], share.kbps[i]);
-        bytes_[i] = static_cast<double>(plans_[i]->bytes);
-        choices_[i].preset.videoBitrate = static_cast<uint32_t>(share.kbps[i] * 1024);
+        bytes_[i] = std::floor(std::max(0.0, room - others));
+        choices_[i].preset.videoBitrate = static_cast<uint32_t>(share.kbps[i] * kBitsPerKbps);
     }
     if (!stages_.empty()) {
         stages_[i] = Stage::Running;
     }
     return choices_[i];
+}
+
+std::optional<OutputChoice> BatchQuality::Again(size_t i, const OutputChoice& ran,
+                                                const std::string& output, int run) {
+    double limit = 0, other = 0;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (files_.empty() || !plans_[i]) {
+            return std::nullopt;
+        }
+        limit = bytes_[i];
+        other = files_[i].otherBytes;
+    }
+    std::error_code error;
+    const double size = static_cast<double>(fs::file_size(output, error));
+    if (error || size <= limit) {
+        return std::nullopt;
+    }
+    fs::remove(output, error);
+    char text[160];
+    if (run >= kTries) {
+        std::snprintf(text, sizeof text,
+                      "%s: %.0f bytes, above its share of the total size (%.0f bytes), after %d "
+                      "tries",
+                      output.c_str(), size, limit, run);
+        throw Failure(text, nvt::ENG_OUTOFRANGE_ERR);
+    }
+    // A little under the video bitrate that would have fitted.
+    OutputChoice again = ran;
+    const double kbps = ran.preset.videoBitrate.value_or(0) / kBitsPerKbps;
+    const double scale =
+        std::max(0.1, (kEngineLimitAim * limit - other) / std::max(1.0, size - other)) * 0.98;
+    const double lower = std::max(1.0, std::floor(kbps * scale));
+    again.preset.videoBitrate = static_cast<uint32_t>(lower * kBitsPerKbps);
+    std::snprintf(text, sizeof text,
+                  "norv: %s: %.0f bytes is above its share of the total size (%.0f bytes); again "
+                  "at %.0f kb/s\n",
+                  output.c_str(), size, limit, lower);
+    std::fputs(text, stderr);
+    std::lock_guard<std::mutex> hold(lock_);
+    PlanAt(*plans_[i], files_[i], lower);
+    return again;
 }
 
 Json BatchQuality::Measured(size_t i, const Sources& sources, const OutputChoice& choice,

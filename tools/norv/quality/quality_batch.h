@@ -28,9 +28,18 @@ public:
     bool active() const { return !plans_.empty(); }
     /// The choice file i is transcoded with, as its run starts: base, or
     /// base with its chosen bitrate. Under a budget the bitrate is shared
-    /// again from what the files finished so far really took. Throws the
-    /// Failure its probe met.
+    /// again from what the files finished so far really took (what one
+    /// left unspent goes to those after it), and the file may take all the
+    /// budget has left but the shares of those still waiting: its limit.
+    /// Throws the Failure its probe met.
     OutputChoice ChoiceFor(size_t i, const OutputChoice& base);
+    /// After file i's run under a budget: nothing when its output (at
+    /// output) kept its limit. Above it, the output is removed and the
+    /// choice to encode it again with, at a bitrate scaled to fit; Failure
+    /// once kTries runs did not fit.
+    std::optional<OutputChoice> Again(size_t i, const OutputChoice& ran, const std::string& output,
+                                      int run);
+    static constexpr int kTries = 3;
     /// The report's "quality" of file i: chosen bitrate, predicted and
     /// measured quality, predicted size.
     Json Measured(size_t i, const Sources& sources, const OutputChoice& choice,
@@ -42,8 +51,9 @@ private:
     std::vector<std::optional<QualityPlan>> plans_;
     std::vector<BudgetFile> files_; ///< under a budget
     std::vector<Stage> stages_;
-    std::vector<double> bytes_; ///< predicted, then (once finished) the output's
-    double aim_ = 0;            ///< bytes the budget's files aim at together
+    /// Predicted; once running, the size limit; once finished, the output's.
+    std::vector<double> bytes_;
+    double budget_ = 0; ///< bytes the budget's files may take together
     mutable std::mutex lock_;
     std::vector<OutputChoice> choices_;
     std::vector<std::string> errors_;

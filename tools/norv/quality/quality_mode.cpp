@@ -24,10 +24,6 @@ constexpr double kBracket = 1.6;
 // A size limit with priority is left to the engine to keep from this share
 // of it on: a one-pass encode may stray a tenth from its asked bitrate.
 constexpr double kLimitNear = 0.9;
-// The share of a limit with priority the engine aims at.
-constexpr double kEngineLimitAim = 0.975;
-// Bits a library kbps.
-constexpr double kBitsPerKbps = 1024.0;
 
 // What the library derives for a choice: the table's bitrate, the allowed
 // range and the output picture.

@@ -82,6 +82,16 @@ RateQualityCurve::RateQualityCurve(std::vector<RatePoint> points) : points_(std:
         points_[i].worst = std::max(points_[i].worst, points_[i - 1].worst);
         points_[i].mean = std::max(points_[i].mean, points_[i - 1].mean);
     }
+    // x264's rate control falls short of the asked rate on a short sample
+    // (each starts with a keyframe and its rate control still finding its
+    // feet) more than over a whole title: a title makes kShortSampleGain
+    // times a probe's share, up to the asked rate. Above the asked rate it
+    // lags behind pictures growing harder, over a title as over the
+    // samples.
+    for (const RatePoint& p : points_) {
+        const double made = p.askedKbps > 0 && p.madeKbps > 0 ? p.madeKbps / p.askedKbps : 1.0;
+        ratio_.push_back(made > 1.0 ? made : std::min(1.0, made * kShortSampleGain));
+    }
     if (!points_.empty()) {
         worst_ = FitLine(points_, &RatePoint::worst);
         mean_ = FitLine(points_, &RatePoint::mean);
@@ -139,26 +149,18 @@ double RateQualityCurve::MadeKbps(double kbps) const {
     if (points_.empty()) {
         return kbps;
     }
-    // x264's rate control strays up to a tenth from the asked rate on a
-    // short sample and settles on it over a whole title; a probe further
-    // below it shows pictures too easy to take the bits (the probe then
-    // tells what a whole title of them makes).
-    auto ratio = [](const RatePoint& p) {
-        const double made = p.askedKbps > 0 && p.madeKbps > 0 ? p.madeKbps / p.askedKbps : 1.0;
-        return made < kOnTarget ? made : 1.0;
-    };
     const double x = LogKbps(kbps);
     if (x <= LogKbps(points_.front().askedKbps)) {
-        return kbps * ratio(points_.front());
+        return kbps * ratio_.front();
     }
     for (size_t i = 1; i < points_.size(); ++i) {
         const double x0 = LogKbps(points_[i - 1].askedKbps), x1 = LogKbps(points_[i].askedKbps);
         if (x <= x1) {
             const double t = x1 - x0 > 1e-12 ? (x - x0) / (x1 - x0) : 1.0;
-            return kbps * (ratio(points_[i - 1]) + t * (ratio(points_[i]) - ratio(points_[i - 1])));
+            return kbps * (ratio_[i - 1] + t * (ratio_[i] - ratio_[i - 1]));
         }
     }
-    return kbps * ratio(points_.back());
+    return kbps * ratio_.back();
 }
 
 double RateQualityCurve::UsefulKbps() const {

@@ -52,9 +52,9 @@ public:
     /// The bitrate whose predicted worst-1 % SSIM is target.
     double KbpsFor(double target) const;
     /// The video bitrate the encoder makes over a whole title when asked
-    /// for kbps: the asked rate, or where the probes made less than
-    /// kOnTarget of theirs, the asked rate times their ratio (interpolated
-    /// in log kbps between probes).
+    /// for kbps: the asked rate times the probes' ratio of made to asked
+    /// (interpolated in log kbps between probes), a ratio below 1 raised
+    /// by kShortSampleGain (to at most 1).
     double MadeKbps(double kbps) const;
 
     /// Where more bits stop buying quality: when the probes show less than
@@ -71,6 +71,11 @@ public:
 
     /// A probe that made at least this share of its asked rate was on target.
     static constexpr double kOnTarget = 0.9;
+    /// A title makes this many times the share of the asked rate its
+    /// probe's samples made, up to all of it: measured on the quality
+    /// bench, where samples that made 0.58 to 0.88 of the rate came from
+    /// titles that made 0.64 to 0.98.
+    static constexpr double kShortSampleGain = 1.13;
     /// Probes this close to the best one show no gain worth its bits.
     static constexpr double kPlateauDb = 0.25;
     /// Least slope, dB per natural-log unit of kbps (1.5 dB per doubling).
@@ -87,6 +92,7 @@ private:
     static Line FitLine(const std::vector<RatePoint>& points, double RatePoint::*field);
 
     std::vector<RatePoint> points_; ///< by asked kbps
+    std::vector<double> ratio_;     ///< per point, what a title makes of the asked rate
     Line worst_, mean_;
 };
 
