@@ -238,8 +238,9 @@ long VideoPackets(const std::string& path) {
 
 TEST(NorvPartsRun, LocalPartsJoinIntoTheWholeFilmAndQualityIsChosenOnce) {
     TempDir dir;
-    const std::string film = (fs::path(dir.path()) / "film.mp4").string();
-    // 6 s in two scenes, a keyframe every second, with sound.
+    const std::string film = (fs::path(dir.path()) / "film.mkv").string();
+    // 6 s in two scenes, a keyframe every second, with sound; in Matroska its
+    // pictures start a little after the file (the sound first).
     const std::string make =
         "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=320x240:rate=25:duration=3 "
         "-f lavfi -i testsrc2=size=320x240:rate=25:duration=3,hue=h=120,noise=alls=20:allf=t "

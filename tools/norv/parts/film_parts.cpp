@@ -96,7 +96,10 @@ std::string PlaylistText(const PartSpan& span) {
     text << "ffconcat version 1.0\n";
     for (const PartEntry& entry : span.entries) {
         text << "file " << Quoted(entry.path) << "\n";
-        if (!entry.fromStart) {
+        // An entry cut short names its first picture as its start too: the
+        // engine counts its length from there, not from the file's start,
+        // which the sound may open before the picture.
+        if (!entry.fromStart || !entry.toEnd) {
             text << "inpoint " << Seconds(entry.inpoint) << "\n";
         }
         if (!entry.toEnd) {
