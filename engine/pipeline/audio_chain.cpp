@@ -1,10 +1,17 @@
 #include "audio_chain.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace norv_engine {
 
 namespace {
+
+/// Gaps longer than this are filled here rather than by the resampler,
+/// which would make all of the silence at once.
+constexpr int64_t kFillHereUs = AV_TIME_BASE;
+/// The silence handed to the graph at a time.
+constexpr int64_t kFillPieceUs = AV_TIME_BASE / 5;
 
 std::string LayoutText(const AVChannelLayout& layout) {
     char text[128] = {};
@@ -103,6 +110,90 @@ int AudioChain::Take(AVFrame* out, int count) {
     return 0;
 }
 
+bool AudioChain::PushNow(AVFrame* frame, int64_t durationUs, std::string& why) {
+    if (!FilterChain::Push(frame, durationUs, why)) {
+        return false;
+    }
+    if (frame->pts != AV_NOPTS_VALUE && frame->sample_rate > 0) {
+        reach_ = std::max(
+            reach_, frame->pts + av_rescale(frame->nb_samples, AV_TIME_BASE, frame->sample_rate));
+    }
+    return true;
+}
+
+bool AudioChain::Push(AVFrame* frame, int64_t durationUs, std::string& why) {
+    if (waiting_) {
+        // Pull hands out the whole gap before asking for more; should a
+        // frame come earlier, the resampler fills the rest.
+        const bool pushed = PushNow(waiting_.get(), waitingUs_, why);
+        waiting_.reset();
+        if (!pushed) {
+            return false;
+        }
+    }
+    const int rate = frame->sample_rate;
+    if (frame->pts == AV_NOPTS_VALUE || rate <= 0 || frame->pts <= reach_ + kFillHereUs) {
+        return PushNow(frame, durationUs, why);
+    }
+    fillAt_ = av_rescale(reach_, rate, AV_TIME_BASE);
+    fillEnd_ = av_rescale(frame->pts, rate, AV_TIME_BASE);
+    waiting_.reset(av_frame_clone(frame));
+    if (fillEnd_ == INT64_MIN || !waiting_) {
+        waiting_.reset();
+        return PushNow(frame, durationUs, why);
+    }
+    waitingUs_ = durationUs;
+    return true;
+}
+
+bool AudioChain::End(std::string& why) {
+    if (waiting_) {
+        endAfterFill_ = true;
+        return true;
+    }
+    return FilterChain::End(why);
+}
+
+int AudioChain::Fill() {
+    const AVFrame* next = waiting_.get();
+    std::string why;
+    if (fillAt_ < fillEnd_) {
+        const int64_t piece = std::max<int64_t>(1, next->sample_rate * kFillPieceUs / AV_TIME_BASE);
+        FramePtr silence(av_frame_alloc());
+        if (!silence) {
+            return AVERROR(ENOMEM);
+        }
+        silence->nb_samples = static_cast<int>(std::min(piece, fillEnd_ - fillAt_));
+        silence->format = next->format;
+        silence->sample_rate = next->sample_rate;
+        silence->pts = av_rescale(fillAt_, AV_TIME_BASE, next->sample_rate);
+        int result = av_channel_layout_copy(&silence->ch_layout, &next->ch_layout);
+        if (result >= 0) {
+            result = av_frame_get_buffer(silence.get(), 0);
+        }
+        if (result >= 0) {
+            result = av_samples_set_silence(silence->extended_data, 0, silence->nb_samples,
+                                            silence->ch_layout.nb_channels,
+                                            static_cast<AVSampleFormat>(silence->format));
+        }
+        if (result < 0) {
+            return result;
+        }
+        fillAt_ += silence->nb_samples;
+        const int64_t durationUs =
+            av_rescale(silence->nb_samples, AV_TIME_BASE, silence->sample_rate);
+        return PushNow(silence.get(), durationUs, why) ? 0 : AVERROR(EINVAL);
+    }
+    const FramePtr frame = std::move(waiting_);
+    if (!PushNow(frame.get(), waitingUs_, why)) {
+        return AVERROR(EINVAL);
+    }
+    if (endAfterFill_ && !FilterChain::End(why)) {
+        return AVERROR(EINVAL);
+    }
+    return 0;
+}
+
 int AudioChain::Pull(AVFrame* out) {
     // Encoders that take any size get what the graph gave, still on the
     // chain's clock.
@@ -117,6 +208,13 @@ int AudioChain::Pull(AVFrame* out) {
             return Take(out, fixed ? encoder_->frame_size : queued);
         }
         const int pulled = FilterChain::Pull(piece_.get());
+        if (pulled == AVERROR(EAGAIN) && waiting_) {
+            const int filled = Fill();
+            if (filled < 0) {
+                return filled;
+            }
+            continue;
+        }
         if (pulled == AVERROR_EOF && queued > 0) {
             return Take(out, queued); // the track's last, shorter frame
         }

@@ -20,9 +20,9 @@ public:
     /// Feeds a decoded frame, timestamps in microseconds of the joined
     /// timeline, that lasts durationUs. False (with why) when the graph
     /// cannot be made or refuses the frame.
-    bool Push(AVFrame* frame, int64_t durationUs, std::string& why);
+    virtual bool Push(AVFrame* frame, int64_t durationUs, std::string& why);
     /// Tells the graph that no more frames come.
-    bool End(std::string& why);
+    virtual bool End(std::string& why);
     /// The next frame is made a graph of its own, as if its format had
     /// changed (a joined file begins).
     void StartAnew() { restart_ = true; }

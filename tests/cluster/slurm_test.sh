@@ -225,14 +225,28 @@ printf '%s\n' clips/c1.mp4 clips/long.mp4 clips/c2.mp4 clips/c3.mp4 >list4.txt
 killed="$(submit --array=0-1 --job-name=killed task.sh --from-list list4.txt -d out4 \
     --shard auto --report reports4/TASK.json)"
 start=$SECONDS
-# Task 1 takes the long clip first: its engine's unfinished output is there.
-until compgen -G "out4/.*.part" >/dev/null; do
+# Task 1 takes the long clip first: wait until its own engine holds the
+# unfinished output (task 0's first clip has one of its own meanwhile), and
+# until task 0 is past the leftovers' removal a batch makes as it starts.
+holds_part() {
+    local engine
+    for engine in $(pgrep -P "$1"); do
+        ls -l "/proc/$engine/fd" 2>/dev/null | grep -q '/out4/\..*\.part' && return 0
+    done
+    return 1
+}
+task=""
+until [ -n "$task" ] && holds_part "$task" &&
+    [ -n "$(inputs_with done reports4/0.json 2>/dev/null)" ]; do
     ((SECONDS - start < 60)) || fail "the long clip's transcode did not start"
     sleep 0.1
+    task="$(cat "pids/${killed}_1" 2>/dev/null || true)"
 done
-# norv and its engine end at once, with no chance to clean up or report.
-task="$(cat "pids/${killed}_1")"
-kill -KILL "$task" $(pgrep -P "$task") || fail "the task to kill is gone"
+# norv and its engine end with no chance to clean up or report: norv is
+# held first, so that neither sees the other end (an engine whose request
+# pipe closes removes its unfinished output).
+kill -STOP "$task" || fail "the task to kill is gone"
+kill -KILL $(pgrep -P "$task") "$task" || fail "the task to kill is gone"
 wait_jobs "$killed"
 [ -n "$(leftovers out4)" ] || fail "the killed engine left nothing behind to remove"
 [ "$(inputs_with done reports4/0.json)" = $'clips/c1.mp4\nclips/c2.mp4' ] ||

@@ -183,8 +183,7 @@ std::vector<FaultRow> Rows() {
              auto session = Session(norv_test::RealEngine());
              session.reset();
          }},
-        {"ReleasedAfterItsRun", "session released once its run ended",
-         "OnComplete, nothing more",
+        {"ReleasedAfterItsRun", "session released once its run ended", "OnComplete, nothing more",
          [](FaultRowContext&) {
              norv_test::TempDir dir;
              Run run = StartTranscode(dir, norv_test::CorpusFile("h264_aac.mp4"));
