@@ -1,11 +1,18 @@
 // How a film is cut into parts and its video budget shared between them,
-// and which codec headers let the parts join as one stream.
+// which codec headers let the parts join as one stream, and parts encoded
+// on local engines through the real engine and joined.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <numeric>
 
 #include <gtest/gtest.h>
 
+#include "norv_process.h"
 #include "parts/part_plan.h"
 #include "parts/stream_headers.h"
+#include "support/temp_dir.h"
 
 namespace norv_test {
 namespace {
@@ -162,6 +169,136 @@ TEST(NorvParts, PartsJoinWhenTheirHeadersDifferOnlyInTheLevel) {
         }
     }
 }
+
+TEST(NorvParts, H264PartsJoinWhenTheHigherLevelPromisesNoLess) {
+    // x264's records for two parts of a small picture at levels 1b and
+    // 1.2: their SPSs differ in the longest motion vectors, which x264
+    // takes from the level.
+    // clang-format off
+    const std::vector<uint8_t> level1b = {
+        0x01, 0x64, 0x00, 0x09, 0xff, 0xe1, 0x00, 0x1c, 0x67, 0x64, 0x00, 0x09, 0xac, 0xd9, 0x42,
+        0x0d, 0xb0, 0x16, 0xa0, 0xc0, 0xc0, 0xc8, 0x00, 0x00, 0x03, 0x00, 0x08, 0x00, 0x00, 0x03,
+        0x01, 0x90, 0x78, 0x91, 0x2c, 0xb0, 0x01, 0x00, 0x05, 0x68, 0xeb, 0xec, 0xb2, 0x2c, 0xfd,
+        0xf8, 0xf8, 0x00};
+    // clang-format on
+    std::vector<uint8_t> level12 = level1b;
+    level12[3] = level12[11] = 0x0c;
+    level12[33] = 0xa1;
+    level12[34] = 0x4c;
+    // The levels swapped: the higher one would promise shorter vectors.
+    std::vector<uint8_t> shortAtHigh = level1b, longAtLow = level12;
+    shortAtHigh[3] = shortAtHigh[11] = 0x0c;
+    longAtLow[3] = longAtLow[11] = 0x09;
+    std::vector<uint8_t> otherSize = level1b;
+    otherSize[14] ^= 0x02;
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> a, b;
+        bool agree;
+        int keep;
+    };
+    const Case cases[] = {
+        {"a higher level later", level1b, level12, true, 1},
+        {"a higher level first", level12, level1b, true, 0},
+        {"the higher level promising less", longAtLow, shortAtHigh, false, 0},
+        {"a field other than the level", level1b, otherSize, false, 0},
+        {"not a record", level1b, {1, 100}, false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        int keep = -1;
+        EXPECT_FALSE(norv::HeadersAgree(3, c.a, c.b, keep));
+        EXPECT_EQ(norv::AvcHeadersAgree(c.a, c.b, keep), c.agree);
+        if (c.agree) {
+            EXPECT_EQ(keep, c.keep);
+        }
+    }
+}
+
+#if defined(NORV_REAL_ENGINE) && !defined(_WIN32)
+
+namespace fs = std::filesystem;
+
+// The number of video packets in a file, as ffprobe counts them.
+long VideoPackets(const std::string& path) {
+    const std::string command = "ffprobe -v error -select_streams v:0 -count_packets "
+                                "-show_entries stream=nb_read_packets -of csv=p=0 '" +
+                                path + "'";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return -1;
+    }
+    long count = -1;
+    if (std::fscanf(pipe, "%ld", &count) != 1) {
+        count = -1;
+    }
+    ::pclose(pipe);
+    return count;
+}
+
+TEST(NorvPartsRun, LocalPartsJoinIntoTheWholeFilmAndQualityIsChosenOnce) {
+    TempDir dir;
+    const std::string film = (fs::path(dir.path()) / "film.mkv").string();
+    // 6 s in two scenes, a keyframe every second, with sound; in Matroska its
+    // pictures start a little after the file (the sound first).
+    const std::string make =
+        "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=320x240:rate=25:duration=3 "
+        "-f lavfi -i testsrc2=size=320x240:rate=25:duration=3,hue=h=120,noise=alls=20:allf=t "
+        "-f lavfi -i sine=frequency=440:duration=6 -filter_complex '[0:v][1:v]concat=n=2[v]' "
+        "-map '[v]' -map 2:a -c:v libx264 -preset ultrafast -g 25 -pix_fmt yuv420p -c:a aac '" +
+        film + "'";
+    ASSERT_EQ(std::system(make.c_str()), 0) << make;
+    const long frames = VideoPackets(film);
+    ASSERT_EQ(frames, 150);
+    NorvOptions options;
+    options.folder = dir.path();
+    options.env["NORV_ENGINE"] = NORV_REAL_ENGINE;
+
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        const char* refusal; // empty: the film is made
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"parts on two local engines", {"--parts", "3", "--jobs", "2"}, ""},
+        {"a bitrate chosen by one probe of the whole film, shared by the parts",
+         {"--parts", "2", "--quality", "0.9"}, ""},
+        {"a task that would probe on its own", {"--parts", "2", "--part", "1/2", "--quality", "0.9"},
+         "give its video bitrate to every task and the join as --video-bitrate"},
+        {"a join that would probe on its own", {"--parts", "2", "--join", "--quality", "0.9"},
+         "give its video bitrate to every task and the join as --video-bitrate"},
+    };
+    // clang-format on
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string output =
+            (fs::path(dir.path()) / ("out" + std::to_string(++n) + ".mkv")).string();
+        std::vector<std::string> args = {"--json", "transcode", film, "-p",  "NorvPlusHD",
+                                         "--size", "160x96",    "-o", output};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const NorvOutput run = RunNorv(args, options);
+        EXPECT_FALSE(fs::exists(output + ".parts"));
+        if (*c.refusal != '\0') {
+            EXPECT_EQ(run.status, 1);
+            EXPECT_NE(run.err.find(c.refusal), std::string::npos) << run.err;
+            EXPECT_FALSE(fs::exists(output));
+            continue;
+        }
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(VideoPackets(output), frames);
+        bool planned = false, joined = false;
+        for (const nlohmann::json& event : JsonLines(run.out)) {
+            planned = planned || event.at("event") == "quality_plan";
+            joined = joined || (event.at("event") == "joined" && event.at("frames") == frames);
+        }
+        EXPECT_TRUE(joined) << run.out;
+        EXPECT_EQ(planned, std::find(c.args.begin(), c.args.end(), "--quality") != c.args.end());
+    }
+}
+
+#endif
 
 } // namespace
 } // namespace norv_test

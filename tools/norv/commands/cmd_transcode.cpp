@@ -13,6 +13,20 @@
 
 namespace norv {
 
+void AnnounceQualityPlan(const QualityPlan& plan, bool json) {
+    if (json) {
+        Json event{{"event", "quality_plan"}};
+        event.update(QualityJson(plan));
+        event["predicted_size"] = plan.bytes;
+        PrintJson(event);
+        return;
+    }
+    for (const std::string& line : QualityLines(plan)) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
+    std::fprintf(stderr, "size        about %.1f MiB predicted\n", plan.bytes / 1048576.0);
+}
+
 int CommandTranscode(const Invocation& in) {
     if (in.parts > 0) {
         return CommandFilmParts(in);
@@ -39,17 +53,7 @@ int CommandTranscode(const Invocation& in) {
         const Ptr<nvt::ITranscodeOutputProperties> properties = Adopt(raw);
         Check(derived, "cannot derive the output");
         SettlePlan(*plan, *properties, TotalDurationMs(sources) / 1000.0);
-        if (in.json) {
-            Json event{{"event", "quality_plan"}};
-            event.update(QualityJson(*plan));
-            event["predicted_size"] = plan->bytes;
-            PrintJson(event);
-        } else {
-            for (const std::string& line : QualityLines(*plan)) {
-                std::fprintf(stderr, "%s\n", line.c_str());
-            }
-            std::fprintf(stderr, "size        about %.1f MiB predicted\n", plan->bytes / 1048576.0);
-        }
+        AnnounceQualityPlan(*plan, in.json);
     }
     const JobWork work = DescribeWork(*session, *settings, sources);
     TranscodeProgress progress(ChooseProgressMode(in.json), in.progressPeriod, in.output);

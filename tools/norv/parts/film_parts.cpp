@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -25,6 +26,7 @@
 #include "parts/stitch.h"
 #include "pipeline/encoders.h"
 #include "platform/guid.h"
+#include "quality/quality_mode.h"
 #include "timing/progress.h"
 
 namespace norv {
@@ -94,7 +96,10 @@ std::string PlaylistText(const PartSpan& span) {
     text << "ffconcat version 1.0\n";
     for (const PartEntry& entry : span.entries) {
         text << "file " << Quoted(entry.path) << "\n";
-        if (!entry.fromStart) {
+        // An entry cut short names its first picture as its start too: the
+        // engine counts its length from there, not from the file's start,
+        // which the sound may open before the picture.
+        if (!entry.fromStart || !entry.toEnd) {
             text << "inpoint " << Seconds(entry.inpoint) << "\n";
         }
         if (!entry.toEnd) {
@@ -162,9 +167,17 @@ Json PartSettings(const FilmPlan& plan, const OutputChoice& job, size_t k) {
     return settings;
 }
 
-FilmPlan PlanFilm(const Invocation& in, nvt::ITranscodeEngineInfo* info) {
+// Works out the film's plan. Under --quality (a local run only) the probe
+// of the whole film picks its video bitrate first, set in in.choice: the
+// parts share it as they would the bitrate given.
+FilmPlan PlanFilm(Invocation& in, nvt::ITranscodeEngineInfo* info) {
     FilmPlan plan;
     plan.sources = AnalyseJoined(in.inputs);
+    std::optional<QualityPlan> quality;
+    if (in.quality) {
+        quality = PlanQuality(plan.sources, in.choice, info, *in.quality,
+                              ChooseProgressMode(in.json), in.progressPeriod, in.inputs.front());
+    }
     for (const Ptr<nvt::ISourceMedia>& source : plan.sources) {
         nvt::WideString path;
         source->GetFilePath(path);
@@ -199,6 +212,10 @@ FilmPlan PlanFilm(const Invocation& in, nvt::ITranscodeEngineInfo* info) {
     Check(properties->GetVideoBitrateRange(&plan.minKbps, &maxKbps),
           "cannot derive the bitrate range");
     Check(properties->GetEstimatedSize(&plan.estimate), "cannot derive the size");
+    if (quality) {
+        SettlePlan(*quality, *properties, TotalDurationMs(plan.sources) / 1000.0);
+        AnnounceQualityPlan(*quality, in.json);
+    }
 
     const FilmScan film = ScanFilm(plan.paths);
     try {
@@ -509,8 +526,17 @@ void RunLocally(const Invocation& in, const FilmPlan& plan, nvt::ITranscodeEngin
 
 } // namespace
 
-int CommandFilmParts(const Invocation& in) {
-    const Ptr<nvt::ITranscodeEngineInfo> info = StartEngine(LocateEngine(in.engine), true);
+int CommandFilmParts(const Invocation& given) {
+    if (given.quality && (given.join || !given.partText.empty())) {
+        // Each task's probe would be its own, and a bitrate chosen apart
+        // need not be the one the other parts and the join were given.
+        throw Failure("--quality with --part or --join: every task would probe the film on its "
+                      "own; choose the bitrate once (norv preview --quality ... FILE) and give "
+                      "its video bitrate to every task and the join as --video-bitrate",
+                      nvt::InvalidArgument);
+    }
+    const Ptr<nvt::ITranscodeEngineInfo> info = StartEngine(LocateEngine(given.engine), true);
+    Invocation in = given;
     const FilmPlan plan = PlanFilm(in, info.get());
     const ProgressMode mode = ChooseProgressMode(in.json);
     if (in.join) {

@@ -150,10 +150,11 @@ StitchFigures Stitch(const std::vector<std::string>& parts, const std::string& w
         const AVCodecParameters* first = inputs[0]->streams[videos[0]]->codecpar;
         const AVCodecParameters* p = inputs[k]->streams[videos[k]]->codecpar;
         int keep = 0;
+        const std::vector<uint8_t> kept = k == 0 ? HeaderOf(p) : header;
         if (p->codec_id != first->codec_id || p->width != first->width ||
             p->height != first->height || p->format != first->format ||
-            !HeadersAgree(LevelByte(p->codec_id), k == 0 ? HeaderOf(p) : header, HeaderOf(p),
-                          keep)) {
+            !(HeadersAgree(LevelByte(p->codec_id), kept, HeaderOf(p), keep) ||
+              (p->codec_id == AV_CODEC_ID_H264 && AvcHeadersAgree(kept, HeaderOf(p), keep)))) {
             throw Failure(parts[k] + ": its video is coded unlike the first part's, so the "
                                      "parts cannot be joined as one stream",
                           nvt::ENG_NOT_COMPATIBLE);

@@ -15,4 +15,10 @@ namespace norv {
 bool HeadersAgree(int levelByte, const std::vector<uint8_t>& a, const std::vector<uint8_t>& b,
                   int& keep);
 
+/// The same for H.264 records (avcC) whose sequence parameter sets differ
+/// in what an encoder derives from the level as well: the longest motion
+/// vectors it promises. They agree when the one of the higher level
+/// promises no less than the other in each; keep names that one.
+bool AvcHeadersAgree(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int& keep);
+
 } // namespace norv

@@ -65,6 +65,10 @@ Json QualityJson(const QualityPlan& plan);
 /// The plan as lines for people: target, bitrate, predicted quality, notes.
 std::vector<std::string> QualityLines(const QualityPlan& plan);
 
+/// Says the settled plan before the encode: a "quality_plan" event, or the
+/// lines and the predicted size on standard error.
+void AnnounceQualityPlan(const QualityPlan& plan, bool json);
+
 /// The measured worst-1 % and mean SSIM of a finished output against its
 /// sources, in the plan's metric. Throws Failure.
 PooledQuality MeasureOutput(const Sources& sources, const OutputChoice& choice,
