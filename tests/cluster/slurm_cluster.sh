@@ -6,6 +6,15 @@
 #   cluster_start DIR   configures and starts munged, slurmctld and slurmd,
 #                       exports SLURM_CONF, and waits until the node is idle
 #   cluster_stop        stops the three daemons (safe to call twice)
+#   cluster_test_begin NAME [TOOL...]
+#                       what every cluster test does first: skips (exit 77)
+#                       without root or without the daemons, munge, python3,
+#                       ffmpeg and ffprobe or a further TOOL; makes the test's
+#                       folder $work, removed at the end with the cluster
+#                       stopped (its logs and the jobs' shown on a failure);
+#                       defines fail MESSAGE
+#   submit SBATCH-ARGS  sbatch, its log in $work/logs; prints the job's id
+#   wait_jobs ID...     waits until none of the jobs is queued or running
 
 cluster_dir=""
 
@@ -123,4 +132,55 @@ EOF
 
 cluster_node_idle() {
     sinfo --noheader --nodes="$1" --format=%T | grep -qx idle
+}
+
+cluster_test_begin() {
+    cluster_test_name="$1"
+    shift
+    export PATH="$PATH:/usr/sbin:/sbin" # the daemons, for a shell whose PATH lacks them
+    local tool
+    for tool in munged slurmctld slurmd sbatch squeue scontrol python3 ffmpeg ffprobe "$@"; do
+        if ! command -v "$tool" >/dev/null; then
+            echo "$cluster_test_name: skipped, $tool is not installed (scripts/install-deps installs it)"
+            exit 77
+        fi
+    done
+    if [ "$(id -u)" != 0 ]; then
+        # slurmd starts every job's processes as the job's user: it runs as root.
+        echo "$cluster_test_name: skipped, the cluster's daemons need root"
+        exit 77
+    fi
+    work="$(mktemp -d "${TMPDIR:-/tmp}/norv-$cluster_test_name.XXXXXX")"
+    trap cluster_test_finish EXIT
+    trap 'exit 130' INT TERM
+}
+
+cluster_test_finish() {
+    local status=$? log
+    if ((status != 0)) && [ -n "$cluster_dir" ]; then
+        cluster_show_logs
+        for log in "$work"/logs/*; do
+            [ -f "$log" ] && { echo "--- $log" >&2; tail -n 20 "$log" >&2; }
+        done
+    fi
+    cluster_stop
+    rm -rf "$work"
+    exit "$status"
+}
+
+fail() {
+    echo "$cluster_test_name: FAIL: $*" >&2
+    exit 1
+}
+
+submit() {
+    sbatch --parsable --output="$work/logs/%x_%A_%a.out" "$@"
+}
+
+wait_jobs() {
+    local start=$SECONDS
+    while [ -n "$(squeue --noheader --jobs="$(IFS=,; echo "$*")" 2>/dev/null)" ]; do
+        ((SECONDS - start < 240)) || fail "jobs $* did not end"
+        sleep 0.5
+    done
 }

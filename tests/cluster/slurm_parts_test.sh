@@ -21,42 +21,9 @@ set -euo pipefail
 norv="$(realpath "$1")"
 engine="$(realpath "$2")"
 here="$(cd "$(dirname "$0")" && pwd)"
-export PATH="$PATH:/usr/sbin:/sbin"
-
-for tool in munged slurmctld slurmd sbatch squeue scontrol python3 ffmpeg ffprobe; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "slurm_parts_test: skipped, $tool is not installed (scripts/install-deps installs it)"
-        exit 77
-    fi
-done
-if [ "$(id -u)" != 0 ]; then
-    echo "slurm_parts_test: skipped, the cluster's daemons need root"
-    exit 77
-fi
-
 # shellcheck source=slurm_cluster.sh
 source "$here/slurm_cluster.sh"
-
-work="$(mktemp -d "${TMPDIR:-/tmp}/norv-parts.XXXXXX")"
-finish() {
-    local status=$?
-    if ((status != 0)) && [ -n "$cluster_dir" ]; then
-        cluster_show_logs
-        for log in "$work"/logs/*; do
-            [ -f "$log" ] && { echo "--- $log" >&2; tail -n 20 "$log" >&2; }
-        done
-    fi
-    cluster_stop
-    rm -rf "$work"
-    exit "$status"
-}
-trap finish EXIT
-trap 'exit 130' INT TERM
-
-fail() {
-    echo "slurm_parts_test: FAIL: $*" >&2
-    exit 1
-}
+cluster_test_begin slurm_parts_test
 
 cluster_start "$work/cluster" || fail "the cluster did not start"
 mkdir -p "$work/logs" "$work/out" "$work/out2"
@@ -97,16 +64,6 @@ exec "$norv" --engine "$engine" transcode film.mp4 ${settings[*]} --progress-per
 TASK
 chmod +x part.sh join.sh
 
-submit() {
-    sbatch --parsable --output="$work/logs/%x_%A_%a.out" "$@"
-}
-wait_jobs() {
-    local start=$SECONDS
-    while [ -n "$(squeue --noheader --jobs="$(IFS=,; echo "$*")" 2>/dev/null)" ]; do
-        ((SECONDS - start < 240)) || fail "jobs $* did not end"
-        sleep 0.5
-    done
-}
 # "TASK:CODE " for each task of an array.
 exits() {
     scontrol --oneliner show job "$1" |

@@ -21,44 +21,9 @@ set -euo pipefail
 norv="$(realpath "$1")"
 engine="$(realpath "$2")"
 here="$(cd "$(dirname "$0")" && pwd)"
-export PATH="$PATH:/usr/sbin:/sbin" # the daemons, for a shell whose PATH lacks them
-
-for tool in munged slurmctld slurmd sbatch squeue scancel scontrol python3 ffmpeg ffprobe; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "slurm_test: skipped, $tool is not installed (scripts/install-deps installs it)"
-        exit 77
-    fi
-done
-
-if [ "$(id -u)" != 0 ]; then
-    # slurmd starts every job's processes as the job's user: it runs as root.
-    echo "slurm_test: skipped, the cluster's daemons need root"
-    exit 77
-fi
-
 # shellcheck source=slurm_cluster.sh
 source "$here/slurm_cluster.sh"
-
-work="$(mktemp -d "${TMPDIR:-/tmp}/norv-slurm.XXXXXX")"
-finish() {
-    local status=$?
-    if ((status != 0)) && [ -n "$cluster_dir" ]; then
-        cluster_show_logs
-        for log in "$work"/logs/*; do
-            [ -f "$log" ] && { echo "--- $log" >&2; tail -n 20 "$log" >&2; }
-        done
-    fi
-    cluster_stop
-    rm -rf "$work"
-    exit "$status"
-}
-trap finish EXIT
-trap 'exit 130' INT TERM
-
-fail() {
-    echo "slurm_test: FAIL: $*" >&2
-    exit 1
-}
+cluster_test_begin slurm_test scancel
 
 cluster_start "$work/cluster" || fail "the cluster did not start"
 mkdir -p "$work/clips" "$work/logs"
@@ -87,19 +52,6 @@ exec "$norv" --engine "$engine" batch -p NorvPlusHD --size 160x120 -j 1 --progre
     "\${@//TASK/\$SLURM_ARRAY_TASK_ID}"
 EOF
 chmod +x task.sh
-
-submit() {
-    sbatch --parsable --output="$work/logs/%x_%A_%a.out" "$@"
-}
-
-# Waits until none of the jobs is queued or running (two minutes at most).
-wait_jobs() {
-    local start=$SECONDS
-    while [ -n "$(squeue --noheader --jobs="$(IFS=,; echo "$*")" 2>/dev/null)" ]; do
-        ((SECONDS - start < 120)) || fail "jobs $* did not end"
-        sleep 0.5
-    done
-}
 
 # The exit code of each task of an array job: "TASK:CODE" lines.
 task_exits() {

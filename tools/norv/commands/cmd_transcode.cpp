@@ -48,11 +48,7 @@ int CommandTranscode(const Invocation& in) {
     Ptr<nvt::ITranscodeSession> session =
         MakeSession(sources, settings.get(), info.get(), choice.job.enginePriority);
     if (plan) {
-        nvt::ITranscodeOutputProperties* raw = nullptr;
-        const nvt::Result derived = session->GetOutputProperties(&raw);
-        const Ptr<nvt::ITranscodeOutputProperties> properties = Adopt(raw);
-        Check(derived, "cannot derive the output");
-        SettlePlan(*plan, *properties, TotalDurationMs(sources) / 1000.0);
+        SettlePlan(*plan, *DeriveOutput(*session), TotalDurationMs(sources) / 1000.0);
         AnnounceQualityPlan(*plan, in.json);
     }
     const JobWork work = DescribeWork(*session, *settings, sources);

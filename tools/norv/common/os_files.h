@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace norv {
 
@@ -14,8 +15,15 @@ class FileLock {
 public:
     FileLock() = default;
     ~FileLock();
-    FileLock(FileLock&& other) noexcept;
-    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(FileLock&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+    FileLock& operator=(FileLock&& other) noexcept {
+        if (this != &other) {
+            FileLock gone(std::move(*this));
+            handle_ = other.handle_;
+            other.handle_ = -1;
+        }
+        return *this;
+    }
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 

@@ -5,8 +5,6 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <utility>
-
 namespace norv {
 
 namespace {
@@ -30,19 +28,6 @@ FileLock::~FileLock() {
     if (handle_ != -1) {
         ::close(static_cast<int>(handle_));
     }
-}
-
-FileLock::FileLock(FileLock&& other) noexcept : handle_(other.handle_) {
-    other.handle_ = -1;
-}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-    if (this != &other) {
-        FileLock gone(std::move(*this));
-        handle_ = other.handle_;
-        other.handle_ = -1;
-    }
-    return *this;
 }
 
 FileLock FileLock::Wait(const std::string& path) {

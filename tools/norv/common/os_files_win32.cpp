@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <utility>
 
 #include <fcntl.h>
 #include <io.h>
@@ -30,19 +29,6 @@ FileLock::~FileLock() {
     if (handle_ != -1) {
         ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
     }
-}
-
-FileLock::FileLock(FileLock&& other) noexcept : handle_(other.handle_) {
-    other.handle_ = -1;
-}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-    if (this != &other) {
-        FileLock gone(std::move(*this));
-        handle_ = other.handle_;
-        other.handle_ = -1;
-    }
-    return *this;
 }
 
 FileLock FileLock::Wait(const std::string& path) {

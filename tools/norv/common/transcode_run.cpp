@@ -315,6 +315,15 @@ Ptr<nvt::ITranscodeSession> MakeSession(const Sources& sources,
     return session;
 }
 
+Ptr<nvt::ITranscodeOutputProperties> DeriveOutput(nvt::ITranscodeSession& session,
+                                                  const std::string& what) {
+    nvt::ITranscodeOutputProperties* raw = nullptr;
+    const nvt::Result result = session.GetOutputProperties(&raw);
+    Ptr<nvt::ITranscodeOutputProperties> properties = Adopt(raw);
+    Check(result, "cannot derive " + what);
+    return properties;
+}
+
 void CheckOutputPath(const std::string& output, const std::vector<std::string>& inputs,
                      bool overwrite) {
     std::error_code error;

@@ -50,6 +50,11 @@ Ptr<nvt::ITranscodeSession> MakeSession(const Sources& sources,
                                         nvt::ITranscodeEngineInfo* info,
                                         nvt::TranscodePriority priority);
 
+/// The output properties the library derives for a session. Throws Failure
+/// saying `what` could not be derived.
+Ptr<nvt::ITranscodeOutputProperties> DeriveOutput(nvt::ITranscodeSession& session,
+                                                  const std::string& what = "the output");
+
 /// Refuses an output whose folder does not exist, one that exists (unless
 /// overwrite) and one that is one of the inputs. Throws Failure.
 void CheckOutputPath(const std::string& output, const std::vector<std::string>& inputs,

@@ -202,10 +202,7 @@ FilmPlan PlanFilm(Invocation& in, nvt::ITranscodeEngineInfo* info) {
     plan.limit = settings->HasFileSizeLimit() ? settings->GetFileSizeLimit() : 0;
     const Ptr<nvt::ITranscodeSession> session =
         MakeSession(plan.sources, settings.get(), info, in.choice.job.enginePriority);
-    nvt::ITranscodeOutputProperties* raw = nullptr;
-    const nvt::Result derived = session->GetOutputProperties(&raw);
-    const Ptr<nvt::ITranscodeOutputProperties> properties = Adopt(raw);
-    Check(derived, "cannot derive the output");
+    const Ptr<nvt::ITranscodeOutputProperties> properties = DeriveOutput(*session);
     uint64_t videoKbps = 0;
     uint32_t maxKbps = 0;
     Check(properties->GetBitrates(&videoKbps, plan.audioKbps), "cannot derive the bitrates");

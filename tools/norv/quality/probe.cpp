@@ -297,10 +297,8 @@ ProbePoint TitleProbe::EncodeAndMeasure(double kbps, size_t step) {
     settings->SetTrickplayTrack(false);
     Ptr<nvt::ITranscodeSession> session =
         MakeSession(sampleSources_, settings.get(), info_, choice_.job.enginePriority);
-    nvt::ITranscodeOutputProperties* raw = nullptr;
-    const nvt::Result derived = session->GetOutputProperties(&raw);
-    const Ptr<nvt::ITranscodeOutputProperties> properties = Adopt(raw);
-    Check(derived, "cannot derive the probe's output");
+    const Ptr<nvt::ITranscodeOutputProperties> properties =
+        DeriveOutput(*session, "the probe's output");
     uint64_t asked = 0;
     std::vector<uint32_t> audio;
     properties->GetBitrates(&asked, audio);

@@ -102,10 +102,8 @@ BatchQuality::BatchQuality(const Invocation& in, const BatchWork& work,
                     MakeOutputSettings(choices_[i], titles[i].sources.front().get());
                 const Ptr<nvt::ITranscodeSession> session = MakeSession(
                     titles[i].sources, settings.get(), info, choices_[i].job.enginePriority);
-                nvt::ITranscodeOutputProperties* raw = nullptr;
-                const nvt::Result derived = session->GetOutputProperties(&raw);
-                const Ptr<nvt::ITranscodeOutputProperties> properties = Adopt(raw);
-                Check(derived, inputs[i] + ": cannot derive the output");
+                const Ptr<nvt::ITranscodeOutputProperties> properties =
+                    DeriveOutput(*session, "the output of " + inputs[i]);
                 SettlePlan(plan, *properties, TotalDurationMs(titles[i].sources) / 1000.0);
                 plans_[i] = plan;
             } catch (const Failure& failure) {

@@ -39,10 +39,7 @@ Derived Derive(const Sources& sources, const OutputChoice& choice,
         MakeOutputSettings(choice, sources.front().get());
     const Ptr<nvt::ITranscodeSession> session =
         MakeSession(sources, settings.get(), info, choice.job.enginePriority);
-    nvt::ITranscodeOutputProperties* raw = nullptr;
-    const nvt::Result result = session->GetOutputProperties(&raw);
-    const Ptr<nvt::ITranscodeOutputProperties> properties = Adopt(raw);
-    Check(result, "cannot derive the output");
+    const Ptr<nvt::ITranscodeOutputProperties> properties = DeriveOutput(*session);
     Derived d;
     uint64_t kbps = 0;
     uint32_t low = 0, high = 0;

@@ -130,11 +130,7 @@ JobWork DescribeWork(nvt::ITranscodeOutputSettings& settings,
 
 JobWork DescribeWork(nvt::ITranscodeSession& session, nvt::ITranscodeOutputSettings& settings,
                      const Sources& sources) {
-    nvt::ITranscodeOutputProperties* raw = nullptr;
-    const nvt::Result result = session.GetOutputProperties(&raw);
-    const Ptr<nvt::ITranscodeOutputProperties> properties = Adopt(raw);
-    Check(result, "cannot derive the output");
-    return DescribeWork(settings, *properties, sources);
+    return DescribeWork(settings, *DeriveOutput(session), sources);
 }
 
 MeasuredEstimate EstimateFromHistory(const JobWork& work) {
@@ -200,10 +196,7 @@ BatchWork::BatchWork(const std::vector<std::string>& inputs, const OutputChoice&
                 MakeOutputSettings(choice, sources.front().get());
             const Ptr<nvt::ITranscodeSession> session =
                 MakeSession(sources, settings.get(), info, choice.job.enginePriority);
-            nvt::ITranscodeOutputProperties* raw = nullptr;
-            const nvt::Result result = session->GetOutputProperties(&raw);
-            const Ptr<nvt::ITranscodeOutputProperties> properties = Adopt(raw);
-            Check(result, "cannot derive the output");
+            const Ptr<nvt::ITranscodeOutputProperties> properties = DeriveOutput(*session);
             int32_t seconds = 0;
             properties->GetEstimatedTime(&seconds);
             librarySeconds_ += seconds;

@@ -9,10 +9,7 @@ OutputPreview PreviewOutput(const Sources& sources, const OutputChoice& choice,
     OutputPreview preview;
     preview.settings = MakeOutputSettings(choice, sources.front().get());
     preview.session = MakeSession(sources, preview.settings.get(), info, choice.job.enginePriority);
-    nvt::ITranscodeOutputProperties* raw = nullptr;
-    const nvt::Result result = preview.session->GetOutputProperties(&raw);
-    preview.properties = Adopt(raw);
-    Check(result, "cannot derive the output");
+    preview.properties = DeriveOutput(*preview.session);
     nvt::ITranscodeOutputProperties& properties = *preview.properties;
     preview.work = DescribeWork(*preview.settings, properties, sources);
     preview.measured = EstimateFromHistory(preview.work);
