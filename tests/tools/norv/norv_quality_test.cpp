@@ -212,6 +212,52 @@ TEST(NorvQualityBudget, ProbesShortTitlesLightlyAndLongOnesWithinTheirShare) {
     }
 }
 
+// A sample starts at a cut, else near its place; but never far past its
+// keyframe, which every probe encode would decode from again.
+TEST(NorvQualitySamples, StartAtACutUnlessItLiesFarPastItsKeyframe) {
+    struct Row {
+        const char* what;
+        std::vector<size_t> keys, cuts;
+        size_t reachFrom; // frames before it lie outside the stratum
+        double wanted;
+        size_t start;
+        bool atCut;
+    } rows[] = {
+        {"a cut close after its keyframe", {0, 20}, {25}, 0, 22, 25, true},
+        {"a cut far past its keyframe gives way to the nearest keyframe",
+         {0, 30},
+         {18},
+         0,
+         22,
+         30,
+         false},
+        {"a keyframe at a cut is the keyframe taken", {0, 30, 36}, {18, 30}, 0, 35, 30, true},
+        {"no keyframe within reach: the cut stays", {0}, {18}, 5, 22, 18, true},
+        {"no cut: the nearest frame, moved to a keyframe when far", {0, 20}, {}, 0, 16, 20, false},
+        {"no cut: the nearest frame close after its keyframe", {0, 20}, {}, 0, 25, 25, false},
+    };
+    const unsigned frames = 10;
+    for (const Row& row : rows) {
+        std::vector<norv::SeenFrame> seen(50);
+        for (size_t i = 0; i < seen.size(); ++i) {
+            seen[i].pts = static_cast<int64_t>(i);
+        }
+        for (size_t k : row.keys) {
+            seen[k].key = true;
+        }
+        for (size_t c : row.cuts) {
+            seen[c].score = 40;
+        }
+        bool atCut = false;
+        const size_t start = norv::ChooseStart(
+            seen, seen.size() - frames, frames,
+            [&](size_t i) { return i < row.reachFrom ? norv::Reach::Before : norv::Reach::In; },
+            [&](size_t i) { return std::abs(static_cast<double>(i) - row.wanted); }, atCut);
+        EXPECT_EQ(start, row.start) << row.what;
+        EXPECT_EQ(atCut, row.atCut) << row.what;
+    }
+}
+
 #if defined(NORV_REAL_ENGINE) && !defined(_WIN32)
 
 using norv_test::JsonLines;
@@ -266,6 +312,33 @@ TEST_F(NorvQualityRun, PreviewSaysTheBitrateSizeAndQualityAndProbesOnce) {
     for (const auto& entry : fs::directory_iterator(fs::temp_directory_path())) {
         EXPECT_EQ(entry.path().filename().string().find(".ffconcat"), std::string::npos);
     }
+}
+
+// Keyframes 4 s apart: each sample starts at one, so that no probe encode
+// decodes pictures before it.
+TEST_F(NorvQualityRun, SamplesOfSparseKeyframesStartAtThem) {
+    const std::string clip = At("gop.mp4");
+    const std::string command =
+        "ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=size=160x120:rate=25:duration=12 "
+        "-c:v libx264 -preset ultrafast -g 100 -keyint_min 100 -sc_threshold 0 -pix_fmt yuv420p '" +
+        clip + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const NorvOutput run =
+        RunNorv({"--json", "preview", "-p", "NorvPlusHD", "--quality", "0.95", clip}, options_);
+    ASSERT_EQ(run.status, 0) << run.err;
+    size_t samples = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(dir_.path())) {
+        if (entry.path().parent_path().filename() != "probes") {
+            continue;
+        }
+        std::ifstream in(entry.path());
+        const nlohmann::json probe = nlohmann::json::parse(in);
+        for (const nlohmann::json& sample : probe.at("samples")) {
+            EXPECT_EQ(sample.at("start_us").get<int64_t>() % 4000000, 0) << sample.dump();
+            ++samples;
+        }
+    }
+    EXPECT_GE(samples, 2u);
 }
 
 TEST_F(NorvQualityRun, TranscodeEncodesAtTheChosenBitrate) {

@@ -1,5 +1,7 @@
 #include "quality/frame_reader.h"
 
+#include <algorithm>
+
 #include "common/library.h"
 
 namespace norv {
@@ -45,12 +47,15 @@ void FrameReader::Rough() {
     decoder_->skip_loop_filter = AVDISCARD_ALL;
 }
 
-void FrameReader::SeekTo(double seconds) {
+void FrameReader::SeekTo(double seconds, bool keepEarlier) {
     const AVStream& s = stream();
     skipBefore_ = static_cast<int64_t>(seconds / av_q2d(s.time_base) + 0.5);
     // Half a frame early: a timestamp rounded on its way into the seconds
     // given must not drop the frame it names.
     skipBefore_ -= av_rescale_q(1, av_inv_q(frameRate()), s.time_base) / 2;
+    if (keepEarlier) {
+        skipBefore_ = AV_NOPTS_VALUE;
+    }
     const int64_t at = static_cast<int64_t>(seconds * AV_TIME_BASE);
     avformat_seek_file(format_.get(), -1, INT64_MIN, at, at, 0);
     avcodec_flush_buffers(decoder_.get());
@@ -91,6 +96,20 @@ bool FrameReader::Next(AVFrame* frame) {
 
 double FrameReader::Seconds(int64_t pts) const {
     return pts == AV_NOPTS_VALUE ? 0.0 : pts * av_q2d(stream().time_base);
+}
+
+std::vector<double> FrameReader::IndexedKeyframes() const {
+    AVStream* s = format_->streams[index_];
+    std::vector<double> keys;
+    const int count = avformat_index_get_entries_count(s);
+    for (int i = 0; i < count; ++i) {
+        const AVIndexEntry* e = avformat_index_get_entry(s, i);
+        if (e != nullptr && (e->flags & AVINDEX_KEYFRAME) != 0) {
+            keys.push_back(Seconds(e->timestamp));
+        }
+    }
+    std::sort(keys.begin(), keys.end());
+    return keys;
 }
 
 AVRational FrameReader::frameRate() const {

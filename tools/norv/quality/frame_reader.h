@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ffmpeg.h"
 
@@ -25,8 +26,9 @@ public:
     void Rough();
 
     /// Continues from the keyframe at or before seconds (the file's own
-    /// timestamps); Next skips the frames before it.
-    void SeekTo(double seconds);
+    /// timestamps); Next skips the frames before it, unless keepEarlier,
+    /// when it gives every frame from that keyframe on (decoded anyway).
+    void SeekTo(double seconds, bool keepEarlier = false);
     /// The next decoded frame, its pts set to its best timestamp in the
     /// stream's time base; false at the end of the file.
     bool Next(AVFrame* frame);
@@ -37,6 +39,9 @@ public:
     /// The stream's frame rate (its average, else its base rate; 25 when
     /// it says neither).
     AVRational frameRate() const;
+    /// The keyframes the demuxer's index lists (seconds, the file's own
+    /// timestamps, in order); empty where the format keeps no index.
+    std::vector<double> IndexedKeyframes() const;
     /// Bytes of the stream's packets read so far.
     uint64_t packetBytes() const { return packetBytes_; }
 

@@ -22,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 
 // Changes whenever what a probe measures or how it places its samples
 // changes, so that points of another kind are never mixed in.
-constexpr char kProbeFormat[] = "norv-probe-3";
+constexpr char kProbeFormat[] = "norv-probe-4";
 // A point this close to one asked for serves for it.
 constexpr double kSameRate = 0.03;
 // SSIM reads grain rather than picture when, at the first probe, the
@@ -319,9 +319,14 @@ ProbePoint TitleProbe::EncodeAndMeasure(double kbps, size_t step) {
     }
     std::snprintf(what, sizeof what, "measuring the samples at %llu kb/s (%zu)",
                   static_cast<unsigned long long>(asked), step);
-    const FrameScores scores = MeasureEncode(title_, samples_, output, picture_, [&](double f) {
-        Show(kEncodeShare + f * (1 - kEncodeShare), what);
-    });
+    // The pictures under the grain are scored only where they decide how
+    // the title is judged: at the first probe, and after it on a title that
+    // is judged by them.
+    const bool underGrain = points_.empty() || NoiseDominated();
+    const FrameScores scores = MeasureEncode(
+        title_, samples_, output, picture_,
+        [&](double f) { Show(kEncodeShare + f * (1 - kEncodeShare), what); }, underGrain,
+        &references_);
     double sampleSeconds = 0;
     for (const Sample& s : samples_) {
         sampleSeconds += s.seconds;

@@ -89,8 +89,9 @@ private:
     std::vector<ProbePoint> points_;
     double seconds_ = 0;
     bool fromCache_ = false;
-    std::string scratch_;   ///< folder of the probe's playlists and encodes
-    Sources sampleSources_; ///< the samples, analysed once
+    std::string scratch_;        ///< folder of the probe's playlists and encodes
+    Sources sampleSources_;      ///< the samples, analysed once
+    ReferenceFrames references_; ///< the samples' reference pictures, kept between bitrates
 };
 
 } // namespace norv

@@ -126,7 +126,11 @@ QualityPlan PlanQuality(const Sources& sources, OutputChoice& choice,
     }
     RateQualityCurve curve = probe.Curve();
     double wanted = Clamp(curve.KbpsFor(target0), table);
-    if (wanted < curve.LowestKbps() / kFarBeyond || wanted > curve.HighestKbps() * kFarBeyond) {
+    // Far above probes that already show a plateau, a further probe would
+    // change nothing: the bitrate is held at the plateau's start among them.
+    const bool plateau = std::isfinite(curve.UsefulKbps()) && wanted > curve.HighestKbps();
+    if (wanted < curve.LowestKbps() / kFarBeyond ||
+        (wanted > curve.HighestKbps() * kFarBeyond && !plateau)) {
         probe.EnsurePoint(wanted);
         curve = probe.Curve();
         wanted = Clamp(curve.KbpsFor(target0), table);
@@ -300,8 +304,8 @@ std::vector<std::string> QualityLines(const QualityPlan& plan) {
 PooledQuality MeasureOutput(const Sources& sources, const OutputChoice& choice,
                             const std::string& output, bool underGrain) {
     const std::vector<TitleFile> title = TitleOf(sources);
-    const FrameScores scores =
-        MeasureEncode(title, WholeTitle(title), output, PictureOf(choice), [](double) {});
+    const FrameScores scores = MeasureEncode(
+        title, WholeTitle(title), output, PictureOf(choice), [](double) {}, underGrain);
     return Pool(underGrain ? scores.underGrain : scores.plain);
 }
 

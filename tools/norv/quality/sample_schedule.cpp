@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "quality/samples.h"
 
@@ -22,6 +23,56 @@ SampleSchedule ScheduleFor(double titleSeconds) {
     schedule.count = static_cast<unsigned>(titleSeconds >= 60 ? std::max(2.0, count) : count);
     schedule.seconds = total / schedule.count;
     return schedule;
+}
+
+namespace {
+
+// scdet's score (0..100) from which a change of picture counts as a cut:
+// its own default threshold.
+constexpr double kCutScore = 10.0;
+
+} // namespace
+
+size_t ChooseStart(const std::vector<SeenFrame>& seen, size_t lastStart, unsigned frames,
+                   const std::function<Reach(size_t)>& reach,
+                   const std::function<double(size_t)>& distance, bool& atCut) {
+    auto pick = [&](bool keysOnly, bool& cut) -> std::optional<size_t> {
+        std::optional<size_t> chosen;
+        double best = -1, nearest = 1e300;
+        cut = false;
+        for (size_t i = 0; i <= lastStart && i < seen.size(); ++i) {
+            const Reach r = reach(i);
+            if (r == Reach::After) {
+                break;
+            }
+            if (r == Reach::Before || (keysOnly && !seen[i].key)) {
+                continue;
+            }
+            if (i > 0 && seen[i].score >= kCutScore && seen[i].score > best) {
+                best = seen[i].score;
+                chosen = i;
+                cut = true;
+            }
+            if (!cut && distance(i) < nearest) {
+                nearest = distance(i);
+                chosen = i;
+            }
+        }
+        return chosen;
+    };
+    size_t chosen = pick(false, atCut).value_or(0);
+    size_t key = chosen;
+    while (key > 0 && !seen[key].key) {
+        --key;
+    }
+    if (chosen - key > frames) {
+        bool keyCut = false;
+        if (const std::optional<size_t> k = pick(true, keyCut)) {
+            chosen = *k;
+            atCut = keyCut;
+        }
+    }
+    return chosen;
 }
 
 } // namespace norv

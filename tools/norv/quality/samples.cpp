@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "common/console.h"
 #include "common/library.h"
@@ -12,23 +13,18 @@ namespace norv {
 
 namespace {
 
-// scdet's score (0..100) from which a change of picture counts as a cut:
-// its own default threshold.
-constexpr double kCutScore = 10.0;
 // The stretch searched for a cut around each sample's place: two samples
 // long, at least two seconds.
 constexpr double kWindowSamples = 2.0;
 constexpr double kWindowLeast = 2.0;
+// Timestamps this close count as the same time.
+constexpr double kSameTime = 1e-3;
 
-struct Seen {
-    int64_t pts = 0;
-    double score = 0;
-};
-
-// The frames of [from, to) seconds of a file with their scene-change scores.
-std::vector<Seen> ScanWindow(FrameReader& reader, double from, double to) {
-    std::vector<Seen> seen;
-    reader.SeekTo(from);
+// The frames from the keyframe at or before from up to to seconds of a
+// file, with their scene-change scores.
+std::vector<SeenFrame> ScanWindow(FrameReader& reader, double from, double to) {
+    std::vector<SeenFrame> seen;
+    reader.SeekTo(from, true);
     const AVStream& s = reader.stream();
     PictureFormat format;
     format.width = s.codecpar->width;
@@ -38,9 +34,12 @@ std::vector<Seen> ScanWindow(FrameReader& reader, double from, double to) {
     format.sampleAspect = s.codecpar->sample_aspect_ratio;
     std::unique_ptr<FilterGraph> graph;
     const FramePtr frame(av_frame_alloc()), scored(av_frame_alloc());
+    std::vector<bool> keys; // by frame, in the order pushed (the graph keeps it)
     auto drain = [&] {
         while (graph && graph->Pull(0, scored.get())) {
-            seen.push_back(Seen{scored->pts, FrameValue(scored.get(), "lavfi.scd.score", 0)});
+            const size_t n = seen.size();
+            seen.push_back(SeenFrame{scored->pts, FrameValue(scored.get(), "lavfi.scd.score", 0),
+                                     n < keys.size() && keys[n]});
             av_frame_unref(scored.get());
         }
     };
@@ -58,6 +57,7 @@ std::vector<Seen> ScanWindow(FrameReader& reader, double from, double to) {
                 "[in0]scale=w=192:h=108:flags=fast_bilinear,format=yuv420p,scdet=threshold=100,"
                 "setpts=PTS[out0]");
         }
+        keys.push_back(frame->key_frame != 0);
         graph->Push(0, frame.get());
         av_frame_unref(frame.get());
         drain();
@@ -67,6 +67,44 @@ std::vector<Seen> ScanWindow(FrameReader& reader, double from, double to) {
         drain();
     }
     return seen;
+}
+
+// Where the demuxer's index shows keyframes further apart than a sample is
+// long, a search for cuts would decode from the keyframe before its window,
+// and a cut far past its keyframe is not taken anyway (see ChooseStart): the
+// sample starts at the indexed keyframe in [lowest, latest] nearest wanted
+// (seconds, the file's timestamps). Its first picture's timestamp, or none
+// where the index is missing, dense or has no keyframe there.
+std::optional<int64_t> SparseKeyframe(FrameReader& reader, double lowest, double latest,
+                                      double wanted, double length) {
+    const std::vector<double> keys = reader.IndexedKeyframes();
+    if (keys.size() < 2 || (keys.back() - keys.front()) / (keys.size() - 1) <= length) {
+        return std::nullopt;
+    }
+    // An index may list a keyframe by its decoding time, a little before
+    // the picture's own.
+    constexpr double kEarly = 0.5;
+    std::optional<double> nearest;
+    for (double t : keys) {
+        if (t >= lowest - kEarly && t <= latest &&
+            (!nearest || std::abs(t - wanted) < std::abs(*nearest - wanted))) {
+            nearest = t;
+        }
+    }
+    if (!nearest) {
+        return std::nullopt;
+    }
+    reader.SeekTo(*nearest, true);
+    const FramePtr frame(av_frame_alloc());
+    if (!frame || !reader.Next(frame.get()) || frame->key_frame == 0 ||
+        frame->pts == AV_NOPTS_VALUE) {
+        return std::nullopt;
+    }
+    const double at = reader.Seconds(frame->pts);
+    if (at < lowest - kSameTime || at > latest + kSameTime) {
+        return std::nullopt;
+    }
+    return frame->pts;
 }
 
 } // namespace
@@ -107,36 +145,34 @@ std::vector<Sample> PlaceSamples(const std::vector<TitleFile>& title,
         const double window = std::max(kWindowLeast, kWindowSamples * length);
         const double from = std::max(lowest, middle - before - window / 2);
         const double to = std::min(highest, from + window);
-        const std::vector<Seen> seen = ScanWindow(reader, origin + from, origin + to + length);
-        if (seen.empty()) {
-            continue;
-        }
         const AVRational rate = reader.frameRate();
         const unsigned frames =
             std::max(1u, static_cast<unsigned>(std::lround(length * av_q2d(rate))));
-        // The latest frame a sample can start at and still have its frames.
-        const size_t lastStart = seen.size() > frames ? seen.size() - frames : 0;
-        size_t chosen = 0;
-        double best = -1, nearest = 1e300;
-        bool atCut = false;
         const double wanted = origin + middle - before - length / 2;
-        for (size_t i = 0; i <= lastStart; ++i) {
-            const double at = reader.Seconds(seen[i].pts);
-            if (at - origin > to) {
-                break;
-            }
-            if (i > 0 && seen[i].score >= kCutScore && seen[i].score > best) {
-                best = seen[i].score;
-                chosen = i;
-                atCut = true;
-            }
-            if (!atCut && std::abs(at - wanted) < nearest) {
-                nearest = std::abs(at - wanted);
-                chosen = i;
-            }
-        }
         Sample sample;
         sample.file = file;
+        if (const std::optional<int64_t> key = SparseKeyframe(
+                reader, origin + lowest, origin + highest - length, wanted, length)) {
+            sample.startUs = av_rescale_q(*key, reader.stream().time_base, AV_TIME_BASE_Q);
+            sample.frames = frames;
+            sample.seconds = frames / av_q2d(rate);
+            samples.push_back(sample);
+            continue;
+        }
+        const std::vector<SeenFrame> seen = ScanWindow(reader, origin + from, origin + to + length);
+        if (seen.empty()) {
+            continue;
+        }
+        // The latest frame a sample can start at and still have its frames.
+        const size_t lastStart = seen.size() > frames ? seen.size() - frames : 0;
+        bool atCut = false;
+        const size_t chosen = ChooseStart(
+            seen, lastStart, frames,
+            [&](size_t i) {
+                const double at = reader.Seconds(seen[i].pts) - origin;
+                return at < lowest - kSameTime ? Reach::Before : at > to ? Reach::After : Reach::In;
+            },
+            [&](size_t i) { return std::abs(reader.Seconds(seen[i].pts) - wanted); }, atCut);
         sample.startUs = av_rescale_q(seen[chosen].pts, reader.stream().time_base, AV_TIME_BASE_Q);
         sample.frames = static_cast<unsigned>(std::min<size_t>(frames, seen.size() - chosen));
         sample.seconds = sample.frames / av_q2d(rate);

@@ -38,6 +38,27 @@ struct Sample {
     bool atCut = false;  ///< starts at a scene cut
 };
 
+/// A frame looked at for a sample's start.
+struct SeenFrame {
+    int64_t pts = 0;
+    double score = 0; ///< scdet's scene-change score, 0..100
+    bool key = false; ///< a keyframe: decoding can start here
+};
+/// Where a frame lies against the stretch a sample may start in.
+enum class Reach { Before, In, After };
+
+/// The frame a sample starts at, of the frames seen (in order; the latest
+/// that leaves the sample its frames is lastStart): the strongest scene cut
+/// within reach, else the frame nearest to where it is wanted (distance).
+/// Every probe encode and measurement of the sample decodes from the
+/// keyframe before its start: a start more than the sample's frames past
+/// its keyframe would cost those again at each bitrate, so a keyframe
+/// within reach is taken instead (a cut among them first, else the
+/// nearest). atCut says whether the start is a cut.
+size_t ChooseStart(const std::vector<SeenFrame>& seen, size_t lastStart, unsigned frames,
+                   const std::function<Reach(size_t)>& reach,
+                   const std::function<double(size_t)>& distance, bool& atCut);
+
 /// Places the schedule's samples on the title. progress(fraction) is called
 /// as the search goes. Throws Failure when a file cannot be read.
 std::vector<Sample> PlaceSamples(const std::vector<TitleFile>& title,

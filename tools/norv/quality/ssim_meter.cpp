@@ -1,5 +1,6 @@
 #include "quality/ssim_meter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -9,6 +10,10 @@
 #include "picture_place.h"
 #include "quality/filter_graph.h"
 #include "quality/frame_reader.h"
+
+extern "C" {
+#include <libavutil/imgutils.h>
+}
 
 namespace norv {
 
@@ -147,9 +152,18 @@ private:
 
 } // namespace
 
+ReferenceFrames::~ReferenceFrames() {
+    for (std::vector<AVFrame*>& sample : kept_) {
+        for (AVFrame*& f : sample) {
+            av_frame_free(&f);
+        }
+    }
+}
+
 FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector<Sample>& samples,
                           const std::string& encoded, const PictureSetup& setup,
-                          const std::function<void(double)>& progress) {
+                          const std::function<void(double)>& progress, bool underGrain,
+                          ReferenceFrames* keep) {
     FrameScores scores;
     FrameReader distorted(encoded);
     const AVStream& out = distorted.stream();
@@ -170,21 +184,28 @@ FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector
     format.pixelFormat = out.codecpar->format;
     PictureFormat reference = format;
     reference.pixelFormat = AV_PIX_FMT_YUV420P;
-    FilterGraph compare({format, reference}, 2,
-                        "[in0]format=yuv420p,setsar=1,split[d1][d2];[in1]split[r1][r2];"
-                        "[d1][r1]ssim[out0];[d2]scale=w=iw/2:h=ih/2:flags=area,gblur=sigma=1[db];"
-                        "[r2]scale=w=iw/2:h=ih/2:flags=area,gblur=sigma=1[rb];[db][rb]ssim[out1]");
+    FilterGraph compare(
+        {format, reference}, underGrain ? 2 : 1,
+        underGrain ? "[in0]format=yuv420p,setsar=1,split[d1][d2];[in1]split[r1][r2];"
+                     "[d1][r1]ssim[out0];[d2]scale=w=iw/2:h=ih/2:flags=area,gblur=sigma=1[db];"
+                     "[r2]scale=w=iw/2:h=ih/2:flags=area,gblur=sigma=1[rb];[db][rb]ssim[out1]"
+                   : "[in0]format=yuv420p,setsar=1[d1];[d1][in1]ssim[out0]");
     const FramePtr result(av_frame_alloc());
     auto drain = [&] {
         while (compare.Pull(0, result.get())) {
             scores.plain.push_back(FrameValue(result.get(), "lavfi.ssim.All", 0));
             av_frame_unref(result.get());
         }
-        while (compare.Pull(1, result.get())) {
+        while (underGrain && compare.Pull(1, result.get())) {
             scores.underGrain.push_back(FrameValue(result.get(), "lavfi.ssim.All", 0));
             av_frame_unref(result.get());
         }
     };
+    if (keep != nullptr && keep->kept_.size() != samples.size()) {
+        keep->kept_.resize(samples.size());
+    }
+    const size_t frameBytes = static_cast<size_t>(
+        std::max(0, av_image_get_buffer_size(AV_PIX_FMT_YUV420P, width, height, 1)));
 
     // Where a frame of the encode belongs: the sample whose stretch of the
     // joined timeline holds it, and its frame number there.
@@ -203,10 +224,41 @@ FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector
     bool haveDist = distorted.Next(dist.get());
     Place distAt = haveDist ? placeOf(dist.get()) : Place();
     for (size_t k = 0; k < samples.size() && haveDist; ++k) {
-        ReferenceSample source(title[samples[k].file], samples[k], setup, width, height, rate,
-                               *out.codecpar);
+        std::vector<AVFrame*>* kept = keep != nullptr ? &keep->kept_[k] : nullptr;
+        const bool fromKept = kept != nullptr && !kept->empty();
+        bool keeping = kept != nullptr && !fromKept;
+        std::vector<AVFrame*> keeps;
+        std::unique_ptr<ReferenceSample> source;
+        if (!fromKept) {
+            source = std::make_unique<ReferenceSample>(title[samples[k].file], samples[k], setup,
+                                                       width, height, rate, *out.codecpar);
+        }
+        size_t next = 0;
+        auto nextReference = [&](AVFrame* frame, int64_t& index) {
+            if (!fromKept) {
+                return source->Next(frame, index);
+            }
+            if (next >= kept->size() || av_frame_ref(frame, (*kept)[next++]) < 0) {
+                return false;
+            }
+            index = frame->pts;
+            return true;
+        };
         int64_t index = 0;
-        while (haveDist && !InterruptRequested() && source.Next(ref.get(), index)) {
+        bool exhausted = false;
+        while (haveDist && !InterruptRequested()) {
+            if (!nextReference(ref.get(), index)) {
+                exhausted = true;
+                break;
+            }
+            if (keeping) {
+                if (keep->bytes_ + frameBytes > keep->cap_) {
+                    keeping = false;
+                } else if (AVFrame* copy = av_frame_clone(ref.get())) {
+                    keeps.push_back(copy);
+                    keep->bytes_ += frameBytes;
+                }
+            }
             const Place refAt{k, index};
             while (haveDist && distAt < refAt) {
                 av_frame_unref(dist.get());
@@ -224,6 +276,16 @@ FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector
             }
             av_frame_unref(ref.get());
         }
+        // Only a sample read to its end is kept.
+        const bool whole = keeping && exhausted;
+        for (AVFrame*& f : keeps) {
+            if (whole) {
+                kept->push_back(f);
+            } else {
+                keep->bytes_ -= frameBytes;
+                av_frame_free(&f);
+            }
+        }
     }
     if (InterruptRequested()) {
         throw Failure("cancelled while measuring", nvt::Aborted);
@@ -234,6 +296,9 @@ FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector
     if (scores.plain.empty()) {
         throw Failure(encoded + ": no picture of it could be compared with the source",
                       nvt::ENG_ERR);
+    }
+    if (!underGrain) {
+        scores.underGrain = scores.plain;
     }
     return scores;
 }

@@ -13,6 +13,8 @@
 
 #include "quality/samples.h"
 
+struct AVFrame;
+
 namespace norv {
 
 /// What the job does to the source's picture geometry.
@@ -28,12 +30,37 @@ struct FrameScores {
     std::vector<double> underGrain; ///< the same frames, both halved and blurred
 };
 
+/// The reference pictures of a probe's samples (the source made into the
+/// output's picture), kept from one measurement to the next, since they are
+/// the same at every bitrate: decoding the source again from each sample's
+/// keyframe costs about as much as the comparing. Whole samples are kept
+/// while they fit into the cap; the rest are decoded each time.
+class ReferenceFrames {
+public:
+    static constexpr size_t kCap = size_t{256} << 20;
+    explicit ReferenceFrames(size_t cap = kCap) : cap_(cap) {}
+    ~ReferenceFrames();
+    ReferenceFrames(const ReferenceFrames&) = delete;
+    ReferenceFrames& operator=(const ReferenceFrames&) = delete;
+
+private:
+    friend FrameScores MeasureEncode(const std::vector<TitleFile>&, const std::vector<Sample>&,
+                                     const std::string&, const PictureSetup&,
+                                     const std::function<void(double)>&, bool, ReferenceFrames*);
+    size_t cap_;
+    size_t bytes_ = 0;
+    std::vector<std::vector<AVFrame*>> kept_; ///< by sample; empty: not kept
+};
+
 /// Compares encoded, made of samples joined in order, with the source
-/// stretches they came from. progress(fraction) is called as it goes.
-/// Throws Failure.
+/// stretches they came from: underGrain also scores the pictures under the
+/// grain (otherwise FrameScores::underGrain repeats the plain scores).
+/// References kept in keep (when given) are used, and kept there for the
+/// next call. progress(fraction) is called as it goes. Throws Failure.
 FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector<Sample>& samples,
                           const std::string& encoded, const PictureSetup& setup,
-                          const std::function<void(double)>& progress);
+                          const std::function<void(double)>& progress, bool underGrain = true,
+                          ReferenceFrames* keep = nullptr);
 
 /// Samples covering every file of a title whole.
 std::vector<Sample> WholeTitle(const std::vector<TitleFile>& title);
