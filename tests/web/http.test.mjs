@@ -1,5 +1,5 @@
-// norv serve over plain HTTP: what it refuses, and its event stream's
-// heartbeat and replay after a reconnect.
+// norv serve over plain HTTP: what it refuses, its event stream's heartbeat
+// and replay after a reconnect, and a quality target's preview and job.
 import assert from 'node:assert/strict';
 import { mkdir, rm, symlink, writeFile } from 'node:fs/promises';
 import http from 'node:http';
@@ -8,7 +8,7 @@ import { after, before, describe, it } from 'node:test';
 
 import { execFileSync } from 'node:child_process';
 
-import { engine, login, makeClip, norv, request, startServe, tempFolder } from './support.mjs';
+import { engine, login, makeClip, norv, request, startServe, tempFolder, until } from './support.mjs';
 
 let home;
 let serve;
@@ -18,7 +18,7 @@ let setCookie;
 before(async () => {
   home = await tempFolder('http');
   const media = path.join(home, 'media');
-  await makeClip(path.join(media, 'clip.mp4'), { seconds: 1 });
+  await makeClip(path.join(media, 'clip.mp4'), { pattern: 'testsrc2' });
   // A sibling whose name starts like the root's, a folder outside, and two
   // links from inside the root to them.
   await mkdir(path.join(home, 'media2'));
@@ -185,5 +185,62 @@ describe('event stream', () => {
       req.on('error', () => {});
     });
     assert.ok(quiet);
+  });
+});
+
+describe('quality target', () => {
+  const post = (target, body) => request(serve.port, {
+    method: 'POST', target, body, headers: { Cookie: cookie, Origin: serve.origin, 'Content-Type': 'application/json' },
+  });
+  const queue = async () => JSON.parse((await get('/api/state')).body).queue.jobs;
+  let file;
+  before(async () => {
+    file = JSON.parse((await get('/api/browse?root=0&path=')).body).entries[0].id;
+  });
+
+  it('refuses a target it cannot read, for a preview and for a job', async () => {
+    const cases = [
+      [{ quality: 'best' }, /^quality: 'best': expected high, standard, small or a number from 0.5 to 0.999$/],
+      [{ quality: '1.2' }, /^quality: '1.2': expected/],
+      [{ quality: '0.4' }, /^quality: '0.4': expected/],
+      [{ quality: 0.95 }, /^quality: expected a text$/],
+      [{ quality: 'high', video_bitrate: '900k' }, /^quality: the target chooses the video bitrate/],
+    ];
+    for (const [extra, error] of cases) {
+      for (const target of ['/api/preview', '/api/jobs']) {
+        const answer = await post(target, { files: [file], settings: { profile: 'NP_NorvPlusHD', ...extra } });
+        assert.equal(answer.status, 400, `${target} ${JSON.stringify(extra)}: ${answer.body}`);
+        assert.match(JSON.parse(answer.body).error, error);
+      }
+    }
+    assert.deepEqual(await queue(), []);
+  });
+
+  it('previews the bitrate a target chooses, and runs a job under it', { timeout: 480000 }, async () => {
+    const settings = { profile: 'NP_NorvPlusHD', quality: 'standard' };
+    const answer = await post('/api/preview', { files: [file], settings });
+    assert.equal(answer.status, 200, answer.body);
+    const preview = JSON.parse(answer.body);
+    const planned = preview.quality;
+    assert.equal(planned.target, 'standard');
+    assert.equal(planned.target_worst_ssim, 0.95);
+    assert.ok(planned.chosen_kbps >= preview.video_kbps_range[0] && planned.chosen_kbps <= preview.video_kbps_range[1],
+      `${planned.chosen_kbps} kb/s`);
+    assert.ok(planned.predicted_worst_ssim > 0.5, `${planned.predicted_worst_ssim}`);
+    assert.equal(preview.estimated_size, planned.predicted_size);
+    assert.ok(Array.isArray(planned.notes));
+
+    const added = await post('/api/jobs', { files: [file], settings });
+    assert.equal(added.status, 200, added.body);
+    const [{ id }] = JSON.parse(added.body).jobs;
+    assert.equal((await post('/api/queue/start', {})).status, 200);
+    const ended = await until(async () => (await queue()).find((j) => j.id === id && !['queued', 'running'].includes(j.state)),
+      { bound: 400000, what: 'the job under a target to end' });
+    assert.equal(ended.state, 'done', ended.error);
+    assert.equal(ended.quality_target, 'standard');
+    // Planned again from the probe the preview left in the cache.
+    assert.equal(ended.quality.chosen_kbps, planned.chosen_kbps);
+    assert.equal(ended.quality.probe_cached, true);
+    assert.ok(ended.output_size > 0);
   });
 });

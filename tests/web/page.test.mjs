@@ -1,6 +1,7 @@
 // norv serve's page in Debian's Chromium, as a user goes through it: pick
 // two files and see their thumbnails and analysis, choose a profile and see
-// the preview, queue a join and a single file and watch both finish, cancel
+// the preview, queue a join and a single file (under a quality target, whose
+// probe the preview waits for) and watch both finish, cancel
 // a third mid-way, download an output, restart norv serve and find the
 // queue, then empty it. With NORV_SCREENSHOTS=DIR it also keeps a picture
 // of each screen.
@@ -96,8 +97,14 @@ it('picks, previews, queues, runs, cancels, downloads and keeps the queue', { ti
   await page.locator('#added', { hasText: 'Queued part1.mkv.' }).waitFor();
   await unpickAll(page);
   await pick(page, 'single.mp4');
+  await page.selectOption('#quality', 'small');
+  assert.ok(await page.locator('#video-bitrate').isDisabled());
+  await page.locator('#preview', { hasText: /Qualitysmall: worst-1 % SSIM 0\.9200.*, chosen \d+ kb\/s/ })
+    .waitFor({ timeout: 240000 });
+  assert.ok(await page.locator('#probing').isHidden());
   await page.click('#add-each');
   await page.locator('#added', { hasText: 'Queued single.mkv.' }).waitFor();
+  await page.selectOption('#quality', '');
   await unpickAll(page);
   await pick(page, 'long.mp4');
   await page.click('#add-each');
@@ -118,6 +125,8 @@ it('picks, previews, queues, runs, cancels, downloads and keeps the queue', { ti
     assert.equal(await job(page, name).locator('progress').evaluate((bar) => bar.value), 100);
     assert.match(await job(page, name).textContent(), /actual \d/);
   }
+  assert.match(await job(page, 'single.mkv').locator('.quality').textContent(),
+    /^quality small: \d+ kb\/s chosen, predicted worst-1 % SSIM 0\.\d{4}/);
   const waited = await page.evaluate(() => performance.getEntriesByName('norv-first-progress')[0].startTime -
     performance.getEntriesByName('norv-start')[0].startTime);
   t.diagnostic(`from a click on Start to the first progress event: ${Math.round(waited)} ms`);

@@ -23,11 +23,12 @@ export async function tempFolder(prefix) {
   return mkdtemp(path.join(os.tmpdir(), `norv-web-${prefix}-`));
 }
 
-// A clip of the test pattern with a tone: seconds long, w x h.
-export async function makeClip(file, { seconds = 2, width = 320, height = 240 } = {}) {
+// A clip of a test pattern (lavfi's testsrc, or another of its sources)
+// with a tone: seconds long, w x h.
+export async function makeClip(file, { seconds = 2, width = 320, height = 240, pattern = 'testsrc' } = {}) {
   await mkdir(path.dirname(file), { recursive: true });
   await run('ffmpeg', ['-nostdin', '-loglevel', 'error', '-y',
-    '-f', 'lavfi', '-i', `testsrc=size=${width}x${height}:rate=25:duration=${seconds}`,
+    '-f', 'lavfi', '-i', `${pattern}=size=${width}x${height}:rate=25:duration=${seconds}`,
     '-f', 'lavfi', '-i', `sine=frequency=440:sample_rate=48000:duration=${seconds}`,
     '-c:v', 'libx264', '-preset', 'ultrafast', '-pix_fmt', 'yuv420p', '-c:a', 'aac', '-shortest', file]);
 }

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "quality/quality_mode.h"
+
 namespace norv {
 
 namespace {
@@ -113,6 +115,25 @@ OutputChoice ChoiceFromJson(const Json& settings, const std::string& presetDir) 
         throw Failure("choose a profile or a preset", nvt::InvalidArgument);
     }
     return c;
+}
+
+std::optional<QualityTarget> QualityFromJson(const Json& settings) {
+    std::optional<QualityTarget> target =
+        Read<QualityTarget>(settings, "quality", ParseQualityTarget,
+                            "high, standard, small or a number from 0.5 to 0.999");
+    if (!target) {
+        return target;
+    }
+    if (!Text(settings, "video_bitrate").empty()) {
+        throw Failure("quality: the target chooses the video bitrate; leave video_bitrate empty",
+                      nvt::InvalidArgument);
+    }
+    if (!QualityModeAvailable()) {
+        throw Failure("quality: this build of norv cannot measure quality (it lacks FFmpeg's "
+                      "libraries)",
+                      nvt::InvalidArgument);
+    }
+    return target;
 }
 
 Json PresetList(const std::string& presetDir) {

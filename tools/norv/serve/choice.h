@@ -3,11 +3,13 @@
 // command line's own parsers into an OutputChoice.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/json_output.h"
 #include "common/settings.h"
+#include "quality/rate_quality.h"
 
 namespace norv {
 
@@ -18,6 +20,13 @@ namespace norv {
 /// empty. A preset is a name among presetDir's presets. Throws Failure (InvalidArgument) naming the
 /// setting it cannot read.
 OutputChoice ChoiceFromJson(const Json& settings, const std::string& presetDir);
+
+/// settings' "quality": "high", "standard", "small" or a worst-1 % SSIM
+/// ("0.96"), as --quality takes it; nullopt when left out or empty. It
+/// chooses the video bitrate, so "video_bitrate" must be left out. Throws
+/// Failure (InvalidArgument) for another value, or where this build cannot
+/// measure quality.
+std::optional<QualityTarget> QualityFromJson(const Json& settings);
 
 /// The presets of presetDir, as PresetJson gives each (an empty list when
 /// the folder does not exist).

@@ -38,6 +38,7 @@ Json StoredJson(const Job& job) {
                 {"speed", job.speed},
                 {"predicted_size", job.predictedSize},
                 {"output_size", job.outputSize},
+                {"quality", job.quality},
                 {"result", job.result},
                 {"code", job.code},
                 {"error", job.error},
@@ -63,6 +64,7 @@ Job JobFromStored(const Json& j) {
     job.speed = j.value("speed", 0.0);
     job.predictedSize = j.value("predicted_size", uint64_t{0});
     job.outputSize = j.value("output_size", uint64_t{0});
+    job.quality = j.value("quality", Json());
     job.result = j.value("result", std::string());
     job.code = j.value("code", 0);
     job.error = j.value("error", std::string());
@@ -158,6 +160,8 @@ Json JobBoard::PageJson(const Job& job) const {
     j["output_name"] = PathText(TextPath(job.output).filename());
     j["profile"] = job.settings.value("profile", std::string());
     j["preset"] = job.settings.value("preset", std::string());
+    const auto target = job.settings.find("quality");
+    j["quality_target"] = target != job.settings.end() && target->is_string() ? *target : Json("");
     j["remaining"] =
         job.state == JobState::Running && job.remaining >= 0 ? Json(job.remaining) : Json();
     j["speed"] = job.speed > 0 ? Json(job.speed) : Json();
@@ -395,6 +399,16 @@ void JobBoard::SetOutput(const std::string& id, const std::string& output) {
     std::lock_guard<std::mutex> hold(lock_);
     if (Job* job = Find(id)) {
         job->output = output;
+        Publish("job", PageJson(*job));
+        Save();
+    }
+}
+
+void JobBoard::SetPlan(const std::string& id, const Json& quality) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (Job* job = Find(id)) {
+        job->quality = quality;
+        job->predictedSize = quality.value("predicted_size", uint64_t{0});
         Publish("job", PageJson(*job));
         Save();
     }

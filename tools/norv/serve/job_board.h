@@ -39,6 +39,7 @@ struct Job {
     double speed = 0;
     uint64_t predictedSize = 0;
     uint64_t outputSize = 0;
+    Json quality;       ///< under a quality target, its plan once probed (see PlanOutput)
     std::string result; ///< the Result name of a job that ended
     int code = 0;
     std::string error;
@@ -101,6 +102,8 @@ public:
     /// returns it; nullopt once Stop was called.
     std::optional<Job> Next();
     void SetOutput(const std::string& id, const std::string& output);
+    /// The plan of a job under a quality target, with its predicted size.
+    void SetPlan(const std::string& id, const Json& quality);
     void Progress(const std::string& id, const RunStatus& status, const Json& event);
     void Finish(const std::string& id, const JobEnd& end);
     /// Whether the job's run should stop: cancelled, or norv serve stopping.

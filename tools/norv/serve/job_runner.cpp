@@ -9,6 +9,7 @@
 #include "common/transcode_run.h"
 #include "serve/access.h"
 #include "serve/choice.h"
+#include "serve/planned_output.h"
 #include "timing/estimate.h"
 #include "timing/preview.h"
 
@@ -24,6 +25,7 @@ constexpr std::chrono::milliseconds kProgressPeriod(250);
 // Lines of the engine's log a finished job keeps, and the longest line.
 constexpr size_t kLogLines = 30;
 constexpr size_t kLogLineLength = 400;
+constexpr char kCancelled[] = "cancelled, no output left";
 
 class JobObserver : public RunObserver {
 public:
@@ -76,6 +78,15 @@ std::vector<std::string> LogTail(const std::filesystem::path& file) {
         }
     }
     return std::vector<std::string>(lines.begin(), lines.end());
+}
+
+// A job cancelled before its transcode began.
+JobEnd Cancelled() {
+    JobEnd end;
+    end.state = JobState::Cancelled;
+    end.result = nvt::Aborted;
+    end.error = kCancelled;
+    return end;
 }
 
 bool Exists(const std::filesystem::path& path) {
@@ -163,7 +174,26 @@ JobEnd JobRunner::Run(const Job& job) {
         sources.insert(sources.end(), analysis->sources.begin(), analysis->sources.end());
     }
     const OutputChoice choice = ChoiceFromJson(job.settings, context_.presetDir);
-    OutputPreview preview = PreviewOutput(sources, choice, context_.info.get());
+    const std::optional<QualityTarget> target = QualityFromJson(job.settings);
+    PlannedOutput planned;
+    try {
+        planned = PlanOutput(sources, choice, target, context_,
+                             roots_.DisplayName(TextPath(job.inputs.front())));
+    } catch (const Failure& failure) {
+        // A probe ends early when norv serve stops.
+        if (failure.result() == nvt::Aborted && board_.StopWanted(job.id)) {
+            return Cancelled();
+        }
+        throw;
+    }
+    if (target) {
+        board_.SetPlan(job.id, planned.quality);
+        // The probe ran on: a cancel that came meanwhile is heard now.
+        if (board_.StopWanted(job.id)) {
+            return Cancelled();
+        }
+    }
+    OutputPreview& preview = planned.preview;
     const std::filesystem::path log =
         TextPath(context_.logDir) / TextPath(job.id + "-" + RandomHex(8) + ".log");
     nvt::SLoggerParam logging;
@@ -196,7 +226,7 @@ JobEnd JobRunner::Run(const Job& job) {
     end.result = outcome.result;
     if (outcome.cancelled) {
         end.state = JobState::Cancelled;
-        end.error = "cancelled, no output left";
+        end.error = kCancelled;
     } else if (outcome.result != nvt::SUCCESS) {
         end.state = JobState::Failed;
         end.error =

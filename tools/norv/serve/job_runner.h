@@ -1,9 +1,11 @@
 // Runs the queue's jobs one after the other on a thread of its own, through
 // the library exactly as norv transcode does: the analysed sources, the
-// output settings, a session, RunTranscode with its cancel and clean-up.
+// output settings (with the bitrate a quality target chose), a session,
+// RunTranscode with its cancel and clean-up.
 #pragma once
 
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +22,9 @@ struct ServeContext {
     Ptr<nvt::ITranscodeEngineInfo> info;
     std::string presetDir;
     std::string logDir; ///< where the engine logs a running job
+    /// Held by a quality probe (see PlanOutput): one at a time, so that the
+    /// next of the same title finds the first's points in the probe cache.
+    mutable std::mutex probing;
 };
 
 /// A free output path in folder: STEM.EXT, else "STEM (2).EXT", ... taking

@@ -6,6 +6,7 @@
 #include "common/transcode_run.h"
 #include "serve/choice.h"
 #include "serve/page_assets.h"
+#include "serve/planned_output.h"
 #include "timing/preview.h"
 
 namespace norv {
@@ -371,10 +372,14 @@ Sources PageApi::SourcesOf(const std::vector<std::string>& paths) {
 }
 
 Json PageApi::Preview(const Json& body) {
-    const Sources sources = SourcesOf(PathsOf(body.value("files", Json())));
-    const OutputChoice choice =
-        ChoiceFromJson(body.value("settings", Json::object()), context_.presetDir);
-    const OutputPreview preview = PreviewOutput(sources, choice, context_.info.get());
+    const std::vector<std::string> paths = PathsOf(body.value("files", Json()));
+    const Json settings = body.value("settings", Json::object());
+    const OutputChoice choice = ChoiceFromJson(settings, context_.presetDir);
+    const std::optional<QualityTarget> target = QualityFromJson(settings);
+    const Sources sources = SourcesOf(paths);
+    const OutputPreview preview =
+        PlanOutput(sources, choice, target, context_, roots_.DisplayName(TextPath(paths.front())))
+            .preview;
     const auto profile = static_cast<nvt::NorvProfile>(preview.settings->GetProfile());
     Json j = preview.json;
     j["extension"] = OutputExtension(profile, context_.info.get());
@@ -386,6 +391,8 @@ Json PageApi::AddJobs(const Json& body) {
     const std::vector<std::string> paths = PathsOf(body.value("files", Json()));
     const Json settingsJson = body.value("settings", Json::object());
     const OutputChoice choice = ChoiceFromJson(settingsJson, context_.presetDir);
+    // The target's bitrate is chosen when the job runs: its probe takes a while.
+    const bool target = QualityFromJson(settingsJson).has_value();
     const auto joinMember = body.find("join");
     const bool join =
         joinMember != body.end() && joinMember->is_boolean() && joinMember->get<bool>();
@@ -406,7 +413,7 @@ Json PageApi::AddJobs(const Json& body) {
         Job job;
         job.inputs = inputs;
         job.settings = settingsJson;
-        job.predictedSize = preview.json.at("estimated_size").get<uint64_t>();
+        job.predictedSize = target ? 0 : preview.json.at("estimated_size").get<uint64_t>();
         job.output = FreeOutputPath(roots_.output(), PathText(TextPath(inputs.front()).stem()),
                                     OutputExtension(profile, context_.info.get()), reserved);
         reserved.push_back(job.output);

@@ -10,6 +10,7 @@
 //   GET  /api/files/ID/analysis    what the engine found in a file
 //   GET  /api/files/ID/thumbnail   its thumbnail (JPEG)
 //   POST /api/preview              {files, settings}: the output it would make
+//                                  (under a quality target, once the title is probed)
 //   POST /api/jobs                 {files, settings, join}: queues jobs
 //   POST /api/jobs/ID/cancel | remove | move {to}
 //   POST /api/queue/start | pause | clear

@@ -58,6 +58,8 @@ const state = {
   order: [],
   running: false,
   previewAsked: 0,
+  previewing: false, // one preview at a time: a quality target's probe takes seconds
+  previewAgain: false,
   startClicked: false,
   ended: false,
 };
@@ -302,8 +304,27 @@ function settings() {
   const subtitles = chosen($('subtitles'));
   if (subtitles.any && subtitles.list !== 'none') s.subtitles = subtitles.list;
   if ($('burn').checked) s.burn_subtitles = true;
+  const quality = qualityTarget();
+  if (quality) {
+    s.quality = quality;
+    delete s.video_bitrate; // the target chooses it
+  }
   return s;
 }
+
+// The quality target: a level, the number typed, or none (the table's bitrate).
+function qualityTarget() {
+  const choice = $('quality').value;
+  return choice === 'number' ? $('quality-number').value.trim() : choice;
+}
+
+function renderQualityChoice() {
+  $('quality-number-label').hidden = $('quality').value !== 'number';
+  $('video-bitrate').disabled = $('quality').value !== '';
+}
+
+const ssim = (value) => value.toFixed(4);
+const underGrain = (q) => (q.metric === 'ssim-under-grain' ? ' under the grain' : '');
 
 let previewTimer = null;
 function schedulePreview() {
@@ -311,20 +332,68 @@ function schedulePreview() {
   previewTimer = setTimeout(preview, 250);
 }
 
+// One preview at a time; a change made meanwhile asks for another when it ends.
+async function preview() {
+  if (state.previewing) {
+    state.previewAgain = true;
+    return;
+  }
+  state.previewing = true;
+  try {
+    await previewOnce();
+  } finally {
+    state.previewing = false;
+    if (state.previewAgain) {
+      state.previewAgain = false;
+      schedulePreview();
+    }
+  }
+}
+
+// Says that the server probes the title for the target until stop is called.
+function showProbing(target) {
+  const started = Date.now();
+  const show = () => {
+    $('probing').textContent = `Probing for quality ${target}: encoding and measuring short samples… ${Math.round((Date.now() - started) / 1000)} s`;
+  };
+  show();
+  $('probing').hidden = false;
+  $('preview').setAttribute('aria-busy', 'true');
+  const timer = setInterval(show, 1000);
+  return () => {
+    clearInterval(timer);
+    $('probing').hidden = true;
+    $('preview').removeAttribute('aria-busy');
+  };
+}
+
+function qualityRows(q) {
+  const rows = [
+    ['Quality', `${q.target}: worst-1 % SSIM ${ssim(q.target_worst_ssim)}${underGrain(q)}, chosen ${Math.round(q.chosen_kbps)} kb/s`],
+    ['Predicted', `worst-1 % SSIM ${ssim(q.predicted_worst_ssim)}, mean ${ssim(q.predicted_mean_ssim)}, about ${bytes(q.predicted_size)}`],
+    ['Probe', `${q.samples} samples, ${q.probe_cached ? 'from the cache' : `took ${q.probe_seconds.toFixed(1)} s`}`],
+  ];
+  for (const note of q.notes) rows.push(['Note', note]);
+  return rows;
+}
+
 function previewRows(rows) {
   $('preview').replaceChildren(...rows.flatMap(([term, detail]) => [el('dt', { text: term }), el('dd', { text: detail })]));
 }
 
-async function preview() {
+async function previewOnce() {
   const files = state.picked.filter((f) => f.analysis).map((f) => f.id);
   const asked = ++state.previewAsked;
   if (!files.length || !$('choice').value) {
     previewRows([['Output', 'Pick a file to see it.']]);
     return;
   }
+  const asking = settings();
+  const stopProbing = asking.quality ? showProbing(asking.quality) : () => {};
   try {
-    const p = await api('POST', '/api/preview', { files, settings: settings() });
-    if (asked !== state.previewAsked) return;
+    const p = await api('POST', '/api/preview', { files, settings: asking });
+    stopProbing();
+    if (asked !== state.previewAsked || state.previewAgain) return;
     $('settings-error').textContent = '';
     const measured = p.measured_seconds === null
       ? 'not known yet: this machine has no earlier transcode of this kind'
@@ -337,9 +406,11 @@ async function preview() {
       ['Time', `about ${duration(p.estimated_seconds)} (the library's estimate)`],
       ['Measured', measured],
       ['File', `.${p.extension}, ${duration(p.duration_ms / 1000)} of media`],
+      ...(p.quality ? qualityRows(p.quality) : []),
     ]);
   } catch (error) {
-    if (asked !== state.previewAsked) return;
+    stopProbing();
+    if (asked !== state.previewAsked || state.previewAgain) return;
     $('settings-error').textContent = error.message;
     previewRows([['Output', 'cannot be made with these settings']]);
   }
@@ -373,20 +444,28 @@ function command(id, what, body) {
   api('POST', `/api/jobs/${id}/${what}`, body).catch((error) => { $('queue-state').textContent = error.message; });
 }
 
+function jobQuality(job) {
+  const q = job.quality;
+  if (!q) return `quality ${job.quality_target}${job.state === 'running' ? ': probing…' : ''}`;
+  return `quality ${job.quality_target}: ${Math.round(q.chosen_kbps)} kb/s chosen, predicted worst-1 % SSIM ${ssim(q.predicted_worst_ssim)}${underGrain(q)}`;
+}
+
 function jobItem(job, index, count) {
   const ended = ['done', 'failed', 'cancelled'].includes(job.state);
   const numbers = [`${job.percent.toFixed(1)} %`];
   if (job.speed) numbers.push(`${job.speed.toFixed(2)}× real time`);
   if (job.state !== 'queued') numbers.push(`elapsed ${duration(job.elapsed)}`);
   if (job.state === 'running') numbers.push(`remaining ${duration(job.remaining)}`);
-  const sizes = `predicted ${bytes(job.predicted_size)}${job.state === 'done' ? ` · actual ${bytes(job.output_size)}` : ''}`;
+  const predicted = job.predicted_size ? `predicted ${bytes(job.predicted_size)}` : 'size predicted once probed';
+  const sizes = `${predicted}${job.state === 'done' ? ` · actual ${bytes(job.output_size)}` : ''}`;
   const item = el('li', { className: `job ${job.state}`, dataset: { job: job.id, state: job.state } },
     el('div', { className: 'title' },
       el('strong', { text: `${job.names.join(' + ')} → ${job.output_name}` }),
       el('span', { className: `badge ${job.state}`, text: job.state })),
     el('progress', { max: 100, value: job.percent, title: `${job.percent.toFixed(1)} %` }),
     el('div', { className: 'numbers' }, el('span', { text: numbers.join(' · ') }), el('span', { text: sizes }),
-      el('span', { className: 'hint', text: job.preset ? `preset ${job.preset}` : shortName(job.profile) })),
+      el('span', { className: 'hint', text: job.preset ? `preset ${job.preset}` : shortName(job.profile) }),
+      job.quality_target && el('span', { className: 'quality', text: jobQuality(job) })),
     el('div', { className: 'buttons' },
       el('button', { type: 'button', text: '↑', title: 'earlier', disabled: index === 0, onclick: () => command(job.id, 'move', { to: index - 1 }) }),
       el('button', { type: 'button', text: '↓', title: 'later', disabled: index === count - 1, onclick: () => command(job.id, 'move', { to: index + 1 }) }),
@@ -495,6 +574,7 @@ async function main() {
   $('settings').addEventListener('input', schedulePreview);
   $('settings').addEventListener('change', schedulePreview);
   $('settings').addEventListener('submit', (e) => e.preventDefault());
+  $('quality').addEventListener('change', renderQualityChoice);
   $('add-join').addEventListener('click', () => addJobs(true));
   $('add-each').addEventListener('click', () => addJobs(false));
   $('start').addEventListener('click', () => {
