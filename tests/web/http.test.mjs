@@ -216,6 +216,16 @@ describe('quality target', () => {
     assert.deepEqual(await queue(), []);
   });
 
+  it('shows a job whose settings were sent as null', async () => {
+    const added = await post('/api/jobs', { files: [file], settings: { profile: 'NP_NorvPlusHD', preset: null, quality: null } });
+    assert.equal(added.status, 200, added.body);
+    const [{ id }] = JSON.parse(added.body).jobs;
+    const job = (await queue()).find((j) => j.id === id);
+    assert.equal(job.preset, '');
+    assert.equal(job.quality_target, '');
+    assert.equal((await post(`/api/jobs/${id}/remove`, {})).status, 200);
+  });
+
   it('previews the bitrate a target chooses, and runs a job under it', { timeout: 480000 }, async () => {
     const settings = { profile: 'NP_NorvPlusHD', quality: 'standard' };
     const answer = await post('/api/preview', { files: [file], settings });

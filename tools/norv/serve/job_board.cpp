@@ -158,10 +158,14 @@ Json JobBoard::PageJson(const Job& job) const {
     j.erase("settings");
     j["names"] = names;
     j["output_name"] = PathText(TextPath(job.output).filename());
-    j["profile"] = job.settings.value("profile", std::string());
-    j["preset"] = job.settings.value("preset", std::string());
-    const auto target = job.settings.find("quality");
-    j["quality_target"] = target != job.settings.end() && target->is_string() ? *target : Json("");
+    // A setting the page left out or sent as null shows as empty text.
+    auto text = [&](const char* key) {
+        const auto found = job.settings.find(key);
+        return found != job.settings.end() && found->is_string() ? *found : Json("");
+    };
+    j["profile"] = text("profile");
+    j["preset"] = text("preset");
+    j["quality_target"] = text("quality");
     j["remaining"] =
         job.state == JobState::Running && job.remaining >= 0 ? Json(job.remaining) : Json();
     j["speed"] = job.speed > 0 ? Json(job.speed) : Json();
