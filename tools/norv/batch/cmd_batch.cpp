@@ -178,6 +178,10 @@ int CommandBatch(const Invocation& in) {
                     }
                     choice = *again;
                 }
+                if (result != nvt::SUCCESS && quality.Restore(i, outputs[i])) {
+                    // A second, higher encode failed: the first stands.
+                    result = nvt::SUCCESS;
+                }
                 if (result == nvt::SUCCESS && quality.active()) {
                     report.SetQuality(place[i], quality.Measured(i, sources, choice, outputs[i]));
                 }

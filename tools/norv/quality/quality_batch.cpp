@@ -1,11 +1,13 @@
 #include "quality/quality_batch.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 
 #include "common/console.h"
 #include "common/transcode_run.h"
+#include "timing/estimate.h"
 
 namespace norv {
 
@@ -79,6 +81,9 @@ BatchQuality::BatchQuality(const Invocation& in, const BatchWork& work,
         const std::vector<QualityPlan> plans =
             PlanBudget(titles, in.choice, info, budget, mode, in.progressPeriod, files_);
         budget_ = static_cast<double>(budget);
+        kept_.assign(n, std::string());
+        keptPlans_.assign(n, std::nullopt);
+        toppedUp_.assign(n, false);
         stages_.assign(n, Stage::Waiting);
         bytes_.assign(n, 0.0);
         for (size_t i = 0; i < n; ++i) {
@@ -159,6 +164,7 @@ OutputChoice BatchQuality::ChoiceFor(size_t i, const OutputChoice& base) {
 std::optional<OutputChoice> BatchQuality::Again(size_t i, const OutputChoice& ran,
                                                 const std::string& output, int run) {
     double limit = 0, other = 0;
+    bool second = false;
     {
         std::lock_guard<std::mutex> hold(lock_);
         if (files_.empty() || !plans_[i]) {
@@ -166,11 +172,52 @@ std::optional<OutputChoice> BatchQuality::Again(size_t i, const OutputChoice& ra
         }
         limit = bytes_[i];
         other = files_[i].otherBytes;
+        second = !kept_[i].empty();
     }
     std::error_code error;
     const double size = static_cast<double>(fs::file_size(output, error));
-    if (error || size <= limit) {
+    if (error) {
         return std::nullopt;
+    }
+    if (second) {
+        // The higher encode stands where it kept the budget; above it, it is
+        // tried lower (while that is still above the earlier output's
+        // bitrate and runs are left), else the output it was to replace
+        // stands.
+        std::lock_guard<std::mutex> hold(lock_);
+        if (size <= limit) {
+            fs::remove(kept_[i], error);
+            kept_[i].clear();
+            return std::nullopt;
+        }
+        // Scaled to fit where the encoder's output follows the bitrate;
+        // where that falls below the earlier output's bitrate (an encoder
+        // that made far less than asked there), halfway between the two.
+        const double kbps = ran.preset.videoBitrate.value_or(0) / kBitsPerKbps;
+        const double before = keptPlans_[i]->kbps;
+        double lower = std::floor(kbps * (kEngineLimitAim * limit - other) /
+                                  std::max(1.0, size - other) * 0.98);
+        if (lower <= before * 1.03) {
+            lower = std::floor(std::sqrt(before * kbps));
+        }
+        if (run < kTries && lower > before * 1.03) {
+            std::fprintf(stderr,
+                         "norv: %s: %.0f bytes is above what was left; again at %.0f kb/s\n",
+                         output.c_str(), size, lower);
+            PlanAt(*plans_[i], files_[i], lower);
+            OutputChoice again = ran;
+            again.preset.videoBitrate = static_cast<uint32_t>(lower * kBitsPerKbps);
+            return again;
+        }
+        std::fprintf(stderr,
+                     "norv: %s: the higher encode came out above what was left; the "
+                     "earlier one stands\n",
+                     output.c_str());
+        RestoreLocked(i, output);
+        return std::nullopt;
+    }
+    if (size <= limit) {
+        return TopUp(i, ran, output, size);
     }
     fs::remove(output, error);
     char text[160];
@@ -196,6 +243,79 @@ std::optional<OutputChoice> BatchQuality::Again(size_t i, const OutputChoice& ra
     std::lock_guard<std::mutex> hold(lock_);
     PlanAt(*plans_[i], files_[i], lower);
     return again;
+}
+
+std::optional<OutputChoice> BatchQuality::TopUp(size_t i, const OutputChoice& ran,
+                                                const std::string& output, double size) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (toppedUp_[i] || plans_[i]->plateau || plans_[i]->atCeiling) {
+        return std::nullopt;
+    }
+    // Files still to come take what is left, unless each is held at the top
+    // of its range or at its plateau: they count with their predicted size
+    // there. A file running beside it counts with all it may take.
+    double spent = 0;
+    for (size_t j = 0; j < plans_.size(); ++j) {
+        if (j == i || !plans_[j]) {
+            continue;
+        }
+        if (stages_[j] == Stage::Waiting) {
+            const double most = std::min(files_[j].maxKbps, files_[j].curve.UsefulKbps());
+            if (!std::isfinite(most)) {
+                return std::nullopt;
+            }
+            spent += PredictedBytes(files_[j], most);
+        } else {
+            spent += bytes_[j];
+        }
+    }
+    if (spent + size >= kFloor * budget_) {
+        return std::nullopt;
+    }
+    const double room = budget_ - spent, other = files_[i].otherBytes;
+    const double kbps = ran.preset.videoBitrate.value_or(0) / kBitsPerKbps;
+    double higher = std::floor(kbps * (kBudgetAim * room - other) / std::max(1.0, size - other));
+    higher = std::min({higher, files_[i].maxKbps, files_[i].curve.UsefulKbps()});
+    if (!(higher > kbps * 1.03)) {
+        return std::nullopt;
+    }
+    const fs::path place = fs::path(output).parent_path() / ("." + NewScratchName() + ".kept");
+    std::error_code error;
+    fs::rename(output, place, error);
+    if (error) {
+        return std::nullopt;
+    }
+    toppedUp_[i] = true;
+    kept_[i] = place.string();
+    keptPlans_[i] = plans_[i];
+    bytes_[i] = std::floor(room);
+    std::fprintf(stderr,
+                 "norv: %s: the batch would end at %.1f %% of the total size; again at %.0f kb/s "
+                 "to use what is left\n",
+                 output.c_str(), 100.0 * (spent + size) / budget_, higher);
+    PlanAt(*plans_[i], files_[i], higher);
+    OutputChoice again = ran;
+    again.preset.videoBitrate = static_cast<uint32_t>(higher * kBitsPerKbps);
+    return again;
+}
+
+bool BatchQuality::Restore(size_t i, const std::string& output) {
+    std::lock_guard<std::mutex> hold(lock_);
+    return RestoreLocked(i, output);
+}
+
+bool BatchQuality::RestoreLocked(size_t i, const std::string& output) {
+    if (i >= kept_.size() || kept_[i].empty()) {
+        return false;
+    }
+    std::error_code error;
+    fs::rename(kept_[i], output, error);
+    if (error) {
+        return false;
+    }
+    kept_[i].clear();
+    plans_[i] = keptPlans_[i];
+    return true;
 }
 
 Json BatchQuality::Measured(size_t i, const Sources& sources, const OutputChoice& choice,

@@ -39,7 +39,16 @@ public:
     /// once kTries runs did not fit.
     std::optional<OutputChoice> Again(size_t i, const OutputChoice& ran, const std::string& output,
                                       int run);
+    /// A file after which the batch would end below kFloor of the budget
+    /// (the files still to come all held at the top of their range or at
+    /// their plateau), and which can take more itself, is encoded once
+    /// more, higher, to use what is left; its earlier output is kept aside
+    /// meanwhile and put back should the new one not fit.
     static constexpr int kTries = 3;
+    static constexpr double kFloor = 0.97;
+    /// After file i's failed run: where that run was such a second encode,
+    /// the output it was to replace is put back (true): the file stays done.
+    bool Restore(size_t i, const std::string& output);
     /// The report's "quality" of file i: chosen bitrate, predicted and
     /// measured quality, predicted size.
     Json Measured(size_t i, const Sources& sources, const OutputChoice& choice,
@@ -47,6 +56,9 @@ public:
 
 private:
     enum class Stage { Waiting, Running, Finished };
+    std::optional<OutputChoice> TopUp(size_t i, const OutputChoice& ran, const std::string& output,
+                                      double size);
+    bool RestoreLocked(size_t i, const std::string& output);
 
     std::vector<std::optional<QualityPlan>> plans_;
     std::vector<BudgetFile> files_; ///< under a budget
@@ -58,6 +70,10 @@ private:
     std::vector<OutputChoice> choices_;
     std::vector<std::string> errors_;
     std::vector<nvt::Result> results_;
+    /// By file: the output a second, higher encode is to replace, and its plan.
+    std::vector<std::string> kept_;
+    std::vector<std::optional<QualityPlan>> keptPlans_;
+    std::vector<bool> toppedUp_;
 };
 
 } // namespace norv
