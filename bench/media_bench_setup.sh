@@ -8,7 +8,8 @@ if [ ! -x "$norv" ] || [ ! -x "$engine" ]; then
     echo "build norv and NorvEngine in $build first (scripts/run-bench does)" >&2
     exit 2
 fi
-work="$build/bench-media"
+# Absolute: the scripts point XDG_CACHE_HOME into it, which must be.
+work="$(realpath -m "$build")/bench-media"
 mkdir -p "$work"
 
 # Peak resident memory (KiB) of a process, while it runs.
