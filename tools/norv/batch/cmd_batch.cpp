@@ -144,7 +144,103 @@ int CommandBatch(const Invocation& in) {
 
     std::atomic<size_t> next{0};
     std::atomic<size_t> active{0};
+    std::atomic<size_t> working{0};
     std::atomic<bool> reportWarned{false};
+    // Runs file i from its run firstRun on: again, lower, while it is above
+    // its share of a total size; a failed second, higher encode leaves the
+    // output it was to replace.
+    auto encode = [&](size_t i, const Sources& sources, OutputChoice choice, int firstRun) {
+        nvt::Result result = nvt::SUCCESS;
+        bool restored = false;
+        try {
+            records.Started(inputs[i], outputs[i]);
+            for (int run = firstRun;; ++run) {
+                const Ptr<nvt::ITranscodeOutputSettings> outputSettings =
+                    MakeOutputSettings(choice, sources.front().get());
+                result = RunTranscode(MakeSession(sources, outputSettings.get(), info.get(),
+                                                  choice.job.enginePriority),
+                                      sources, outputs[i], board.Observer(i))
+                             .result;
+                std::optional<OutputChoice> again;
+                if (result == nvt::SUCCESS && quality.active()) {
+                    again = quality.Again(i, choice, outputs[i], run);
+                }
+                if (!again) {
+                    break;
+                }
+                choice = *again;
+            }
+        } catch (const Failure&) {
+            if (!(restored = quality.Restore(i, outputs[i]))) {
+                throw;
+            }
+        }
+        restored = restored || (result != nvt::SUCCESS && quality.Restore(i, outputs[i]));
+        if (restored) {
+            result = nvt::SUCCESS;
+            board.JobStands(i);
+        }
+        if (result == nvt::SUCCESS && quality.active()) {
+            report.SetQuality(place[i], quality.Measured(i, sources, choice, outputs[i]));
+        }
+        if (result == nvt::SUCCESS) {
+            if (!records.Finished(inputs[i], outputs[i])) {
+                std::fprintf(stderr,
+                             "norv: %s: cannot record it finished; a run again will "
+                             "not take it as complete\n",
+                             outputs[i].c_str());
+            }
+        } else {
+            records.Forget(outputs[i]);
+        }
+        return result;
+    };
+    // The file's end, as the report and the board tell it.
+    auto ended = [&](size_t i, nvt::Result result, std::string why, double seconds) {
+        // A scheduler signals every process of the job at once: the
+        // engine may end (and its run fail as a lost engine) a moment
+        // before norv hears the same signal, so a lost engine waits a
+        // little for it.
+        for (int waited = 0; result == nvt::ENG_ERR && !InterruptRequested() && waited < 100;
+             ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (result != nvt::SUCCESS && InterruptRequested()) {
+            result = nvt::Aborted;
+        }
+        if (result != nvt::SUCCESS && why.empty()) {
+            why = inputs[i] + (result == nvt::Aborted ? ": cancelled" : ": transcode failed");
+        }
+        report.Ended(place[i], result, seconds, why);
+        SaveReport(report, reportWarned);
+    };
+    auto since = [](std::chrono::steady_clock::time_point begun) {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
+    };
+    std::vector<double> spentSeconds(inputs.size(), 0.0);
+    // Once every file has ended, a batch below its floor of a total size
+    // encodes a file that can take more once again, higher.
+    auto fill = [&] {
+        while (!InterruptRequested()) {
+            const auto more = quality.LastTopUp(outputs);
+            if (!more) {
+                return;
+            }
+            const size_t i = more->first;
+            const auto begun = std::chrono::steady_clock::now();
+            nvt::Result result = nvt::ENG_ERR;
+            std::string why;
+            try {
+                result = encode(i, plan.SourcesOf(i), more->second, 2);
+            } catch (const Failure& failure) {
+                board.JobFailed(i, failure.result(), failure.what());
+                result = failure.result();
+                why = failure.what();
+            }
+            spentSeconds[i] += since(begun);
+            ended(i, result, why, spentSeconds[i]);
+        }
+    };
     auto worker = [&] {
         for (size_t i = next++; i < inputs.size() && !InterruptRequested(); i = next++) {
             const auto begun = std::chrono::steady_clock::now();
@@ -158,45 +254,10 @@ int CommandBatch(const Invocation& in) {
                 const Sources sources = plan.SourcesOf(i);
                 report.SetDuration(place[i], TotalDurationMs(sources) / 1000.0);
                 OutputChoice choice = quality.ChoiceFor(i, in.choice);
-                records.Started(inputs[i], outputs[i]);
                 const auto began = std::chrono::steady_clock::now();
-                for (int run = 1;; ++run) {
-                    const Ptr<nvt::ITranscodeOutputSettings> outputSettings =
-                        MakeOutputSettings(choice, sources.front().get());
-                    result = RunTranscode(MakeSession(sources, outputSettings.get(), info.get(),
-                                                      choice.job.enginePriority),
-                                          sources, outputs[i], board.Observer(i))
-                                 .result;
-                    // A file above its share of a total size is encoded
-                    // again, lower.
-                    std::optional<OutputChoice> again;
-                    if (result == nvt::SUCCESS && quality.active()) {
-                        again = quality.Again(i, choice, outputs[i], run);
-                    }
-                    if (!again) {
-                        break;
-                    }
-                    choice = *again;
-                }
-                if (result != nvt::SUCCESS && quality.Restore(i, outputs[i])) {
-                    // A second, higher encode failed: the first stands.
-                    result = nvt::SUCCESS;
-                }
-                if (result == nvt::SUCCESS && quality.active()) {
-                    report.SetQuality(place[i], quality.Measured(i, sources, choice, outputs[i]));
-                }
+                result = encode(i, sources, choice, 1);
                 if (result == nvt::SUCCESS) {
-                    if (!records.Finished(inputs[i], outputs[i])) {
-                        std::fprintf(stderr,
-                                     "norv: %s: cannot record it finished; a run again will "
-                                     "not take it as complete\n",
-                                     outputs[i].c_str());
-                    }
-                    plan.Remember(
-                        i, std::chrono::duration<double>(std::chrono::steady_clock::now() - began)
-                               .count());
-                } else {
-                    records.Forget(outputs[i]);
+                    plan.Remember(i, since(began));
                 }
             } catch (const Failure& failure) {
                 board.JobFailed(i, failure.result(), failure.what());
@@ -207,31 +268,19 @@ int CommandBatch(const Invocation& in) {
                 result = nvt::ENG_ERR;
                 why = inputs[i] + ": " + e.what();
             }
-            // A scheduler signals every process of the job at once: the
-            // engine may end (and its run fail as a lost engine) a moment
-            // before norv hears the same signal, so a lost engine waits a
-            // little for it.
-            for (int waited = 0; result == nvt::ENG_ERR && !InterruptRequested() && waited < 100;
-                 ++waited) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            }
-            if (result != nvt::SUCCESS && InterruptRequested()) {
-                result = nvt::Aborted;
-            }
-            if (result != nvt::SUCCESS && why.empty()) {
-                why = inputs[i] + (result == nvt::Aborted ? ": cancelled" : ": transcode failed");
-            }
-            report.Ended(
-                place[i], result,
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count(),
-                why);
-            SaveReport(report, reportWarned);
+            spentSeconds[i] = since(begun);
+            ended(i, result, why, spentSeconds[i]);
+        }
+        // The last worker to run out of files finds every file ended.
+        if (--working == 0) {
+            fill();
         }
         --active;
     };
     const size_t threads = std::min<size_t>(EffectiveJobs(in.jobs), inputs.size());
     std::vector<std::thread> pool;
     active = threads;
+    working = threads;
     for (size_t t = 0; t < threads; ++t) {
         pool.emplace_back(worker);
     }

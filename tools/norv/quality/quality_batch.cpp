@@ -42,6 +42,13 @@ void ShowPlans(bool json, const std::vector<std::string>& inputs,
     }
 }
 
+// The video bitrate at which an output of size bytes made at kbps (other of
+// them not the picture's) would come to target bytes, were the picture's
+// bytes to follow the bitrate.
+double ScaledKbps(double kbps, double size, double other, double target) {
+    return kbps * (target - other) / std::max(1.0, size - other);
+}
+
 } // namespace
 
 BatchQuality::BatchQuality(const Invocation& in, const BatchWork& work,
@@ -179,6 +186,10 @@ std::optional<OutputChoice> BatchQuality::Again(size_t i, const OutputChoice& ra
     if (error) {
         return std::nullopt;
     }
+    const double kbps = ran.preset.videoBitrate.value_or(0) / kBitsPerKbps;
+    // A little under the video bitrate that would have fitted.
+    double lower = std::floor(
+        std::max(0.1 * kbps, ScaledKbps(kbps, size, other, kEngineLimitAim * limit)) * 0.98);
     if (second) {
         // The higher encode stands where it kept the budget; above it, it is
         // tried lower (while that is still above the earlier output's
@@ -190,24 +201,17 @@ std::optional<OutputChoice> BatchQuality::Again(size_t i, const OutputChoice& ra
             kept_[i].clear();
             return std::nullopt;
         }
-        // Scaled to fit where the encoder's output follows the bitrate;
-        // where that falls below the earlier output's bitrate (an encoder
-        // that made far less than asked there), halfway between the two.
-        const double kbps = ran.preset.videoBitrate.value_or(0) / kBitsPerKbps;
+        // Where the encoder made far less than asked at the earlier
+        // bitrate, scaling falls below it: halfway between the two instead.
         const double before = keptPlans_[i]->kbps;
-        double lower = std::floor(kbps * (kEngineLimitAim * limit - other) /
-                                  std::max(1.0, size - other) * 0.98);
-        if (lower <= before * 1.03) {
+        if (lower < before + 1) {
             lower = std::floor(std::sqrt(before * kbps));
         }
-        if (run < kTries && lower > before * 1.03) {
+        if (run < kTries && lower >= before + 1) {
             std::fprintf(stderr,
                          "norv: %s: %.0f bytes is above what was left; again at %.0f kb/s\n",
                          output.c_str(), size, lower);
-            PlanAt(*plans_[i], files_[i], lower);
-            OutputChoice again = ran;
-            again.preset.videoBitrate = static_cast<uint32_t>(lower * kBitsPerKbps);
-            return again;
+            return AgainAt(i, ran, lower);
         }
         std::fprintf(stderr,
                      "norv: %s: the higher encode came out above what was left; the "
@@ -217,7 +221,8 @@ std::optional<OutputChoice> BatchQuality::Again(size_t i, const OutputChoice& ra
         return std::nullopt;
     }
     if (size <= limit) {
-        return TopUp(i, ran, output, size);
+        std::lock_guard<std::mutex> hold(lock_);
+        return TopUp(i, ran, output, size, false);
     }
     fs::remove(output, error);
     char text[160];
@@ -228,26 +233,50 @@ std::optional<OutputChoice> BatchQuality::Again(size_t i, const OutputChoice& ra
                       output.c_str(), size, limit, run);
         throw Failure(text, nvt::ENG_OUTOFRANGE_ERR);
     }
-    // A little under the video bitrate that would have fitted.
-    OutputChoice again = ran;
-    const double kbps = ran.preset.videoBitrate.value_or(0) / kBitsPerKbps;
-    const double scale =
-        std::max(0.1, (kEngineLimitAim * limit - other) / std::max(1.0, size - other)) * 0.98;
-    const double lower = std::max(1.0, std::floor(kbps * scale));
-    again.preset.videoBitrate = static_cast<uint32_t>(lower * kBitsPerKbps);
-    std::snprintf(text, sizeof text,
-                  "norv: %s: %.0f bytes is above its share of the total size (%.0f bytes); again "
-                  "at %.0f kb/s\n",
-                  output.c_str(), size, limit, lower);
-    std::fputs(text, stderr);
+    lower = std::max(1.0, lower);
+    std::fprintf(stderr,
+                 "norv: %s: %.0f bytes is above its share of the total size (%.0f bytes); again "
+                 "at %.0f kb/s\n",
+                 output.c_str(), size, limit, lower);
     std::lock_guard<std::mutex> hold(lock_);
-    PlanAt(*plans_[i], files_[i], lower);
+    return AgainAt(i, ran, lower);
+}
+
+std::optional<std::pair<size_t, OutputChoice>>
+BatchQuality::LastTopUp(const std::vector<std::string>& outputs) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (files_.empty()) {
+        return std::nullopt;
+    }
+    // Every file has ended: what they took is known. The one predicted the
+    // worst quality that can take more goes first, so that the quality
+    // comes out as even as the budget allows.
+    std::vector<size_t> order;
+    for (size_t i = 0; i < plans_.size(); ++i) {
+        if (stages_[i] == Stage::Finished && plans_[i]) {
+            order.push_back(i);
+        }
+    }
+    std::sort(order.begin(), order.end(),
+              [&](size_t a, size_t b) { return plans_[a]->worst < plans_[b]->worst; });
+    for (size_t i : order) {
+        if (std::optional<OutputChoice> again =
+                TopUp(i, choices_[i], outputs[i], bytes_[i], true)) {
+            return std::make_pair(i, *again);
+        }
+    }
+    return std::nullopt;
+}
+
+OutputChoice BatchQuality::AgainAt(size_t i, const OutputChoice& ran, double kbps) {
+    PlanAt(*plans_[i], files_[i], kbps);
+    OutputChoice again = ran;
+    again.preset.videoBitrate = static_cast<uint32_t>(kbps * kBitsPerKbps);
     return again;
 }
 
 std::optional<OutputChoice> BatchQuality::TopUp(size_t i, const OutputChoice& ran,
-                                                const std::string& output, double size) {
-    std::lock_guard<std::mutex> hold(lock_);
+                                                const std::string& output, double size, bool last) {
     if (toppedUp_[i] || plans_[i]->plateau || plans_[i]->atCeiling) {
         return std::nullopt;
     }
@@ -272,11 +301,14 @@ std::optional<OutputChoice> BatchQuality::TopUp(size_t i, const OutputChoice& ra
     if (spent + size >= kFloor * budget_) {
         return std::nullopt;
     }
-    const double room = budget_ - spent, other = files_[i].otherBytes;
+    const double room = budget_ - spent;
     const double kbps = ran.preset.videoBitrate.value_or(0) / kBitsPerKbps;
-    double higher = std::floor(kbps * (kBudgetAim * room - other) / std::max(1.0, size - other));
-    higher = std::min({higher, files_[i].maxKbps, files_[i].curve.UsefulKbps()});
-    if (!(higher > kbps * 1.03)) {
+    const double higher =
+        std::min({std::floor(ScaledKbps(kbps, size, files_[i].otherBytes, kBudgetAim * room)),
+                  files_[i].maxKbps, files_[i].curve.UsefulKbps()});
+    // Below the floor once every file has ended, any step up is worth a
+    // run; before, only one that takes a good part of what is left.
+    if (!(higher >= std::max(kbps * (last ? 1.0 : 1.0 + kStep), kbps + 1))) {
         return std::nullopt;
     }
     const fs::path place = fs::path(output).parent_path() / ("." + NewScratchName() + ".kept");
@@ -290,13 +322,11 @@ std::optional<OutputChoice> BatchQuality::TopUp(size_t i, const OutputChoice& ra
     keptPlans_[i] = plans_[i];
     bytes_[i] = std::floor(room);
     std::fprintf(stderr,
-                 "norv: %s: the batch would end at %.1f %% of the total size; again at %.0f kb/s "
+                 "norv: %s: the batch %s at %.1f %% of the total size; again at %.0f kb/s "
                  "to use what is left\n",
-                 output.c_str(), 100.0 * (spent + size) / budget_, higher);
-    PlanAt(*plans_[i], files_[i], higher);
-    OutputChoice again = ran;
-    again.preset.videoBitrate = static_cast<uint32_t>(higher * kBitsPerKbps);
-    return again;
+                 output.c_str(), last ? "ended" : "would end", 100.0 * (spent + size) / budget_,
+                 higher);
+    return AgainAt(i, ran, higher);
 }
 
 bool BatchQuality::Restore(size_t i, const std::string& output) {
@@ -315,6 +345,8 @@ bool BatchQuality::RestoreLocked(size_t i, const std::string& output) {
     }
     kept_[i].clear();
     plans_[i] = keptPlans_[i];
+    const auto size = fs::file_size(output, error);
+    bytes_[i] = error ? bytes_[i] : static_cast<double>(size);
     return true;
 }
 
@@ -327,6 +359,7 @@ Json BatchQuality::Measured(size_t i, const Sources& sources, const OutputChoice
             return Json();
         }
         plan = *plans_[i];
+        choices_[i] = choice;
         if (!stages_.empty()) {
             std::error_code error;
             const auto size = fs::file_size(output, error);

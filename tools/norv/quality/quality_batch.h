@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "commands/commands.h"
@@ -41,11 +42,19 @@ public:
                                       int run);
     /// A file after which the batch would end below kFloor of the budget
     /// (the files still to come all held at the top of their range or at
-    /// their plateau), and which can take more itself, is encoded once
-    /// more, higher, to use what is left; its earlier output is kept aside
-    /// meanwhile and put back should the new one not fit.
+    /// their plateau), and which can take more itself by kStep at least,
+    /// is encoded once more, higher, to use what is left; its earlier
+    /// output is kept aside meanwhile and put back should the new one not
+    /// fit.
     static constexpr int kTries = 3;
     static constexpr double kFloor = 0.97;
+    static constexpr double kStep = 0.03;
+    /// Once every file has ended (their outputs at outputs): where the
+    /// batch took less than kFloor of the budget, a file not yet encoded
+    /// again that can take more, and the choice to encode it once more
+    /// with, higher, as above; nothing else.
+    std::optional<std::pair<size_t, OutputChoice>>
+    LastTopUp(const std::vector<std::string>& outputs);
     /// After file i's failed run: where that run was such a second encode,
     /// the output it was to replace is put back (true): the file stays done.
     bool Restore(size_t i, const std::string& output);
@@ -56,8 +65,12 @@ public:
 
 private:
     enum class Stage { Waiting, Running, Finished };
+    /// Under lock_: the higher encode of file i, whose output of size
+    /// bytes was made with ran; last once every file has ended.
     std::optional<OutputChoice> TopUp(size_t i, const OutputChoice& ran, const std::string& output,
-                                      double size);
+                                      double size, bool last);
+    /// Under lock_: ran at kbps, which file i's plan now predicts.
+    OutputChoice AgainAt(size_t i, const OutputChoice& ran, double kbps);
     bool RestoreLocked(size_t i, const std::string& output);
 
     std::vector<std::optional<QualityPlan>> plans_;

@@ -212,6 +212,13 @@ void BatchProgress::OnJobEvent(size_t job, RunEvent event, const RunStatus& stat
     Job& j = jobs_[job];
     switch (event) {
     case RunEvent::Started:
+        // A file encoded again (to fit or to fill a total size) counts
+        // once, and is under way again until that run ends.
+        if (j.ended) {
+            --(j.ok ? done_ : failed_);
+            j.ended = false;
+            j.fraction = 0;
+        }
         j.running = true;
         break;
     case RunEvent::Progress:
@@ -248,10 +255,20 @@ void BatchProgress::JobFailed(size_t job, nvt::Result result, const std::string&
 }
 
 // Called with lock_ held.
+void BatchProgress::JobStands(size_t job) {
+    std::lock_guard<std::mutex> guard(lock_);
+    Job& j = jobs_[job];
+    if (j.ended && !j.ok) {
+        --failed_;
+        JobEnded(job, true, nvt::SUCCESS, "ok    " + inputs_[job] + " -> " + outputs_[job]);
+    }
+}
+
 void BatchProgress::JobEnded(size_t job, bool ok, nvt::Result result, const std::string& text) {
     Job& j = jobs_[job];
     j.running = false;
     j.ended = true;
+    j.ok = ok;
     j.fraction = 1.0;
     ++(ok ? done_ : failed_);
     if (!ok && firstFailure_ == nvt::SUCCESS) {

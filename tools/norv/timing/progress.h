@@ -81,6 +81,9 @@ public:
     RunObserver& Observer(size_t job);
     /// Reports an input that ended before its run began (analysis failed).
     void JobFailed(size_t job, nvt::Result result, const std::string& error);
+    /// The job's output stands after all: a run that was to replace it
+    /// failed, and the output it made before was put back.
+    void JobStands(size_t job);
     void Tick();
     /// Prints the closing summary.
     void Finish();
@@ -95,6 +98,7 @@ private:
         double fraction = 0;
         bool running = false;
         bool ended = false;
+        bool ok = false; ///< ended with its output made
     };
 
     void OnJobEvent(size_t job, RunEvent event, const RunStatus& status, nvt::Result result);
