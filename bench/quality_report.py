@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The quality bench's table and goals, from the rows bench/quality.sh wrote.
 
-usage: quality_report.py RESULTS.tsv BUDGET_BYTES
+usage: quality_report.py RESULTS.tsv BUDGET_BYTES [REAL_CONTENTS]
+REAL_CONTENTS: the contents that are real footage, space-separated.
 Each row: content, tool, bytes, "worst mean grainworst grainmean", chosen kbps,
 predicted bytes, predicted worst, metric, probe seconds, seconds, target, flags.
 """
@@ -16,6 +17,7 @@ for line in open(sys.argv[1]):
                      metric=f[7], probe=float(f[8]) if f[8] != "-" else 0.0,
                      seconds=float(f[9]) if f[9] != "-" else 0.0, target=f[10], flags=f[11]))
 budget = int(sys.argv[2])
+real = set(sys.argv[3].split()) if len(sys.argv) > 3 else set()
 
 
 def judged(r):
@@ -54,10 +56,13 @@ for r in targeted:
             " at floor/plateau" if "True" in r["flags"] else ""))
 predicted = [r for r in rows if r["pbytes"] not in ("-", "")]
 errors = [abs(float(r["pbytes"]) - r["bytes"]) / r["bytes"] for r in predicted]
-if errors:
-    print("size predicted within 5 %%: %d of %d (mean error %.1f %%, largest %.1f %%)" % (
-        sum(e <= 0.05 for e in errors), len(errors), 100 * sum(errors) / len(errors),
-        100 * max(errors)))
+for label, keep in (("", lambda c: True), ("  generated: ", lambda c: c not in real),
+                    ("  real footage: ", lambda c: c in real)):
+    part = [e for e, r in zip(errors, predicted) if keep(r["content"])]
+    if part and (label == "" or real):
+        print("%ssize predicted within 5 %%: %d of %d (mean error %.1f %%, largest %.1f %%)" % (
+            label, sum(e <= 0.05 for e in part), len(part), 100 * sum(part) / len(part),
+            100 * max(part)))
 werr = [abs(float(r["pworst"]) - judged(r)) for r in predicted]
 if werr:
     print("worst-1 %% SSIM predicted: mean error %.4f, largest %.4f" % (
