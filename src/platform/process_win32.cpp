@@ -73,6 +73,9 @@ HANDLE RestrictedToken() {
     return restricted;
 }
 
+// How long a confined child let go of may take to end on its own.
+constexpr DWORD kEndGraceMs = 5000;
+
 } // namespace
 
 uint32_t CurrentProcessId() {
@@ -87,6 +90,13 @@ struct CChildProcess::Impl {
 CChildProcess::CChildProcess() : impl_(new Impl) {}
 
 CChildProcess::~CChildProcess() {
+    // A confined child ends with its job's handle. Its owner lets it go once
+    // it has told it to end (closed its pipes): it gets a moment to finish
+    // on its own first, reading what it was last sent and clearing up after
+    // itself, as a POSIX child does after its owner has let go.
+    if (impl_->job != nullptr && impl_->process.hProcess != nullptr) {
+        ::WaitForSingleObject(impl_->process.hProcess, kEndGraceMs);
+    }
     Forget();
 }
 
