@@ -43,6 +43,39 @@ after(async () => {
 
 const get = (target, extra = {}) => request(serve.port, { target, headers: { Cookie: cookie }, ...extra });
 
+// Reads events from /api/events until count of them arrived, or enough(events) holds.
+function events(lastEventId, enough) {
+  const done = typeof enough === 'number' ? (got) => got.length >= enough : enough;
+  return new Promise((resolve, reject) => {
+    const headers = { Host: `127.0.0.1:${serve.port}`, Cookie: cookie };
+    if (lastEventId) headers['Last-Event-ID'] = lastEventId;
+    const req = http.get({ host: '127.0.0.1', port: serve.port, path: '/api/events', setHost: false, headers }, (res) => {
+      assert.equal(res.headers['content-type'], 'text/event-stream');
+      let text = '';
+      const got = [];
+      let heartbeats = 0;
+      res.setEncoding('utf8');
+      res.on('data', (chunk) => {
+        text += chunk;
+        let end;
+        while ((end = text.indexOf('\n\n')) >= 0) {
+          const block = text.slice(0, end);
+          text = text.slice(end + 2);
+          if (block.startsWith(': heartbeat')) heartbeats += 1;
+          const fields = Object.fromEntries(block.split('\n').filter((l) => /^(id|event|data): /.test(l))
+            .map((l) => [l.slice(0, l.indexOf(':')), l.slice(l.indexOf(':') + 2)]));
+          if (fields.event) got.push(fields);
+          if (done(got)) {
+            req.destroy();
+            resolve({ got, heartbeats });
+          }
+        }
+      });
+    });
+    req.on('error', (error) => { if (error.code !== 'ECONNRESET') reject(error); });
+  });
+}
+
 describe('refusals', () => {
   it('lets nobody in without the token, and sets a strict cookie for it', async () => {
     assert.match(setCookie, /; HttpOnly/);
@@ -126,38 +159,6 @@ describe('presets', () => {
 });
 
 describe('event stream', () => {
-  // Reads events from /api/events until count of them arrived.
-  function events(lastEventId, count) {
-    return new Promise((resolve, reject) => {
-      const headers = { Host: `127.0.0.1:${serve.port}`, Cookie: cookie };
-      if (lastEventId) headers['Last-Event-ID'] = lastEventId;
-      const req = http.get({ host: '127.0.0.1', port: serve.port, path: '/api/events', setHost: false, headers }, (res) => {
-        assert.equal(res.headers['content-type'], 'text/event-stream');
-        let text = '';
-        const got = [];
-        let heartbeats = 0;
-        res.setEncoding('utf8');
-        res.on('data', (chunk) => {
-          text += chunk;
-          let end;
-          while ((end = text.indexOf('\n\n')) >= 0) {
-            const block = text.slice(0, end);
-            text = text.slice(end + 2);
-            if (block.startsWith(': heartbeat')) heartbeats += 1;
-            const fields = Object.fromEntries(block.split('\n').filter((l) => /^(id|event|data): /.test(l))
-              .map((l) => [l.slice(0, l.indexOf(':')), l.slice(l.indexOf(':') + 2)]));
-            if (fields.event) got.push(fields);
-            if (got.length >= count) {
-              req.destroy();
-              resolve({ got, heartbeats });
-            }
-          }
-        });
-      });
-      req.on('error', (error) => { if (error.code !== 'ECONNRESET') reject(error); });
-    });
-  }
-
   const command = (what) => request(serve.port, {
     method: 'POST', target: `/api/queue/${what}`, body: '{}', headers: { Cookie: cookie, Origin: serve.origin },
   });
@@ -226,9 +227,32 @@ describe('quality target', () => {
     assert.equal((await post(`/api/jobs/${id}/remove`, {})).status, 200);
   });
 
-  it('previews the bitrate a target chooses, and runs a job under it', { timeout: 480000 }, async () => {
+  it('runs a job under a target, telling where its probe is, and previews the bitrate chosen', { timeout: 480000 }, async () => {
     const settings = { profile: 'NP_NorvPlusHD', quality: 'standard' };
-    const answer = await post('/api/preview', { files: [file], settings });
+    const added = await post('/api/jobs', { files: [file], settings });
+    assert.equal(added.status, 200, added.body);
+    const [{ id }] = JSON.parse(added.body).jobs;
+    const [{ id: since }] = (await events(undefined, 1)).got;
+    assert.equal((await post('/api/queue/start', {})).status, 200);
+    // Every event since the start, until the job's probe told where it is
+    // (or the job was planned or ended without).
+    const told = (e) => e.event === 'probe' && JSON.parse(e.data).id === id;
+    const over = (e) => e.event === 'job' && JSON.parse(e.data).id === id &&
+      (JSON.parse(e.data).quality !== null || !['queued', 'running'].includes(JSON.parse(e.data).state));
+    const { got } = await events(since, (list) => list.some((e) => told(e) || over(e)));
+    const probing = got.find(told);
+    assert.ok(probing, 'a probe event of the job');
+    const { percent, step } = JSON.parse(probing.data);
+    assert.ok(Number.isInteger(percent) && percent >= 0 && percent <= 100, `${percent}`);
+    assert.match(step, /^(finding scene cuts|reading the samples|encoding the samples|measuring the samples)/);
+    const ended = await until(async () => (await queue()).find((j) => j.id === id && !['queued', 'running'].includes(j.state)),
+      { bound: 400000, what: 'the job under a target to end' });
+    assert.equal(ended.state, 'done', ended.error);
+    assert.equal(ended.quality_target, 'standard');
+    assert.equal(ended.probe, null);
+    assert.ok(ended.output_size > 0);
+
+    const answer = await post('/api/preview', { files: [file], settings, probe: 'p1' });
     assert.equal(answer.status, 200, answer.body);
     const preview = JSON.parse(answer.body);
     const planned = preview.quality;
@@ -239,18 +263,8 @@ describe('quality target', () => {
     assert.ok(planned.predicted_worst_ssim > 0.5, `${planned.predicted_worst_ssim}`);
     assert.equal(preview.estimated_size, planned.predicted_size);
     assert.ok(Array.isArray(planned.notes));
-
-    const added = await post('/api/jobs', { files: [file], settings });
-    assert.equal(added.status, 200, added.body);
-    const [{ id }] = JSON.parse(added.body).jobs;
-    assert.equal((await post('/api/queue/start', {})).status, 200);
-    const ended = await until(async () => (await queue()).find((j) => j.id === id && !['queued', 'running'].includes(j.state)),
-      { bound: 400000, what: 'the job under a target to end' });
-    assert.equal(ended.state, 'done', ended.error);
-    assert.equal(ended.quality_target, 'standard');
-    // Planned again from the probe the preview left in the cache.
-    assert.equal(ended.quality.chosen_kbps, planned.chosen_kbps);
-    assert.equal(ended.quality.probe_cached, true);
-    assert.ok(ended.output_size > 0);
+    // Planned again from the probe the job left in the cache.
+    assert.equal(planned.chosen_kbps, ended.quality.chosen_kbps);
+    assert.equal(planned.probe_cached, true);
   });
 });

@@ -97,11 +97,19 @@ it('picks, previews, queues, runs, cancels, downloads and keeps the queue', { ti
   await page.locator('#added', { hasText: 'Queued part1.mkv.' }).waitFor();
   await unpickAll(page);
   await pick(page, 'single.mp4');
+  // Every text the probing line shows, however briefly.
+  await page.evaluate(() => {
+    window.probingTexts = [];
+    new MutationObserver(() => window.probingTexts.push(document.getElementById('probing').textContent))
+      .observe(document.getElementById('probing'), { childList: true, characterData: true, subtree: true });
+  });
   await page.selectOption('#quality', 'small');
   assert.ok(await page.locator('#video-bitrate').isDisabled());
   await page.locator('#preview', { hasText: /Qualitysmall: worst-1 % SSIM 0\.9200.*, chosen \d+ kb\/s/ })
     .waitFor({ timeout: 240000 });
   assert.ok(await page.locator('#probing').isHidden());
+  const probingTexts = await page.evaluate(() => window.probingTexts);
+  assert.ok(probingTexts.some((text) => /^Probing for quality small: \d+ % · \w/.test(text)), probingTexts.join('\n'));
   await page.click('#add-each');
   await page.locator('#added', { hasText: 'Queued single.mkv.' }).waitFor();
   await page.selectOption('#quality', '');

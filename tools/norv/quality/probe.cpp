@@ -219,6 +219,9 @@ TitleProbe::~TitleProbe() {
 void TitleProbe::Show(double fraction, const std::string& what) {
     const int percent =
         static_cast<int>(std::lround(100.0 * std::min(1.0, std::max(0.0, fraction))));
+    if (display_.listener) {
+        display_.listener(percent, what);
+    }
     if (display_.mode == ProgressMode::Json) {
         static thread_local std::string last;
         const std::string now = what + std::to_string(percent / 10);

@@ -9,6 +9,7 @@
 // its point to them.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,11 +30,15 @@ struct ProbePoint {
     RatePoint underGrain; ///< SSIM of the pictures under the grain (see MeasureEncode)
 };
 
+/// Hears where a probe is: its percent (0 to 100) and the step it is at.
+using ProbeListener = std::function<void(int percent, const std::string& step)>;
+
 /// How the probe shows where it is.
 struct ProbeDisplay {
     ProgressMode mode = ProgressMode::Plain;
     double period = 5.0;
-    std::string label; ///< the title, as the user named it
+    std::string label;      ///< the title, as the user named it
+    ProbeListener listener; ///< when set, told of every report as well
 };
 
 /// The files of a title as the probe reads them.

@@ -118,10 +118,11 @@ bool QualityModeAvailable() {
 
 QualityPlan PlanQuality(const Sources& sources, OutputChoice& choice,
                         nvt::ITranscodeEngineInfo* info, const QualityTarget& target,
-                        ProgressMode mode, double period, const std::string& label) {
+                        ProgressMode mode, double period, const std::string& label,
+                        const ProbeListener& listener) {
     const Derived table = Derive(sources, choice, info);
     TitleProbe probe(sources, choice, info, table.width, table.height,
-                     ProbeDisplay{mode, period, label});
+                     ProbeDisplay{mode, period, label, listener});
     // The bitrate aims a little above the target: the samples' worst frames
     // stand for the title's with an error of a few thousandths either way,
     // and a title that falls short is worse than one a little above.
@@ -352,7 +353,7 @@ std::vector<QualityPlan> PlanBudget(const std::vector<BatchTitle>& titles,
             continue;
         }
         TitleProbe probe(titles[i].sources, choice, info, derived[i].width, derived[i].height,
-                         ProbeDisplay{mode, period, titles[i].label});
+                         ProbeDisplay{mode, period, titles[i].label, nullptr});
         probe.EnsurePoint(Clamp(average / kBracket, derived[i]));
         probe.EnsurePoint(Clamp(average * kBracket, derived[i]));
         files[i].curve = probe.Curve();
@@ -375,7 +376,7 @@ std::vector<QualityPlan> PlanBudget(const std::vector<BatchTitle>& titles,
         if (titles[i].usable && (share.kbps[i] < c.LowestKbps() / kFarBeyond ||
                                  share.kbps[i] > c.HighestKbps() * kFarBeyond)) {
             TitleProbe probe(titles[i].sources, choice, info, derived[i].width, derived[i].height,
-                             ProbeDisplay{mode, period, titles[i].label});
+                             ProbeDisplay{mode, period, titles[i].label, nullptr});
             probe.EnsurePoint(share.kbps[i]);
             files[i].curve = probe.Curve();
             const double before = plans[i].probeSeconds;

@@ -13,6 +13,7 @@
 #include "common/media.h"
 #include "common/settings.h"
 #include "quality/budget.h"
+#include "quality/probe.h"
 #include "quality/rate_quality.h"
 #include "timing/progress.h"
 
@@ -48,10 +49,12 @@ bool QualityModeAvailable();
 
 /// Probes the title for the job choice describes and picks the lowest
 /// video bitrate inside the profile's range whose predicted worst-1 % SSIM
-/// reaches target; sets it in choice. Throws Failure.
+/// reaches target; sets it in choice. The probe's progress is shown in mode
+/// and told to listener, when set. Throws Failure.
 QualityPlan PlanQuality(const Sources& sources, OutputChoice& choice,
                         nvt::ITranscodeEngineInfo* info, const QualityTarget& target,
-                        ProgressMode mode, double period, const std::string& label);
+                        ProgressMode mode, double period, const std::string& label,
+                        const ProbeListener& listener = ProbeListener());
 
 /// Completes a plan from what the library derived for the choice it set:
 /// the bitrate it encodes at (a size limit may hold it lower), the quality

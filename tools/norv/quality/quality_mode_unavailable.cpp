@@ -19,7 +19,8 @@ bool QualityModeAvailable() {
 }
 
 QualityPlan PlanQuality(const Sources&, OutputChoice&, nvt::ITranscodeEngineInfo*,
-                        const QualityTarget&, ProgressMode, double, const std::string&) {
+                        const QualityTarget&, ProgressMode, double, const std::string&,
+                        const ProbeListener&) {
     Unavailable();
 }
 

@@ -169,6 +169,7 @@ Json JobBoard::PageJson(const Job& job) const {
     j["remaining"] =
         job.state == JobState::Running && job.remaining >= 0 ? Json(job.remaining) : Json();
     j["speed"] = job.speed > 0 ? Json(job.speed) : Json();
+    j["probe"] = job.probe;
     return j;
 }
 
@@ -389,6 +390,7 @@ std::optional<Job> JobBoard::Next() {
                     job.elapsed = 0;
                     job.remaining = -1;
                     job.speed = 0;
+                    job.probe = nullptr;
                     Publish("job", PageJson(job));
                     Save();
                     return job;
@@ -408,10 +410,26 @@ void JobBoard::SetOutput(const std::string& id, const std::string& output) {
     }
 }
 
+void JobBoard::Probing(const std::string& id, int percent, const std::string& step) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (Job* job = Find(id)) {
+        job->probe = Json{{"percent", percent}, {"step", step}};
+        Json data = job->probe;
+        data["id"] = id;
+        Publish("probe", data);
+    }
+}
+
+void JobBoard::PreviewProbing(const std::string& token, int percent, const std::string& step) {
+    std::lock_guard<std::mutex> hold(lock_);
+    Publish("probe", Json{{"preview", token}, {"percent", percent}, {"step", step}});
+}
+
 void JobBoard::SetPlan(const std::string& id, const Json& quality) {
     std::lock_guard<std::mutex> hold(lock_);
     if (Job* job = Find(id)) {
         job->quality = quality;
+        job->probe = nullptr;
         job->predictedSize = quality.value("predicted_size", uint64_t{0});
         Publish("job", PageJson(*job));
         Save();
@@ -440,6 +458,7 @@ void JobBoard::Finish(const std::string& id, const JobEnd& end) {
         return;
     }
     job->cancelWanted = false;
+    job->probe = nullptr;
     if (stopping_ && end.state == JobState::Cancelled) {
         // Cut short by norv serve stopping, not by the user: it runs again
         // after the next start.

@@ -5,7 +5,8 @@
 // page's one event stream. The latest events are kept, so a page that
 // reconnects with the identifier of the last event it saw gets what it
 // missed; one that comes back after longer (or after a restart) gets a
-// snapshot of the whole queue.
+// snapshot of the whole queue. The same stream tells where a quality probe
+// is, of a job before its encode and of a preview.
 #pragma once
 
 #include <condition_variable>
@@ -40,6 +41,7 @@ struct Job {
     uint64_t predictedSize = 0;
     uint64_t outputSize = 0;
     Json quality;       ///< under a quality target, its plan once probed (see PlanOutput)
+    Json probe;         ///< while it is probed: {percent, step}; not kept across restarts
     std::string result; ///< the Result name of a job that ended
     int code = 0;
     std::string error;
@@ -97,11 +99,17 @@ public:
     /// a snapshot, then every new event.
     void Attach(const std::shared_ptr<EventStream>& stream, const std::string& lastEventId);
 
+    /// Where the probe of a preview is; the page that asked for it knows it
+    /// by token.
+    void PreviewProbing(const std::string& token, int percent, const std::string& step);
+
     // ---- what the runner does ----------------------------------------
     /// Waits until the queue runs and has a queued job, marks it running and
     /// returns it; nullopt once Stop was called.
     std::optional<Job> Next();
     void SetOutput(const std::string& id, const std::string& output);
+    /// Where the probe before a job's encode is, until SetPlan.
+    void Probing(const std::string& id, int percent, const std::string& step);
     /// The plan of a job under a quality target, with its predicted size.
     void SetPlan(const std::string& id, const Json& quality);
     void Progress(const std::string& id, const RunStatus& status, const Json& event);

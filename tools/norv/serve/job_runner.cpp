@@ -19,9 +19,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Progress goes to the page at most this often per job; the first and the
-// last report always go.
-constexpr std::chrono::milliseconds kProgressPeriod(250);
 // Lines of the engine's log a finished job keeps, and the longest line.
 constexpr size_t kLogLines = 30;
 constexpr size_t kLogLineLength = 400;
@@ -34,7 +31,7 @@ public:
     void OnEvent(RunEvent event, const RunStatus& status, nvt::Result result) override {
         if (event == RunEvent::Progress || event == RunEvent::SourceDone) {
             const Clock::time_point now = Clock::now();
-            if (!reported_ || now - last_ >= kProgressPeriod || status.percent >= 100) {
+            if (!reported_ || now - last_ >= kPageProgressPeriod || status.percent >= 100) {
                 Report(event, status, result, now);
             }
         }
@@ -178,7 +175,10 @@ JobEnd JobRunner::Run(const Job& job) {
     PlannedOutput planned;
     try {
         planned = PlanOutput(sources, choice, target, context_,
-                             roots_.DisplayName(TextPath(job.inputs.front())));
+                             roots_.DisplayName(TextPath(job.inputs.front())),
+                             [this, &job](int percent, const std::string& step) {
+                                 board_.Probing(job.id, percent, step);
+                             });
     } catch (const Failure& failure) {
         // A probe ends early when norv serve stops.
         if (failure.result() == nvt::Aborted && board_.StopWanted(job.id)) {

@@ -4,6 +4,7 @@
 // RunTranscode with its cancel and clean-up.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -16,6 +17,10 @@
 #include "serve/roots.h"
 
 namespace norv {
+
+/// Progress goes to the page at most this often per job or probe; a first
+/// report, a new step and the end always go.
+constexpr std::chrono::milliseconds kPageProgressPeriod(250);
 
 /// What jobs need besides the queue.
 struct ServeContext {

@@ -15,6 +15,8 @@ namespace {
 
 // Analyses start engines: two at a time is plenty for a page.
 constexpr size_t kWorkers = 2;
+// The longest token a page may name its preview's probe by.
+constexpr size_t kProbeTokenLength = 64;
 
 /// A request the API refuses, with the status to answer.
 struct ApiError {
@@ -376,10 +378,21 @@ Json PageApi::Preview(const Json& body) {
     const Json settings = body.value("settings", Json::object());
     const OutputChoice choice = ChoiceFromJson(settings, context_.presetDir);
     const std::optional<QualityTarget> target = QualityFromJson(settings);
+    ProbeListener listener;
+    const Json probe = body.value("probe", Json());
+    if (!probe.is_null()) {
+        const std::string token = probe.is_string() ? probe.get<std::string>() : std::string();
+        if (token.empty() || token.size() > kProbeTokenLength) {
+            throw ApiError{400, "probe: expected a short text"};
+        }
+        listener = [this, token](int percent, const std::string& step) {
+            board_.PreviewProbing(token, percent, step);
+        };
+    }
     const Sources sources = SourcesOf(paths);
-    const OutputPreview preview =
-        PlanOutput(sources, choice, target, context_, roots_.DisplayName(TextPath(paths.front())))
-            .preview;
+    const OutputPreview preview = PlanOutput(sources, choice, target, context_,
+                                             roots_.DisplayName(TextPath(paths.front())), listener)
+                                      .preview;
     const auto profile = static_cast<nvt::NorvProfile>(preview.settings->GetProfile());
     Json j = preview.json;
     j["extension"] = OutputExtension(profile, context_.info.get());

@@ -9,8 +9,10 @@
 //   GET  /api/browse?root=N&path=P a folder of a root
 //   GET  /api/files/ID/analysis    what the engine found in a file
 //   GET  /api/files/ID/thumbnail   its thumbnail (JPEG)
-//   POST /api/preview              {files, settings}: the output it would make
-//                                  (under a quality target, once the title is probed)
+//   POST /api/preview              {files, settings, probe}: the output it would make
+//                                  (under a quality target, once the title is probed;
+//                                  the probe's progress goes out as "probe" events
+//                                  that carry the token probe, when given)
 //   POST /api/jobs                 {files, settings, join}: queues jobs
 //   POST /api/jobs/ID/cancel | remove | move {to}
 //   POST /api/queue/start | pause | clear

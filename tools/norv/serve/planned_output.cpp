@@ -1,5 +1,7 @@
 #include "serve/planned_output.h"
 
+#include <memory>
+
 #include "quality/quality_mode.h"
 
 namespace norv {
@@ -24,17 +26,40 @@ Json Notes(const QualityPlan& plan) {
     return notes;
 }
 
+// listener, told of a new step at once and of a new percent within a step
+// at most every kPageProgressPeriod.
+ProbeListener Paced(const ProbeListener& listener) {
+    if (!listener) {
+        return listener;
+    }
+    struct Told {
+        std::string step;
+        int percent = -1;
+        std::chrono::steady_clock::time_point at;
+    };
+    auto told = std::make_shared<Told>();
+    return [listener, told](int percent, const std::string& step) {
+        const auto now = std::chrono::steady_clock::now();
+        if (step == told->step &&
+            (percent == told->percent || now - told->at < kPageProgressPeriod)) {
+            return;
+        }
+        *told = Told{step, percent, now};
+        listener(percent, step);
+    };
+}
+
 } // namespace
 
 PlannedOutput PlanOutput(const Sources& sources, OutputChoice choice,
                          const std::optional<QualityTarget>& target, const ServeContext& context,
-                         const std::string& label) {
+                         const std::string& label, const ProbeListener& listener) {
     if (!target) {
         return PlannedOutput{PreviewOutput(sources, choice, context.info.get()), Json()};
     }
     std::unique_lock<std::mutex> probing(context.probing);
     QualityPlan plan = PlanQuality(sources, choice, context.info.get(), *target,
-                                   ProgressMode::Plain, kProbeLogPeriod, label);
+                                   ProgressMode::Plain, kProbeLogPeriod, label, Paced(listener));
     probing.unlock();
     PlannedOutput planned{PreviewOutput(sources, choice, context.info.get()), Json()};
     SettlePlan(plan, *planned.preview.properties, TotalDurationMs(sources) / 1000.0);

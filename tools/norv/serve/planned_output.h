@@ -8,6 +8,7 @@
 
 #include "common/json_output.h"
 #include "common/media.h"
+#include "quality/probe.h"
 #include "quality/rate_quality.h"
 #include "serve/job_runner.h"
 #include "timing/preview.h"
@@ -26,9 +27,10 @@ struct PlannedOutput {
 
 /// The output sources make under choice; with a target, probed first (one
 /// probe at a time; a title probed before comes from the probe cache). The
-/// probe is named by label. Throws Failure.
+/// probe is named by label; listener, when set, hears where it is, at most
+/// every kPageProgressPeriod within a step. Throws Failure.
 PlannedOutput PlanOutput(const Sources& sources, OutputChoice choice,
                          const std::optional<QualityTarget>& target, const ServeContext& context,
-                         const std::string& label);
+                         const std::string& label, const ProbeListener& listener = ProbeListener());
 
 } // namespace norv

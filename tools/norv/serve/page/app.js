@@ -60,6 +60,7 @@ const state = {
   previewAsked: 0,
   previewing: false, // one preview at a time: a quality target's probe takes seconds
   previewAgain: false,
+  probing: null, // the preview's probe: {token, progress, show}
   startClicked: false,
   ended: false,
 };
@@ -350,18 +351,30 @@ async function preview() {
   }
 }
 
-// Says that the server probes the title for the target until stop is called.
-function showProbing(target) {
+// "40 % · encoding the samples": where a probe is, as its events tell it.
+const probeText = (p) => `${p.percent} % · ${p.step}`;
+
+function randomToken() {
+  return Array.from(crypto.getRandomValues(new Uint8Array(8)), (b) => b.toString(16).padStart(2, '0')).join('');
+}
+
+// Says that the server probes the title for the target, and where the probe
+// its "probe" events name by token is, until stop is called.
+function showProbing(target, token) {
   const started = Date.now();
-  const show = () => {
-    $('probing').textContent = `Probing for quality ${target}: encoding and measuring short samples… ${Math.round((Date.now() - started) / 1000)} s`;
+  const probing = { token, progress: null };
+  probing.show = () => {
+    const where = probing.progress ? `${probeText(probing.progress)} ·` : 'encoding and measuring short samples…';
+    $('probing').textContent = `Probing for quality ${target}: ${where} ${Math.round((Date.now() - started) / 1000)} s`;
   };
-  show();
+  state.probing = probing;
+  probing.show();
   $('probing').hidden = false;
   $('preview').setAttribute('aria-busy', 'true');
-  const timer = setInterval(show, 1000);
+  const timer = setInterval(probing.show, 1000);
   return () => {
     clearInterval(timer);
+    if (state.probing === probing) state.probing = null;
     $('probing').hidden = true;
     $('preview').removeAttribute('aria-busy');
   };
@@ -389,9 +402,10 @@ async function previewOnce() {
     return;
   }
   const asking = settings();
-  const stopProbing = asking.quality ? showProbing(asking.quality) : () => {};
+  const token = asking.quality ? randomToken() : undefined;
+  const stopProbing = token ? showProbing(asking.quality, token) : () => {};
   try {
-    const p = await api('POST', '/api/preview', { files, settings: asking });
+    const p = await api('POST', '/api/preview', { files, settings: asking, probe: token });
     stopProbing();
     if (asked !== state.previewAsked || state.previewAgain) return;
     $('settings-error').textContent = '';
@@ -446,7 +460,10 @@ function command(id, what, body) {
 
 function jobQuality(job) {
   const q = job.quality;
-  if (!q) return `quality ${job.quality_target}${job.state === 'running' ? ': probing…' : ''}`;
+  if (!q) {
+    if (job.state !== 'running') return `quality ${job.quality_target}`;
+    return `quality ${job.quality_target}: probing${job.probe ? ` ${probeText(job.probe)}` : '…'}`;
+  }
   return `quality ${job.quality_target}: ${Math.round(q.chosen_kbps)} kb/s chosen, predicted worst-1 % SSIM ${ssim(q.predicted_worst_ssim)}${underGrain(q)}`;
 }
 
@@ -551,6 +568,20 @@ function connect() {
       performance.mark('norv-first-progress');
     }
     Object.assign(job, { percent: p.percent, elapsed: p.elapsed, remaining: p.remaining, speed: p.speed });
+    renderJob(p.id);
+  });
+  events.addEventListener('probe', (e) => {
+    const p = JSON.parse(e.data);
+    if (p.preview !== undefined) {
+      if (state.probing && state.probing.token === p.preview) {
+        state.probing.progress = p;
+        state.probing.show();
+      }
+      return;
+    }
+    const job = state.jobs.get(p.id);
+    if (!job) return;
+    job.probe = { percent: p.percent, step: p.step };
     renderJob(p.id);
   });
   events.addEventListener('queue', (e) => {
