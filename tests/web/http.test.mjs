@@ -1,7 +1,8 @@
 // norv serve over plain HTTP: what it refuses, its event stream's heartbeat
 // and replay after a reconnect, and a quality target's preview and job.
 import assert from 'node:assert/strict';
-import { mkdir, rm, symlink, writeFile } from 'node:fs/promises';
+import { mkdir, readdir, rm, symlink, writeFile } from 'node:fs/promises';
+import { existsSync } from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 import { after, before, describe, it } from 'node:test';
@@ -19,6 +20,9 @@ before(async () => {
   home = await tempFolder('http');
   const media = path.join(home, 'media');
   await makeClip(path.join(media, 'clip.mp4'), { pattern: 'testsrc2' });
+  // Long and large enough that its probe's first point takes a while.
+  await makeClip(path.join(media, 'long.mp4'), { pattern: 'testsrc2', seconds: 40, width: 640, height: 360 });
+  await mkdir(path.join(home, 'tmp'));
   // A sibling whose name starts like the root's, a folder outside, and two
   // links from inside the root to them.
   await mkdir(path.join(home, 'media2'));
@@ -32,6 +36,7 @@ before(async () => {
   execFileSync(norv, ['--engine', engine, 'presets', 'save', presets, 'phone', '--profile', 'NorvPlusHD', '--size', '320x180']);
   serve = await startServe({
     home, roots: [media], output: path.join(home, 'out'), extra: ['--heartbeat', '0.3', '--presets', presets],
+    env: { TMPDIR: path.join(home, 'tmp') },
   });
   ({ cookie, setCookie } = await login(serve));
 });
@@ -126,7 +131,7 @@ describe('refusals', () => {
       assert.equal(answer.status, status, `${relative}: ${answer.body}`);
     }
     const listing = JSON.parse((await get('/api/browse?root=0&path=')).body);
-    assert.deepEqual(listing.entries.map((e) => e.name), ['clip.mp4']);
+    assert.deepEqual(listing.entries.map((e) => e.name), ['clip.mp4', 'long.mp4']);
     // The page's own files and the API by their names only.
     for (const target of ['/%2e%2e/%2e%2e/etc/passwd', '/../../etc/passwd', '/api/files/..%2f..%2fetc%2fpasswd/thumbnail',
       '/api/files/%2e%2e/analysis', '/api/jobs/..%2fsecret/output', '/api/browse/../state']) {
@@ -195,8 +200,9 @@ describe('quality target', () => {
   });
   const queue = async () => JSON.parse((await get('/api/state')).body).queue.jobs;
   let file;
+  let long;
   before(async () => {
-    file = JSON.parse((await get('/api/browse?root=0&path=')).body).entries[0].id;
+    [file, long] = JSON.parse((await get('/api/browse?root=0&path=')).body).entries.map((e) => e.id);
   });
 
   it('refuses a target it cannot read, for a preview and for a job', async () => {
@@ -266,5 +272,28 @@ describe('quality target', () => {
     // Planned again from the probe the job left in the cache.
     assert.equal(planned.chosen_kbps, ended.quality.chosen_kbps);
     assert.equal(planned.probe_cached, true);
+  });
+
+  it('stops a job cancelled while its probe runs, leaving nothing behind', { timeout: 480000 }, async () => {
+    const names = async (...folder) => {
+      const where = path.join(home, ...folder);
+      return existsSync(where) ? (await readdir(where)).sort() : [];
+    };
+    const probes = await names('cache', 'norv', 'probes');
+    const added = await post('/api/jobs', { files: [long], settings: { profile: 'NP_NorvPlusHD', quality: 'high' } });
+    assert.equal(added.status, 200, added.body);
+    const [{ id }] = JSON.parse(added.body).jobs;
+    const [{ id: since }] = (await events(undefined, 1)).got;
+    assert.equal((await post('/api/queue/start', {})).status, 200);
+    await events(since, (list) => list.some((e) => e.event === 'probe' && JSON.parse(e.data).id === id));
+    assert.equal((await post(`/api/jobs/${id}/cancel`, {})).status, 200);
+    const ended = await until(async () => (await queue()).find((j) => j.id === id && !['queued', 'running'].includes(j.state)),
+      { bound: 400000, what: 'the cancelled job to end' });
+    assert.equal(ended.state, 'cancelled', ended.error);
+    // Stopped inside its probe: never planned, nothing cached, no scratch.
+    assert.equal(ended.quality, null);
+    assert.deepEqual(await names('cache', 'norv', 'probes'), probes);
+    assert.deepEqual((await names('tmp')).filter((n) => n.startsWith('norv-')), []);
+    assert.deepEqual((await names('out')).filter((n) => n.startsWith('long')), []);
   });
 });

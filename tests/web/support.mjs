@@ -38,9 +38,9 @@ export async function probe(file) {
   return JSON.parse(stdout);
 }
 
-// norv serve on a free port, its state and caches under home. Resolves once
-// it printed its address.
-export async function startServe({ home, roots, output, port = 0, extra = [] }) {
+// norv serve on a free port, its state and caches under home, env added to
+// its environment. Resolves once it printed its address.
+export async function startServe({ home, roots, output, port = 0, extra = [], env = {} }) {
   const args = ['--engine', engine, '--json', 'serve', '--port', String(port), '--output', output, ...extra];
   for (const root of roots) args.push('--root', root);
   const child = spawn(norv, args, {
@@ -49,6 +49,7 @@ export async function startServe({ home, roots, output, port = 0, extra = [] }) 
       XDG_STATE_HOME: path.join(home, 'state'),
       XDG_CONFIG_HOME: path.join(home, 'config'),
       XDG_CACHE_HOME: path.join(home, 'cache'),
+      ...env,
     },
     stdio: ['ignore', 'pipe', 'pipe'],
   });

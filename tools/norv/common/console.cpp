@@ -91,6 +91,10 @@ bool InterruptRequested() {
     return gInterruptSignal != 0;
 }
 
+bool StopRequested(const StopCheck& stop) {
+    return InterruptRequested() || (stop && stop());
+}
+
 int InterruptExitStatus() {
     const int signalNumber = gInterruptSignal;
     return 128 + (signalNumber != 0 ? signalNumber : SIGINT);

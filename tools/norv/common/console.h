@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace norv {
@@ -24,6 +25,12 @@ void WatchInterrupts();
 
 /// Whether an interrupt arrived since WatchInterrupts.
 bool InterruptRequested();
+
+/// Asked by a long piece of work whether its own caller wants it to stop
+/// (a cancelled job, say); empty: only an interrupt stops it.
+using StopCheck = std::function<bool()>;
+/// Whether an interrupt arrived or stop (when set) wants the work to stop.
+bool StopRequested(const StopCheck& stop);
 
 /// The exit status for an interrupted command: 128 plus the signal number.
 int InterruptExitStatus();

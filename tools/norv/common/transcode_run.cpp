@@ -237,7 +237,7 @@ private:
 RunOutcome FollowRun(nvt::ITranscodeSession& session, const Sources& sources,
                      const std::string& output, RunObserver& observer) {
     RunTracker tracker(session, sources, observer);
-    if (InterruptRequested()) {
+    if (InterruptRequested() || observer.StopWanted()) {
         tracker.Settle(true);
         return tracker.outcome();
     }

@@ -90,18 +90,21 @@ RatePoint PointOf(const Json& j) {
     return p;
 }
 
-// Hears of a probe encode's progress.
+// Hears of a probe encode's progress, and stops it when stop asks.
 class ProbeObserver : public RunObserver {
 public:
-    explicit ProbeObserver(std::function<void(double)> progress) : progress_(std::move(progress)) {}
+    ProbeObserver(std::function<void(double)> progress, StopCheck stop)
+        : progress_(std::move(progress)), stop_(std::move(stop)) {}
     void OnEvent(RunEvent event, const RunStatus& status, nvt::Result) override {
         if (event == RunEvent::Progress) {
             progress_(status.percent / 100.0);
         }
     }
+    bool StopWanted() override { return stop_ && stop_(); }
 
 private:
     std::function<void(double)> progress_;
+    StopCheck stop_;
 };
 
 } // namespace
@@ -242,9 +245,9 @@ void TitleProbe::PlanSamples() {
     for (const TitleFile& f : title_) {
         total += f.seconds;
     }
-    samples_ = norv::PlaceSamples(title_, ScheduleFor(total), [this](double fraction) {
-        Show(fraction, "finding scene cuts");
-    });
+    samples_ = norv::PlaceSamples(
+        title_, ScheduleFor(total),
+        [this](double fraction) { Show(fraction, "finding scene cuts"); }, display_.stopRequested);
     if (samples_.empty()) {
         throw Failure(display_.label + ": no pictures to probe", nvt::ENG_ANALYSIS);
     }
@@ -312,9 +315,9 @@ ProbePoint TitleProbe::EncodeAndMeasure(double kbps, size_t step) {
     char what[96];
     std::snprintf(what, sizeof what, "encoding the samples at %llu kb/s (%zu)",
                   static_cast<unsigned long long>(asked), step);
-    ProbeObserver observer([&](double f) { Show(f * kEncodeShare, what); });
+    ProbeObserver observer([&](double f) { Show(f * kEncodeShare, what); }, display_.stopRequested);
     const RunOutcome outcome = RunTranscode(std::move(session), sampleSources_, output, observer);
-    if (outcome.cancelled || InterruptRequested()) {
+    if (outcome.cancelled || Stopped()) {
         throw Failure("cancelled while probing", nvt::Aborted);
     }
     if (outcome.result != nvt::SUCCESS) {
@@ -329,7 +332,7 @@ ProbePoint TitleProbe::EncodeAndMeasure(double kbps, size_t step) {
     const FrameScores scores = MeasureEncode(
         title_, samples_, output, picture_,
         [&](double f) { Show(kEncodeShare + f * (1 - kEncodeShare), what); }, underGrain,
-        &references_);
+        &references_, display_.stopRequested);
     double sampleSeconds = 0;
     for (const Sample& s : samples_) {
         sampleSeconds += s.seconds;

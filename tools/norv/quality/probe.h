@@ -37,8 +37,9 @@ using ProbeListener = std::function<void(int percent, const std::string& step)>;
 struct ProbeDisplay {
     ProgressMode mode = ProgressMode::Plain;
     double period = 5.0;
-    std::string label;      ///< the title, as the user named it
-    ProbeListener listener; ///< when set, told of every report as well
+    std::string label;       ///< the title, as the user named it
+    ProbeListener listener;  ///< when set, told of every report as well
+    StopCheck stopRequested; ///< when set, stops the probe as an interrupt does
 };
 
 /// The files of a title as the probe reads them.
@@ -58,7 +59,8 @@ public:
     TitleProbe& operator=(const TitleProbe&) = delete;
 
     /// Encodes and measures the samples at kbps unless a point within 3 %
-    /// of it is known. Throws Failure (Aborted on an interrupt).
+    /// of it is known. Throws Failure (Aborted on an interrupt or a stop
+    /// the display's stopRequested asked for).
     void EnsurePoint(double kbps);
 
     const std::vector<ProbePoint>& points() const { return points_; }
@@ -81,6 +83,7 @@ private:
     ProbePoint EncodeAndMeasure(double kbps, size_t step);
     void Save() const;
     void Show(double fraction, const std::string& what);
+    bool Stopped() const { return StopRequested(display_.stopRequested); }
 
     OutputChoice choice_;
     nvt::ITranscodeEngineInfo* info_;

@@ -119,10 +119,10 @@ bool QualityModeAvailable() {
 QualityPlan PlanQuality(const Sources& sources, OutputChoice& choice,
                         nvt::ITranscodeEngineInfo* info, const QualityTarget& target,
                         ProgressMode mode, double period, const std::string& label,
-                        const ProbeListener& listener) {
+                        const ProbeListener& listener, const StopCheck& stopRequested) {
     const Derived table = Derive(sources, choice, info);
     TitleProbe probe(sources, choice, info, table.width, table.height,
-                     ProbeDisplay{mode, period, label, listener});
+                     ProbeDisplay{mode, period, label, listener, stopRequested});
     // The bitrate aims a little above the target: the samples' worst frames
     // stand for the title's with an error of a few thousandths either way,
     // and a title that falls short is worse than one a little above.
@@ -353,7 +353,7 @@ std::vector<QualityPlan> PlanBudget(const std::vector<BatchTitle>& titles,
             continue;
         }
         TitleProbe probe(titles[i].sources, choice, info, derived[i].width, derived[i].height,
-                         ProbeDisplay{mode, period, titles[i].label, nullptr});
+                         ProbeDisplay{mode, period, titles[i].label, nullptr, nullptr});
         probe.EnsurePoint(Clamp(average / kBracket, derived[i]));
         probe.EnsurePoint(Clamp(average * kBracket, derived[i]));
         files[i].curve = probe.Curve();
@@ -376,7 +376,7 @@ std::vector<QualityPlan> PlanBudget(const std::vector<BatchTitle>& titles,
         if (titles[i].usable && (share.kbps[i] < c.LowestKbps() / kFarBeyond ||
                                  share.kbps[i] > c.HighestKbps() * kFarBeyond)) {
             TitleProbe probe(titles[i].sources, choice, info, derived[i].width, derived[i].height,
-                             ProbeDisplay{mode, period, titles[i].label, nullptr});
+                             ProbeDisplay{mode, period, titles[i].label, nullptr, nullptr});
             probe.EnsurePoint(share.kbps[i]);
             files[i].curve = probe.Curve();
             const double before = plans[i].probeSeconds;

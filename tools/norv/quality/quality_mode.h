@@ -50,11 +50,13 @@ bool QualityModeAvailable();
 /// Probes the title for the job choice describes and picks the lowest
 /// video bitrate inside the profile's range whose predicted worst-1 % SSIM
 /// reaches target; sets it in choice. The probe's progress is shown in mode
-/// and told to listener, when set. Throws Failure.
+/// and told to listener, when set. Throws Failure (Aborted on an interrupt,
+/// or once stopRequested, when set, asks the probe to stop).
 QualityPlan PlanQuality(const Sources& sources, OutputChoice& choice,
                         nvt::ITranscodeEngineInfo* info, const QualityTarget& target,
                         ProgressMode mode, double period, const std::string& label,
-                        const ProbeListener& listener = ProbeListener());
+                        const ProbeListener& listener = ProbeListener(),
+                        const StopCheck& stopRequested = StopCheck());
 
 /// Completes a plan from what the library derived for the choice it set:
 /// the bitrate it encodes at (a size limit may hold it lower), the quality

@@ -20,7 +20,7 @@ bool QualityModeAvailable() {
 
 QualityPlan PlanQuality(const Sources&, OutputChoice&, nvt::ITranscodeEngineInfo*,
                         const QualityTarget&, ProgressMode, double, const std::string&,
-                        const ProbeListener&) {
+                        const ProbeListener&, const StopCheck&) {
     Unavailable();
 }
 

@@ -111,7 +111,8 @@ std::optional<int64_t> SparseKeyframe(FrameReader& reader, double lowest, double
 
 std::vector<Sample> PlaceSamples(const std::vector<TitleFile>& title,
                                  const SampleSchedule& schedule,
-                                 const std::function<void(double)>& progress) {
+                                 const std::function<void(double)>& progress,
+                                 const StopCheck& stop) {
     double total = 0;
     for (const TitleFile& f : title) {
         total += f.seconds;
@@ -122,7 +123,7 @@ std::vector<Sample> PlaceSamples(const std::vector<TitleFile>& title,
     }
     const double stratum = total / schedule.count;
     for (unsigned k = 0; k < schedule.count; ++k) {
-        if (InterruptRequested()) {
+        if (StopRequested(stop)) {
             throw Failure("cancelled while probing", nvt::Aborted);
         }
         progress(static_cast<double>(k) / schedule.count);

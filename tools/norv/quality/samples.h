@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "common/console.h"
+
 namespace norv {
 
 /// How much of a title the probe encodes.
@@ -60,9 +62,11 @@ size_t ChooseStart(const std::vector<SeenFrame>& seen, size_t lastStart, unsigne
                    const std::function<double(size_t)>& distance, bool& atCut);
 
 /// Places the schedule's samples on the title. progress(fraction) is called
-/// as the search goes. Throws Failure when a file cannot be read.
+/// as the search goes. Throws Failure when a file cannot be read, and
+/// Failure (Aborted) between samples once StopRequested(stop).
 std::vector<Sample> PlaceSamples(const std::vector<TitleFile>& title,
                                  const SampleSchedule& schedule,
-                                 const std::function<void(double)>& progress);
+                                 const std::function<void(double)>& progress,
+                                 const StopCheck& stop = StopCheck());
 
 } // namespace norv

@@ -163,7 +163,7 @@ ReferenceFrames::~ReferenceFrames() {
 FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector<Sample>& samples,
                           const std::string& encoded, const PictureSetup& setup,
                           const std::function<void(double)>& progress, bool underGrain,
-                          ReferenceFrames* keep) {
+                          ReferenceFrames* keep, const StopCheck& stop) {
     FrameScores scores;
     FrameReader distorted(encoded);
     const AVStream& out = distorted.stream();
@@ -223,7 +223,8 @@ FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector
     const FramePtr dist(av_frame_alloc()), ref(av_frame_alloc());
     bool haveDist = distorted.Next(dist.get());
     Place distAt = haveDist ? placeOf(dist.get()) : Place();
-    for (size_t k = 0; k < samples.size() && haveDist; ++k) {
+    bool stopped = false;
+    for (size_t k = 0; k < samples.size() && haveDist && !stopped; ++k) {
         std::vector<AVFrame*>* kept = keep != nullptr ? &keep->kept_[k] : nullptr;
         const bool fromKept = kept != nullptr && !kept->empty();
         bool keeping = kept != nullptr && !fromKept;
@@ -246,7 +247,7 @@ FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector
         };
         int64_t index = 0;
         bool exhausted = false;
-        while (haveDist && !InterruptRequested()) {
+        while (haveDist && !(stopped = StopRequested(stop))) {
             if (!nextReference(ref.get(), index)) {
                 exhausted = true;
                 break;
@@ -287,7 +288,7 @@ FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector
             }
         }
     }
-    if (InterruptRequested()) {
+    if (stopped) {
         throw Failure("cancelled while measuring", nvt::Aborted);
     }
     compare.Push(0, nullptr);

@@ -46,7 +46,8 @@ public:
 private:
     friend FrameScores MeasureEncode(const std::vector<TitleFile>&, const std::vector<Sample>&,
                                      const std::string&, const PictureSetup&,
-                                     const std::function<void(double)>&, bool, ReferenceFrames*);
+                                     const std::function<void(double)>&, bool, ReferenceFrames*,
+                                     const StopCheck&);
     size_t cap_;
     size_t bytes_ = 0;
     std::vector<std::vector<AVFrame*>> kept_; ///< by sample; empty: not kept
@@ -56,11 +57,12 @@ private:
 /// stretches they came from: underGrain also scores the pictures under the
 /// grain (otherwise FrameScores::underGrain repeats the plain scores).
 /// References kept in keep (when given) are used, and kept there for the
-/// next call. progress(fraction) is called as it goes. Throws Failure.
+/// next call. progress(fraction) is called as it goes. Throws Failure, and
+/// Failure (Aborted) between frames once StopRequested(stop).
 FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector<Sample>& samples,
                           const std::string& encoded, const PictureSetup& setup,
                           const std::function<void(double)>& progress, bool underGrain = true,
-                          ReferenceFrames* keep = nullptr);
+                          ReferenceFrames* keep = nullptr, const StopCheck& stop = StopCheck());
 
 /// Samples covering every file of a title whole.
 std::vector<Sample> WholeTitle(const std::vector<TitleFile>& title);

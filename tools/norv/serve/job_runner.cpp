@@ -174,13 +174,14 @@ JobEnd JobRunner::Run(const Job& job) {
     const std::optional<QualityTarget> target = QualityFromJson(job.settings);
     PlannedOutput planned;
     try {
-        planned = PlanOutput(sources, choice, target, context_,
-                             roots_.DisplayName(TextPath(job.inputs.front())),
-                             [this, &job](int percent, const std::string& step) {
-                                 board_.Probing(job.id, percent, step);
-                             });
+        planned = PlanOutput(
+            sources, choice, target, context_, roots_.DisplayName(TextPath(job.inputs.front())),
+            [this, &job](int percent, const std::string& step) {
+                board_.Probing(job.id, percent, step);
+            },
+            [this, &job] { return board_.StopWanted(job.id); });
     } catch (const Failure& failure) {
-        // A probe ends early when norv serve stops.
+        // A probe ends early when the job is cancelled or norv serve stops.
         if (failure.result() == nvt::Aborted && board_.StopWanted(job.id)) {
             return Cancelled();
         }
@@ -188,7 +189,7 @@ JobEnd JobRunner::Run(const Job& job) {
     }
     if (target) {
         board_.SetPlan(job.id, planned.quality);
-        // The probe ran on: a cancel that came meanwhile is heard now.
+        // A cancel that came as the probe ended is heard now.
         if (board_.StopWanted(job.id)) {
             return Cancelled();
         }

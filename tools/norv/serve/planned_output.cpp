@@ -53,13 +53,15 @@ ProbeListener Paced(const ProbeListener& listener) {
 
 PlannedOutput PlanOutput(const Sources& sources, OutputChoice choice,
                          const std::optional<QualityTarget>& target, const ServeContext& context,
-                         const std::string& label, const ProbeListener& listener) {
+                         const std::string& label, const ProbeListener& listener,
+                         const StopCheck& stopRequested) {
     if (!target) {
         return PlannedOutput{PreviewOutput(sources, choice, context.info.get()), Json()};
     }
     std::unique_lock<std::mutex> probing(context.probing);
-    QualityPlan plan = PlanQuality(sources, choice, context.info.get(), *target,
-                                   ProgressMode::Plain, kProbeLogPeriod, label, Paced(listener));
+    QualityPlan plan =
+        PlanQuality(sources, choice, context.info.get(), *target, ProgressMode::Plain,
+                    kProbeLogPeriod, label, Paced(listener), stopRequested);
     probing.unlock();
     PlannedOutput planned{PreviewOutput(sources, choice, context.info.get()), Json()};
     SettlePlan(plan, *planned.preview.properties, TotalDurationMs(sources) / 1000.0);

@@ -28,9 +28,11 @@ struct PlannedOutput {
 /// The output sources make under choice; with a target, probed first (one
 /// probe at a time; a title probed before comes from the probe cache). The
 /// probe is named by label; listener, when set, hears where it is, at most
-/// every kPageProgressPeriod within a step. Throws Failure.
+/// every kPageProgressPeriod within a step; stopRequested, when set, stops
+/// it soon after it turns true. Throws Failure (Aborted when stopped).
 PlannedOutput PlanOutput(const Sources& sources, OutputChoice choice,
                          const std::optional<QualityTarget>& target, const ServeContext& context,
-                         const std::string& label, const ProbeListener& listener = ProbeListener());
+                         const std::string& label, const ProbeListener& listener = ProbeListener(),
+                         const StopCheck& stopRequested = StopCheck());
 
 } // namespace norv
