@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -170,7 +171,7 @@ int CommandBatch(const Invocation& in) {
                 }
                 choice = *again;
             }
-        } catch (const Failure&) {
+        } catch (...) {
             if (!(restored = quality.Restore(i, outputs[i]))) {
                 throw;
             }
@@ -195,8 +196,28 @@ int CommandBatch(const Invocation& in) {
         }
         return result;
     };
-    // The file's end, as the report and the board tell it.
-    auto ended = [&](size_t i, nvt::Result result, std::string why, double seconds) {
+    auto since = [](std::chrono::steady_clock::time_point begun) {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
+    };
+    std::vector<double> spentSeconds(inputs.size(), 0.0);
+    // One run of file i (body gives its result; what it throws fails the
+    // file), and its end as the report and the board tell it.
+    auto attempt = [&](size_t i, const std::function<nvt::Result()>& body) {
+        const auto begun = std::chrono::steady_clock::now();
+        nvt::Result result = nvt::ENG_ERR;
+        std::string why;
+        try {
+            result = body();
+        } catch (const Failure& failure) {
+            board.JobFailed(i, failure.result(), failure.what());
+            result = failure.result();
+            why = failure.what();
+        } catch (const std::exception& e) {
+            board.JobFailed(i, nvt::ENG_ERR, inputs[i] + ": " + e.what());
+            result = nvt::ENG_ERR;
+            why = inputs[i] + ": " + e.what();
+        }
+        spentSeconds[i] += since(begun);
         // A scheduler signals every process of the job at once: the
         // engine may end (and its run fail as a lost engine) a moment
         // before norv hears the same signal, so a lost engine waits a
@@ -211,13 +232,9 @@ int CommandBatch(const Invocation& in) {
         if (result != nvt::SUCCESS && why.empty()) {
             why = inputs[i] + (result == nvt::Aborted ? ": cancelled" : ": transcode failed");
         }
-        report.Ended(place[i], result, seconds, why);
+        report.Ended(place[i], result, spentSeconds[i], why);
         SaveReport(report, reportWarned);
     };
-    auto since = [](std::chrono::steady_clock::time_point begun) {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
-    };
-    std::vector<double> spentSeconds(inputs.size(), 0.0);
     // Once every file has ended, a batch below its floor of a total size
     // encodes a file that can take more once again, higher.
     auto fill = [&] {
@@ -227,49 +244,26 @@ int CommandBatch(const Invocation& in) {
                 return;
             }
             const size_t i = more->first;
-            const auto begun = std::chrono::steady_clock::now();
-            nvt::Result result = nvt::ENG_ERR;
-            std::string why;
-            try {
-                result = encode(i, plan.SourcesOf(i), more->second, 2);
-            } catch (const Failure& failure) {
-                board.JobFailed(i, failure.result(), failure.what());
-                result = failure.result();
-                why = failure.what();
-            }
-            spentSeconds[i] += since(begun);
-            ended(i, result, why, spentSeconds[i]);
+            attempt(i, [&] { return encode(i, plan.SourcesOf(i), more->second, 2); });
         }
     };
     auto worker = [&] {
         for (size_t i = next++; i < inputs.size() && !InterruptRequested(); i = next++) {
-            const auto begun = std::chrono::steady_clock::now();
-            nvt::Result result = nvt::SUCCESS;
-            std::string why;
-            try {
+            attempt(i, [&] {
                 if (decisions[i].action == ResumeDecision::Refuse) {
                     throw Failure(decisions[i].note, nvt::CTRL_DUPLICATE_FILE);
                 }
                 CheckOutputPath(outputs[i], {inputs[i]}, in.overwrite || decisions[i].replace);
                 const Sources sources = plan.SourcesOf(i);
                 report.SetDuration(place[i], TotalDurationMs(sources) / 1000.0);
-                OutputChoice choice = quality.ChoiceFor(i, in.choice);
+                const OutputChoice choice = quality.ChoiceFor(i, in.choice);
                 const auto began = std::chrono::steady_clock::now();
-                result = encode(i, sources, choice, 1);
+                const nvt::Result result = encode(i, sources, choice, 1);
                 if (result == nvt::SUCCESS) {
                     plan.Remember(i, since(began));
                 }
-            } catch (const Failure& failure) {
-                board.JobFailed(i, failure.result(), failure.what());
-                result = failure.result();
-                why = failure.what();
-            } catch (const std::exception& e) {
-                board.JobFailed(i, nvt::ENG_ERR, inputs[i] + ": " + e.what());
-                result = nvt::ENG_ERR;
-                why = inputs[i] + ": " + e.what();
-            }
-            spentSeconds[i] = since(begun);
-            ended(i, result, why, spentSeconds[i]);
+                return result;
+            });
         }
         // The last worker to run out of files finds every file ended.
         if (--working == 0) {
