@@ -18,6 +18,8 @@ namespace {
 
 using norv::RatePoint;
 using norv::RateQualityCurve;
+using norv::SampleOutput;
+using norv::TitleKbps;
 
 RatePoint Point(double kbps, double worst, double made = 0) {
     return RatePoint{kbps, made > 0 ? made : kbps, worst, worst};
@@ -66,27 +68,57 @@ TEST(NorvQualityFit, SolvesAndPredictsAlongTheLineInDecibelsOverLogBitrate) {
     }
 }
 
-TEST(NorvQualityFit, TheEncodersOutputRateFollowsProbesThatFellShort) {
+TEST(NorvQualityFit, TheEncodersOutputRateFollowsTheProbes) {
     struct Row {
         const char* what;
         std::vector<RatePoint> points;
         double kbps, made; // MadeKbps(kbps) is made
     } rows[] = {
-        // 500 made of 1000 asked and 600 of 2000: a title makes 1.13 times
-        // the samples' share, 0.565 and 0.339; halfway in log bitrate,
-        // sqrt(1000 * 2000) = 1414.21, the ratio is halfway too: 0.452,
-        // so 639.22. Beyond the probes, the end's ratio.
-        {"pictures too easy", {Point(1000, 0.9, 500), Point(2000, 0.95, 600)}, 1414.2136, 639.22},
-        {"below them", {Point(1000, 0.9, 500), Point(2000, 0.95, 600)}, 500, 282.5},
-        {"above them", {Point(1000, 0.9, 500), Point(2000, 0.95, 600)}, 3000, 1017},
-        // 950 of 1000 raised by 1.13 is more than asked: the asked rate.
-        {"on target", {Point(1000, 0.9, 950)}, 3000, 3000},
-        // 5 % above the asked rate: pictures growing harder than the rate
-        // control foresaw, in the samples as in the title.
-        {"above it", {Point(1000, 0.9, 1050)}, 2000, 2100},
+        // 500 made of 1000 asked and 600 of 2000, ratios 0.5 and 0.3;
+        // halfway in log bitrate, sqrt(1000 * 2000) = 1414.21, the ratio is
+        // halfway too: 0.4, so 565.69. Beyond the probes, the end's ratio.
+        {"between them", {Point(1000, 0.9, 500), Point(2000, 0.95, 600)}, 1414.2136, 565.69},
+        {"below them", {Point(1000, 0.9, 500), Point(2000, 0.95, 600)}, 500, 250},
+        {"above them", {Point(1000, 0.9, 500), Point(2000, 0.95, 600)}, 3000, 900},
+        {"above the asked rate", {Point(1000, 0.9, 1050)}, 2000, 2100},
     };
     for (const Row& row : rows) {
         EXPECT_NEAR(RateQualityCurve(row.points).MadeKbps(row.kbps), row.made, 0.01) << row.what;
+    }
+}
+
+// 2.5 s of samples asked for 1000 kb/s; 320 bytes a kb/s over them
+// (1024 / 8 * 2.5), so 320,000 bytes would be the asked rate.
+TEST(NorvQualityFit, ATitleMakesWhatItsSamplesShowOfTheRateControl) {
+    struct Row {
+        const char* what;
+        uint64_t bytes, keyBytes;
+        double titleSeconds, kbps;
+    } rows[] = {
+        // 1100 made: pictures growing harder, in a title as in the samples.
+        {"above the asked rate", 352000, 32000, 10, 1100},
+        // 800 made, 100 of it the keyframe: under half, and the rest 700 of
+        // the 900 left (0.78). The 20 % short spreads over four times the
+        // length: 1000 (1 - 0.2 * 0.25^0.75) = 929.29; over sixteen times,
+        // 1000 (1 - 0.2 * 0.125) = 975; over the samples' own length, 800.
+        {"caught up, 4 times as long", 256000, 32000, 10, 929.29},
+        {"caught up, 16 times as long", 256000, 32000, 40, 975},
+        {"caught up, as long", 256000, 32000, 2.5, 800},
+        // 400 made, 100 the keyframe, the rest 300 of 900 (0.33): too easy
+        // to take the bits. The title's one keyframe, 250 kbit over 10 s, is
+        // 0.025 of the rate; 0.3 between; of the 0.675 left, half the share
+        // a caught-up title makes up, (1 - 0.25^0.75) / 2 = 0.3232: 0.2182.
+        // 0.025 + 0.3 + 0.2182 = 543.18.
+        {"still pictures", 128000, 32000, 10, 543.18},
+        // 900 made, 600 the keyframe: the title's keyframe 0.15, 0.3
+        // between, 0.55 left: 0.15 + 0.3 + 0.55 * 0.3232 = 627.77.
+        {"a keyframe takes most", 288000, 192000, 10, 627.77},
+    };
+    for (const Row& row : rows) {
+        EXPECT_NEAR(
+            TitleKbps(SampleOutput{1000, 2.5, row.bytes, row.keyBytes, 1}, row.titleSeconds, 10),
+            row.kbps, 0.01)
+            << row.what;
     }
 }
 

@@ -22,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 
 // Changes whenever what a probe measures or how it places its samples
 // changes, so that points of another kind are never mixed in.
-constexpr char kProbeFormat[] = "norv-probe-4";
+constexpr char kProbeFormat[] = "norv-probe-5";
 // A point this close to one asked for serves for it.
 constexpr double kSameRate = 0.03;
 // SSIM reads grain rather than picture when, at the first probe, the
@@ -341,26 +341,14 @@ ProbePoint TitleProbe::EncodeAndMeasure(double kbps, size_t step) {
     std::error_code error;
     fs::remove(output, error);
 
-    ProbePoint point;
-    double made = sampleSeconds > 0 ? size.bytes * 8.0 / 1024.0 / sampleSeconds : 0;
-    if (made < RateQualityCurve::kOnTarget * asked && size.keyframes > 0 && sampleSeconds > 0) {
-        // Pictures too easy to take the bits: the encoder makes what they
-        // need. The samples' own rate counts a keyframe for each sample,
-        // far more than a whole title has; with a keyframe only as often as
-        // the title has one, their pictures between keyframes count too
-        // little (a sample's keyframe takes its whole share, which starves
-        // the rest). The whole title's rate lies between: their mean.
-        double title = 0;
-        for (const TitleFile& f : title_) {
-            title += f.seconds;
-        }
-        const double keyframes = std::max(1.0, std::ceil(title / norv_engine::kKeyframeSeconds));
-        const double between = (size.bytes - size.keyBytes) / sampleSeconds;
-        const double key = static_cast<double>(size.keyBytes) / size.keyframes;
-        if (title > 0) {
-            made = (made + (between + key * keyframes / title) * 8.0 / 1024.0) / 2;
-        }
+    double title = 0;
+    for (const TitleFile& f : title_) {
+        title += f.seconds;
     }
+    const double made = TitleKbps(SampleOutput{static_cast<double>(asked), sampleSeconds,
+                                               size.bytes, size.keyBytes, size.keyframes},
+                                  title, norv_engine::kKeyframeSeconds);
+    ProbePoint point;
     const PooledQuality plain = Pool(scores.plain), grain = Pool(scores.underGrain);
     point.plain = RatePoint{static_cast<double>(asked), made, plain.worst, plain.mean};
     point.underGrain = RatePoint{static_cast<double>(asked), made, grain.worst, grain.mean};

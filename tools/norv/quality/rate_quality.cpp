@@ -38,6 +38,34 @@ double DbToSsim(double db) {
     return std::max(0.0, 1.0 - std::pow(10.0, -db / 10.0));
 }
 
+double TitleKbps(const SampleOutput& samples, double titleSeconds, double keyframeSeconds) {
+    const double asked = samples.askedKbps;
+    if (asked <= 0 || samples.seconds <= 0 || samples.bytes == 0) {
+        return asked;
+    }
+    const double toKbps = 8.0 / 1024.0 / samples.seconds;
+    const double made = samples.bytes * toKbps / asked; // shares of the asked rate
+    if (made >= 1.0) {
+        return made * asked;
+    }
+    const double key = samples.keyBytes * toKbps / asked;
+    const double between = made - key;
+    // The share of a shortfall a title of this length makes up.
+    const double spread =
+        std::pow(std::min(1.0, samples.seconds / std::max(titleSeconds, 1e-3)), 0.75);
+    if (key < kKeyframeDominated * made && key < 1.0 && between / (1.0 - key) >= kCaughtUp) {
+        return asked * (1.0 - (1.0 - made) * spread);
+    }
+    if (samples.keyframes == 0 || titleSeconds <= 0) {
+        return asked * made;
+    }
+    const double keyframes = std::max(1.0, std::ceil(titleSeconds / keyframeSeconds));
+    const double titleKey = static_cast<double>(samples.keyBytes) / samples.keyframes * keyframes *
+                            8.0 / 1024.0 / titleSeconds / asked;
+    const double left = std::max(0.0, 1.0 - titleKey - between);
+    return asked * std::min(1.0, titleKey + between + left * (1.0 - spread) / 2);
+}
+
 PooledQuality Pool(std::vector<double> scores) {
     PooledQuality pooled;
     pooled.frames = scores.size();
@@ -82,15 +110,8 @@ RateQualityCurve::RateQualityCurve(std::vector<RatePoint> points) : points_(std:
         points_[i].worst = std::max(points_[i].worst, points_[i - 1].worst);
         points_[i].mean = std::max(points_[i].mean, points_[i - 1].mean);
     }
-    // x264's rate control falls short of the asked rate on a short sample
-    // (each starts with a keyframe and its rate control still finding its
-    // feet) more than over a whole title: a title makes kShortSampleGain
-    // times a probe's share, up to the asked rate. Above the asked rate it
-    // lags behind pictures growing harder, over a title as over the
-    // samples.
     for (const RatePoint& p : points_) {
-        const double made = p.askedKbps > 0 && p.madeKbps > 0 ? p.madeKbps / p.askedKbps : 1.0;
-        ratio_.push_back(made > 1.0 ? made : std::min(1.0, made * kShortSampleGain));
+        ratio_.push_back(p.askedKbps > 0 && p.madeKbps > 0 ? p.madeKbps / p.askedKbps : 1.0);
     }
     if (!points_.empty()) {
         worst_ = FitLine(points_, &RatePoint::worst);

@@ -28,8 +28,39 @@ struct PooledQuality {
 };
 PooledQuality Pool(std::vector<double> scores);
 
-/// One probe encode: the bitrate asked for, what the encoder made of it
-/// (video only), and the quality measured. Bitrates in the library's kbps.
+/// What a probe's encode of the samples made of an asked rate (video only).
+struct SampleOutput {
+    double askedKbps = 0;
+    double seconds = 0; ///< playing time of the samples
+    uint64_t bytes = 0;
+    uint64_t keyBytes = 0; ///< of its keyframes
+    unsigned keyframes = 0;
+};
+
+/// The video rate a whole title of titleSeconds makes when asked for the
+/// samples' rate, by x264's one-pass rate control as the samples show it:
+/// - made at least the asked rate: the same over the title (pictures grow
+///   harder than the rate control foresees, in the samples as in a title);
+/// - caught up (keyframes under kKeyframeDominated of the bytes, and the
+///   frames between them made at least kCaughtUp of what the keyframes left
+///   them): what fell short is the rate control finding its feet, a deficit
+///   that a longer title spreads thinner: (1 - made) (samples / title)^0.75;
+/// - starved (pictures too easy to take the bits, or a keyframe that takes
+///   most of them): the title's own keyframes (one per keyframe interval,
+///   each as large as the samples' were) and the frames between them at
+///   the samples' rate, raised by half the share of the shortfall that a
+///   caught-up title would make up.
+/// Never more than the asked rate when the samples made less.
+double TitleKbps(const SampleOutput& samples, double titleSeconds, double keyframeSeconds);
+/// TitleKbps's bounds between caught up and starved, from the quality
+/// bench: camera footage and busy pictures lie above 0.7 and below 0.35;
+/// still or flat pictures below 0.6 or above 0.65.
+constexpr double kCaughtUp = 0.65;
+constexpr double kKeyframeDominated = 0.5;
+
+/// One probe encode: the bitrate asked for, what a whole title makes of it
+/// (video only, TitleKbps), and the quality measured. Bitrates in the
+/// library's kbps.
 struct RatePoint {
     double askedKbps = 0;
     double madeKbps = 0;
@@ -53,8 +84,7 @@ public:
     double KbpsFor(double target) const;
     /// The video bitrate the encoder makes over a whole title when asked
     /// for kbps: the asked rate times the probes' ratio of made to asked
-    /// (interpolated in log kbps between probes), a ratio below 1 raised
-    /// by kShortSampleGain (to at most 1).
+    /// (interpolated in log kbps between probes).
     double MadeKbps(double kbps) const;
 
     /// Where more bits stop buying quality: when the probes show less than
@@ -69,13 +99,6 @@ public:
     double HighestKbps() const;
     const std::vector<RatePoint>& points() const { return points_; }
 
-    /// A probe that made at least this share of its asked rate was on target.
-    static constexpr double kOnTarget = 0.9;
-    /// A title makes this many times the share of the asked rate its
-    /// probe's samples made, up to all of it: measured on the quality
-    /// bench, where samples that made 0.58 to 0.88 of the rate came from
-    /// titles that made 0.64 to 0.98.
-    static constexpr double kShortSampleGain = 1.13;
     /// Probes this close to the best one show no gain worth its bits.
     static constexpr double kPlateauDb = 0.25;
     /// Least slope, dB per natural-log unit of kbps (1.5 dB per doubling).
@@ -92,7 +115,7 @@ private:
     static Line FitLine(const std::vector<RatePoint>& points, double RatePoint::*field);
 
     std::vector<RatePoint> points_; ///< by asked kbps
-    std::vector<double> ratio_;     ///< per point, what a title makes of the asked rate
+    std::vector<double> ratio_;     ///< per point, made over asked
     Line worst_, mean_;
 };
 
