@@ -87,6 +87,33 @@ TEST(NorvQualityFit, TheEncodersOutputRateFollowsTheProbes) {
     }
 }
 
+TEST(NorvQualityFit, ATitleIsJudgedByTheBitsItMakesOverItsSamples) {
+    struct Row {
+        const char* what;
+        RatePoint point;
+        double at, worst;    // WorstAt(at) is worst
+        double target, kbps; // KbpsFor(target) is kbps
+    } rows[] = {
+        // The samples made 500 of 1000 and a title makes all of it: twice
+        // the bits, one doubling at the typical 4 dB: 10 + 4 = 14 dB, SSIM
+        // 1 - 10^-1.4; and the samples' 10 dB at half the rate.
+        {"a title makes more",
+         {1000, 1000, 0.90, 0.90, 500},
+         1000,
+         1 - std::pow(10.0, -1.4),
+         0.90,
+         500},
+        // A title that makes less than its samples (a keyframe took their
+        // bits) keeps the samples' curve.
+        {"a title makes less", {1000, 500, 0.90, 0.90, 1000}, 1000, 0.90, 0.90, 1000},
+    };
+    for (const Row& row : rows) {
+        const RateQualityCurve curve({row.point});
+        EXPECT_NEAR(curve.WorstAt(row.at), row.worst, 1e-9) << row.what;
+        EXPECT_NEAR(curve.KbpsFor(row.target), row.kbps, 1e-6) << row.what;
+    }
+}
+
 // 2.5 s of samples asked for 1000 kb/s; 320 bytes a kb/s over them
 // (1024 / 8 * 2.5), so 320,000 bytes would be the asked rate.
 TEST(NorvQualityFit, ATitleMakesWhatItsSamplesShowOfTheRateControl) {

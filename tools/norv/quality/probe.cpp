@@ -78,7 +78,8 @@ Json PointJson(const RatePoint& p) {
     return Json{{"asked_kbps", p.askedKbps},
                 {"made_kbps", p.madeKbps},
                 {"worst", p.worst},
-                {"mean", p.mean}};
+                {"mean", p.mean},
+                {"sample_kbps", p.sampleKbps}};
 }
 
 RatePoint PointOf(const Json& j) {
@@ -87,6 +88,7 @@ RatePoint PointOf(const Json& j) {
     p.madeKbps = j.at("made_kbps").get<double>();
     p.worst = j.at("worst").get<double>();
     p.mean = j.at("mean").get<double>();
+    p.sampleKbps = j.at("sample_kbps").get<double>();
     return p;
 }
 
@@ -348,10 +350,12 @@ ProbePoint TitleProbe::EncodeAndMeasure(double kbps, size_t step) {
     const double made = TitleKbps(SampleOutput{static_cast<double>(asked), sampleSeconds,
                                                size.bytes, size.keyBytes, size.keyframes},
                                   title, norv_engine::kKeyframeSeconds);
+    const double sampleKbps = sampleSeconds > 0 ? size.bytes * 8.0 / 1024.0 / sampleSeconds : 0;
     ProbePoint point;
     const PooledQuality plain = Pool(scores.plain), grain = Pool(scores.underGrain);
-    point.plain = RatePoint{static_cast<double>(asked), made, plain.worst, plain.mean};
-    point.underGrain = RatePoint{static_cast<double>(asked), made, grain.worst, grain.mean};
+    point.plain = RatePoint{static_cast<double>(asked), made, plain.worst, plain.mean, sampleKbps};
+    point.underGrain =
+        RatePoint{static_cast<double>(asked), made, grain.worst, grain.mean, sampleKbps};
     return point;
 }
 

@@ -112,6 +112,8 @@ RateQualityCurve::RateQualityCurve(std::vector<RatePoint> points) : points_(std:
     }
     for (const RatePoint& p : points_) {
         ratio_.push_back(p.askedKbps > 0 && p.madeKbps > 0 ? p.madeKbps / p.askedKbps : 1.0);
+        lift_.push_back(
+            p.sampleKbps > 0 && p.madeKbps > 0 ? std::max(1.0, p.madeKbps / p.sampleKbps) : 1.0);
     }
     if (!points_.empty()) {
         worst_ = FitLine(points_, &RatePoint::worst);
@@ -138,50 +140,76 @@ static double Predict(const std::vector<RatePoint>& points, double RatePoint::*f
 }
 
 double RateQualityCurve::WorstAt(double kbps) const {
-    return points_.empty() ? 0 : DbToSsim(Predict(points_, &RatePoint::worst, worst_.slope, kbps));
+    return points_.empty()
+               ? 0
+               : DbToSsim(Predict(points_, &RatePoint::worst, worst_.slope, kbps * Lift(kbps)));
 }
 
 double RateQualityCurve::MeanAt(double kbps) const {
-    return points_.empty() ? 0 : DbToSsim(Predict(points_, &RatePoint::mean, mean_.slope, kbps));
+    return points_.empty()
+               ? 0
+               : DbToSsim(Predict(points_, &RatePoint::mean, mean_.slope, kbps * Lift(kbps)));
 }
 
 double RateQualityCurve::KbpsFor(double target) const {
     if (points_.empty()) {
         return 0;
     }
+    // Where the samples' curve reaches the target, then the asked rate a
+    // title is judged there at: the lift only lowers it.
     const double y = SsimToDb(target);
+    double high = 0;
     const RatePoint& first = points_.front();
     if (y <= SsimToDb(first.worst)) {
-        return std::exp(LogKbps(first.askedKbps) - (SsimToDb(first.worst) - y) / worst_.slope);
+        high = std::exp(LogKbps(first.askedKbps) - (SsimToDb(first.worst) - y) / worst_.slope);
     }
-    for (size_t i = 1; i < points_.size(); ++i) {
+    for (size_t i = 1; high == 0 && i < points_.size(); ++i) {
         const double y0 = SsimToDb(points_[i - 1].worst), y1 = SsimToDb(points_[i].worst);
         if (y <= y1) {
             const double x0 = LogKbps(points_[i - 1].askedKbps);
             const double x1 = LogKbps(points_[i].askedKbps);
-            return std::exp(y1 - y0 > 1e-12 ? x0 + (x1 - x0) * (y - y0) / (y1 - y0) : x1);
+            high = std::exp(y1 - y0 > 1e-12 ? x0 + (x1 - x0) * (y - y0) / (y1 - y0) : x1);
         }
     }
-    const RatePoint& last = points_.back();
-    return std::exp(LogKbps(last.askedKbps) + (y - SsimToDb(last.worst)) / worst_.slope);
+    if (high == 0) {
+        const RatePoint& last = points_.back();
+        high = std::exp(LogKbps(last.askedKbps) + (y - SsimToDb(last.worst)) / worst_.slope);
+    }
+    double low = high / 4; // no title makes four times what its samples did
+    while (low > 1e-3 && WorstAt(low) >= target) {
+        low /= 4;
+    }
+    if (WorstAt(high) < target) {
+        return high;
+    }
+    for (int i = 0; i < 80 && high / low > 1 + 1e-13; ++i) {
+        const double middle = std::sqrt(low * high);
+        (WorstAt(middle) >= target ? high : low) = middle;
+    }
+    return high;
 }
 
-double RateQualityCurve::MadeKbps(double kbps) const {
-    if (points_.empty()) {
-        return kbps;
-    }
+double RateQualityCurve::Interpolate(const std::vector<double>& values, double kbps) const {
     const double x = LogKbps(kbps);
     if (x <= LogKbps(points_.front().askedKbps)) {
-        return kbps * ratio_.front();
+        return values.front();
     }
     for (size_t i = 1; i < points_.size(); ++i) {
         const double x0 = LogKbps(points_[i - 1].askedKbps), x1 = LogKbps(points_[i].askedKbps);
         if (x <= x1) {
             const double t = x1 - x0 > 1e-12 ? (x - x0) / (x1 - x0) : 1.0;
-            return kbps * (ratio_[i - 1] + t * (ratio_[i] - ratio_[i - 1]));
+            return values[i - 1] + t * (values[i] - values[i - 1]);
         }
     }
-    return kbps * ratio_.back();
+    return values.back();
+}
+
+double RateQualityCurve::Lift(double kbps) const {
+    return points_.empty() ? 1.0 : Interpolate(lift_, kbps);
+}
+
+double RateQualityCurve::MadeKbps(double kbps) const {
+    return points_.empty() ? kbps : kbps * Interpolate(ratio_, kbps);
 }
 
 double RateQualityCurve::UsefulKbps() const {

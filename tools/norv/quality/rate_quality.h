@@ -59,24 +59,28 @@ constexpr double kCaughtUp = 0.65;
 constexpr double kKeyframeDominated = 0.5;
 
 /// One probe encode: the bitrate asked for, what a whole title makes of it
-/// (video only, TitleKbps), and the quality measured. Bitrates in the
-/// library's kbps.
+/// (video only, TitleKbps), the quality measured, and what the samples
+/// themselves made (0: madeKbps). Bitrates in the library's kbps.
 struct RatePoint {
     double askedKbps = 0;
     double madeKbps = 0;
     double worst = 0; ///< worst-1 % SSIM
     double mean = 0;  ///< mean SSIM
+    double sampleKbps = 0;
 };
 
 /// A line in (log kbps, dB) through the points, and the encoder's output
-/// rate against the asked one.
+/// rate against the asked one. Where a title makes more of an asked rate
+/// than the samples did (their rate control still finding its feet), its
+/// pictures get those bits: it is judged where the samples' curve stands at
+/// the asked rate raised by the title's ratio over the samples'.
 class RateQualityCurve {
 public:
     /// Least squares over points (at least one). One point, or points that
     /// show less than minimum slope, take a slope of minimumSlope.
     explicit RateQualityCurve(std::vector<RatePoint> points = {});
 
-    /// Worst-1 % SSIM predicted at kbps.
+    /// Worst-1 % SSIM predicted for a title asked for kbps.
     double WorstAt(double kbps) const;
     /// Mean SSIM predicted at kbps (its own line through the means).
     double MeanAt(double kbps) const;
@@ -114,8 +118,14 @@ private:
     };
     static Line FitLine(const std::vector<RatePoint>& points, double RatePoint::*field);
 
+    /// How much more of an asked rate a title makes than the samples did
+    /// (at least 1), interpolated in log kbps between probes.
+    double Lift(double kbps) const;
+    double Interpolate(const std::vector<double>& values, double kbps) const;
+
     std::vector<RatePoint> points_; ///< by asked kbps
     std::vector<double> ratio_;     ///< per point, made over asked
+    std::vector<double> lift_;      ///< per point, made over what the samples made, at least 1
     Line worst_, mean_;
 };
 
