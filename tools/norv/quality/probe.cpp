@@ -79,7 +79,7 @@ Json PointJson(const RatePoint& p) {
                 {"made_kbps", p.madeKbps},
                 {"worst", p.worst},
                 {"mean", p.mean},
-                {"sample_kbps", p.sampleKbps}};
+                {"lift", p.lift}};
 }
 
 RatePoint PointOf(const Json& j) {
@@ -88,7 +88,7 @@ RatePoint PointOf(const Json& j) {
     p.madeKbps = j.at("made_kbps").get<double>();
     p.worst = j.at("worst").get<double>();
     p.mean = j.at("mean").get<double>();
-    p.sampleKbps = j.at("sample_kbps").get<double>();
+    p.lift = j.at("lift").get<double>();
     return p;
 }
 
@@ -347,15 +347,15 @@ ProbePoint TitleProbe::EncodeAndMeasure(double kbps, size_t step) {
     for (const TitleFile& f : title_) {
         title += f.seconds;
     }
-    const double made = TitleKbps(SampleOutput{static_cast<double>(asked), sampleSeconds,
-                                               size.bytes, size.keyBytes, size.keyframes},
-                                  title, norv_engine::kKeyframeSeconds);
-    const double sampleKbps = sampleSeconds > 0 ? size.bytes * 8.0 / 1024.0 / sampleSeconds : 0;
+    const TitleRate made = TitleRateFrom(SampleOutput{static_cast<double>(asked), sampleSeconds,
+                                                      size.bytes, size.keyBytes, size.keyframes},
+                                         title, norv_engine::kKeyframeSeconds);
     ProbePoint point;
     const PooledQuality plain = Pool(scores.plain), grain = Pool(scores.underGrain);
-    point.plain = RatePoint{static_cast<double>(asked), made, plain.worst, plain.mean, sampleKbps};
+    point.plain =
+        RatePoint{static_cast<double>(asked), made.kbps, plain.worst, plain.mean, made.lift};
     point.underGrain =
-        RatePoint{static_cast<double>(asked), made, grain.worst, grain.mean, sampleKbps};
+        RatePoint{static_cast<double>(asked), made.kbps, grain.worst, grain.mean, made.lift};
     return point;
 }
 

@@ -237,7 +237,7 @@ Json QualityJson(const QualityPlan& plan) {
     for (const RatePoint& p : plan.points) {
         points.push_back(Json{{"kbps", p.askedKbps},
                               {"made_kbps", p.madeKbps},
-                              {"sample_kbps", p.sampleKbps},
+                              {"lift", p.lift},
                               {"worst_ssim", p.worst},
                               {"mean_ssim", p.mean}});
     }

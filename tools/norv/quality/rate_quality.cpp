@@ -38,32 +38,37 @@ double DbToSsim(double db) {
     return std::max(0.0, 1.0 - std::pow(10.0, -db / 10.0));
 }
 
-double TitleKbps(const SampleOutput& samples, double titleSeconds, double keyframeSeconds) {
+TitleRate TitleRateFrom(const SampleOutput& samples, double titleSeconds, double keyframeSeconds) {
     const double asked = samples.askedKbps;
     if (asked <= 0 || samples.seconds <= 0 || samples.bytes == 0) {
-        return asked;
+        return TitleRate{asked, 1.0};
     }
     const double toKbps = 8.0 / 1024.0 / samples.seconds;
     const double made = samples.bytes * toKbps / asked; // shares of the asked rate
     if (made >= 1.0) {
-        return made * asked;
+        return TitleRate{made * asked, 1.0};
     }
     const double key = samples.keyBytes * toKbps / asked;
     const double between = made - key;
     // The share of a shortfall a title of this length makes up.
     const double spread =
         std::pow(std::min(1.0, samples.seconds / std::max(titleSeconds, 1e-3)), 0.75);
+    const auto lifted = [](double title, double samples) {
+        return samples > 0 ? std::min(kMostLift, std::max(1.0, title / samples)) : 1.0;
+    };
     if (key < kKeyframeDominated * made && key < 1.0 && between / (1.0 - key) >= kCaughtUp) {
-        return asked * (1.0 - (1.0 - made) * spread);
+        const double title = 1.0 - (1.0 - made) * spread;
+        return TitleRate{asked * title, lifted(title, made)};
     }
     if (samples.keyframes == 0 || titleSeconds <= 0) {
-        return asked * made;
+        return TitleRate{asked * made, 1.0};
     }
     const double keyframes = std::max(1.0, std::ceil(titleSeconds / keyframeSeconds));
     const double titleKey = static_cast<double>(samples.keyBytes) / samples.keyframes * keyframes *
                             8.0 / 1024.0 / titleSeconds / asked;
     const double left = std::max(0.0, 1.0 - titleKey - between);
-    return asked * std::min(1.0, titleKey + between + left * (1.0 - spread) / 2);
+    const double titleBetween = std::min(1.0 - titleKey, between + left * (1.0 - spread) / 2);
+    return TitleRate{asked * std::min(1.0, titleKey + titleBetween), lifted(titleBetween, between)};
 }
 
 PooledQuality Pool(std::vector<double> scores) {
@@ -112,8 +117,7 @@ RateQualityCurve::RateQualityCurve(std::vector<RatePoint> points) : points_(std:
     }
     for (const RatePoint& p : points_) {
         ratio_.push_back(p.askedKbps > 0 && p.madeKbps > 0 ? p.madeKbps / p.askedKbps : 1.0);
-        lift_.push_back(
-            p.sampleKbps > 0 && p.madeKbps > 0 ? std::max(1.0, p.madeKbps / p.sampleKbps) : 1.0);
+        lift_.push_back(std::min(kMostLift, std::max(1.0, p.lift)));
     }
     if (!points_.empty()) {
         worst_ = FitLine(points_, &RatePoint::worst);
@@ -140,9 +144,9 @@ static double Predict(const std::vector<RatePoint>& points, double RatePoint::*f
 }
 
 double RateQualityCurve::WorstAt(double kbps) const {
-    return points_.empty()
-               ? 0
-               : DbToSsim(Predict(points_, &RatePoint::worst, worst_.slope, kbps * Lift(kbps)));
+    return points_.empty() ? 0
+                           : DbToSsim(Predict(points_, &RatePoint::worst, worst_.slope,
+                                              kbps * std::sqrt(Lift(kbps))));
 }
 
 double RateQualityCurve::MeanAt(double kbps) const {
