@@ -67,8 +67,8 @@ TitleRate TitleRateFrom(const SampleOutput& samples, double titleSeconds, double
     const double titleKey = static_cast<double>(samples.keyBytes) / samples.keyframes * keyframes *
                             8.0 / 1024.0 / titleSeconds / asked;
     const double left = std::max(0.0, 1.0 - titleKey - between);
-    const double titleBetween = std::min(1.0 - titleKey, between + left * (1.0 - spread) / 2);
-    return TitleRate{asked * std::min(1.0, titleKey + titleBetween), lifted(titleBetween, between)};
+    const double title = std::min(1.0, titleKey + between + left * (1.0 - spread) / 2);
+    return TitleRate{asked * title, lifted(title, made)};
 }
 
 PooledQuality Pool(std::vector<double> scores) {

@@ -40,9 +40,10 @@ struct SampleOutput {
 /// What a whole title makes of an asked rate.
 struct TitleRate {
     double kbps = 0; ///< video
-    /// Times the bits the samples' pictures got that the title's get (1 to
-    /// kMostLift): the title's rate over the samples' where the rate control
-    /// caught up, its frames between keyframes over theirs where starved.
+    /// Times the bits the samples' pictures got that the title's get: the
+    /// title's rate over the samples', 1 to kMostLift. (Counting only the
+    /// frames between keyframes, where the samples were starved, lifted
+    /// still pictures far past what they showed on the quality bench.)
     double lift = 1;
 };
 
