@@ -92,6 +92,14 @@ RatePoint PointOf(const Json& j) {
     return p;
 }
 
+double TitleSeconds(const std::vector<TitleFile>& title) {
+    double seconds = 0;
+    for (const TitleFile& f : title) {
+        seconds += f.seconds;
+    }
+    return seconds;
+}
+
 // Hears of a probe encode's progress, and stops it when stop asks.
 class ProbeObserver : public RunObserver {
 public:
@@ -243,12 +251,8 @@ void TitleProbe::Show(double fraction, const std::string& what) {
 }
 
 void TitleProbe::PlanSamples() {
-    double total = 0;
-    for (const TitleFile& f : title_) {
-        total += f.seconds;
-    }
     samples_ = norv::PlaceSamples(
-        title_, ScheduleFor(total),
+        title_, ScheduleFor(TitleSeconds(title_)),
         [this](double fraction) { Show(fraction, "finding scene cuts"); }, display_.stopRequested);
     if (samples_.empty()) {
         throw Failure(display_.label + ": no pictures to probe", nvt::ENG_ANALYSIS);
@@ -343,13 +347,9 @@ ProbePoint TitleProbe::EncodeAndMeasure(double kbps, size_t step) {
     std::error_code error;
     fs::remove(output, error);
 
-    double title = 0;
-    for (const TitleFile& f : title_) {
-        title += f.seconds;
-    }
     const TitleRate made = TitleRateFrom(SampleOutput{static_cast<double>(asked), sampleSeconds,
                                                       size.bytes, size.keyBytes, size.keyframes},
-                                         title, norv_engine::kKeyframeSeconds);
+                                         TitleSeconds(title_), norv_engine::kKeyframeSeconds);
     ProbePoint point;
     const PooledQuality plain = Pool(scores.plain), grain = Pool(scores.underGrain);
     point.plain =

@@ -179,13 +179,9 @@ double RateQualityCurve::KbpsFor(double target) const {
         const RatePoint& last = points_.back();
         high = std::exp(LogKbps(last.askedKbps) + (y - SsimToDb(last.worst)) / worst_.slope);
     }
-    double low = high / 4; // no title makes four times what its samples did
-    while (low > 1e-3 && WorstAt(low) >= target) {
-        low /= 4;
-    }
-    if (WorstAt(high) < target) {
-        return high;
-    }
+    // The worst frames get at most sqrt(kMostLift) times the bits: the
+    // answer lies no lower than high over that.
+    double low = high / std::sqrt(kMostLift);
     for (int i = 0; i < 80 && high / low > 1 + 1e-13; ++i) {
         const double middle = std::sqrt(low * high);
         (WorstAt(middle) >= target ? high : low) = middle;
