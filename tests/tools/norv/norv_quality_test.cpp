@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "norv_process.h"
 #include "quality/budget.h"
@@ -427,15 +428,19 @@ TEST_F(NorvQualityRun, BatchSharesOneBudgetAndReportsWhatItChoseAndMeasured) {
     struct Row {
         uint64_t budget;
         bool usesMostOfIt;
-    } rows[] = {{300000, false}, {150000, true}};
+        bool json;
+    } rows[] = {{300000, false, false}, {150000, true, true}};
     for (const Row& row : rows) {
         const std::string out = At("out" + std::to_string(row.budget));
         const std::string reportFile = out + ".json";
         fs::create_directories(out);
-        const NorvOutput run =
-            RunNorv({"batch", "-p", "NorvPlusHD", "--total-size", std::to_string(row.budget),
-                     At("card.mp4"), At("grain.mp4"), "-d", out, "--report", reportFile, "-j", "1"},
-                    options_);
+        std::vector<std::string> args = {"batch", "-p", "NorvPlusHD", "-d", out, "-j", "1"};
+        args.insert(args.end(), {"--report", reportFile, "--total-size", std::to_string(row.budget),
+                                 At("card.mp4"), At("grain.mp4")});
+        if (row.json) {
+            args.insert(args.begin(), "--json");
+        }
+        const NorvOutput run = RunNorv(args, options_);
         ASSERT_EQ(run.status, 0) << run.err;
         std::ifstream in(reportFile);
         const nlohmann::json report = nlohmann::json::parse(in);
@@ -451,8 +456,31 @@ TEST_F(NorvQualityRun, BatchSharesOneBudgetAndReportsWhatItChoseAndMeasured) {
         if (row.usesMostOfIt) {
             EXPECT_GE(total, 0.97 * row.budget) << run.err;
         }
-        // A file encoded again still counts once.
-        EXPECT_NE(run.err.find("2 of 2 files transcoded"), std::string::npos) << run.err;
+        // A file encoded again still counts once, and is told done once its
+        // last run has ended: once, and again only when it is topped up
+        // after every file has ended.
+        if (!row.json) {
+            EXPECT_NE(run.err.find("2 of 2 files transcoded"), std::string::npos) << run.err;
+            continue;
+        }
+        std::map<std::string, int> told;
+        for (const nlohmann::json& e : JsonLines(run.out)) {
+            if (e.value("event", "") == "file_done") {
+                ++told[fs::path(e.at("output").get<std::string>()).filename().string()];
+            } else if (e.value("event", "") == "batch_done") {
+                EXPECT_EQ(e.at("done"), 2) << e;
+            }
+        }
+        ASSERT_EQ(told.size(), 2u) << run.out;
+        for (const auto& [output, count] : told) {
+            size_t toppedUp = 0;
+            for (size_t at = 0;
+                 (at = run.err.find(output + ": the batch ended at", at)) != std::string::npos;
+                 ++at) {
+                ++toppedUp;
+            }
+            EXPECT_EQ(count, 1 + static_cast<int>(toppedUp)) << output << "\n" << run.err;
+        }
         // Nothing kept aside outlives the batch.
         for (const auto& entry : fs::directory_iterator(out)) {
             EXPECT_NE(entry.path().extension(), ".kept") << entry.path();

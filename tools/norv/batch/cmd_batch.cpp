@@ -142,6 +142,7 @@ int CommandBatch(const Invocation& in) {
     BatchProgress board(ChooseProgressMode(in.json), in.progressPeriod, inputs, outputs,
                         plan.work());
     board.Expect(plan.librarySeconds(), plan.measured());
+    board.HoldDone(quality.active());
 
     std::atomic<size_t> next{0};
     std::atomic<size_t> active{0};
@@ -191,6 +192,7 @@ int CommandBatch(const Invocation& in) {
                              "not take it as complete\n",
                              outputs[i].c_str());
             }
+            board.JobSettled(i);
         } else {
             records.Forget(outputs[i]);
         }

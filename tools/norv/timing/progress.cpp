@@ -259,21 +259,41 @@ void BatchProgress::JobStands(size_t job) {
     std::lock_guard<std::mutex> guard(lock_);
     Job& j = jobs_[job];
     if (j.ended && !j.ok) {
-        --failed_;
         JobEnded(job, true, nvt::SUCCESS, "ok    " + inputs_[job] + " -> " + outputs_[job]);
+    }
+}
+
+void BatchProgress::JobSettled(size_t job) {
+    std::lock_guard<std::mutex> guard(lock_);
+    Job& j = jobs_[job];
+    if (j.held && j.ended && j.ok) {
+        j.held = false;
+        Tell(job, true, nvt::SUCCESS, "ok    " + inputs_[job] + " -> " + outputs_[job]);
     }
 }
 
 void BatchProgress::JobEnded(size_t job, bool ok, nvt::Result result, const std::string& text) {
     Job& j = jobs_[job];
+    // A file whose run ended well and which then failed (its output above
+    // its share of a total size) counts once, as failed.
+    if (j.ended) {
+        --(j.ok ? done_ : failed_);
+    }
     j.running = false;
     j.ended = true;
     j.ok = ok;
     j.fraction = 1.0;
+    j.held = ok && holdDone_;
     ++(ok ? done_ : failed_);
     if (!ok && firstFailure_ == nvt::SUCCESS) {
         firstFailure_ = result;
     }
+    if (!j.held) {
+        Tell(job, ok, result, text);
+    }
+}
+
+void BatchProgress::Tell(size_t job, bool ok, nvt::Result result, const std::string& text) {
     if (mode_ == ProgressMode::Json) {
         Json value;
         value["event"] = ok ? "file_done" : "file_failed";

@@ -84,6 +84,12 @@ public:
     /// The job's output stands after all: a run that was to replace it
     /// failed, and the output it made before was put back.
     void JobStands(size_t job);
+    /// With hold set, a job whose run made its output is told as done only
+    /// by JobSettled: a file may be encoded again after a run has ended (to
+    /// fit or to fill a total size), and is done once its last run is.
+    void HoldDone(bool hold) { holdDone_ = hold; }
+    /// The job's last run has ended: tells it done if it is.
+    void JobSettled(size_t job);
     void Tick();
     /// Prints the closing summary.
     void Finish();
@@ -98,11 +104,13 @@ private:
         double fraction = 0;
         bool running = false;
         bool ended = false;
-        bool ok = false; ///< ended with its output made
+        bool ok = false;   ///< ended with its output made
+        bool held = false; ///< done, not yet told (HoldDone)
     };
 
     void OnJobEvent(size_t job, RunEvent event, const RunStatus& status, nvt::Result result);
     void JobEnded(size_t job, bool ok, nvt::Result result, const std::string& text);
+    void Tell(size_t job, bool ok, nvt::Result result, const std::string& text);
     double OverallFraction() const;
     double OverallRemaining() const;
     double Elapsed() const;
@@ -120,6 +128,7 @@ private:
     size_t done_ = 0;
     size_t failed_ = 0;
     nvt::Result firstFailure_ = nvt::SUCCESS;
+    bool holdDone_ = false;
     mutable std::mutex lock_;
 };
 
