@@ -296,4 +296,34 @@ describe('quality target', () => {
     assert.deepEqual((await names('tmp')).filter((n) => n.startsWith('norv-')), []);
     assert.deepEqual((await names('out')).filter((n) => n.startsWith('long')), []);
   });
+
+  it('stops a preview the page no longer wants, and a job waiting behind its probe', { timeout: 480000 }, async () => {
+    const probes = existsSync(path.join(home, 'cache', 'norv', 'probes'))
+      ? await readdir(path.join(home, 'cache', 'norv', 'probes')) : [];
+    const [{ id: since }] = (await events(undefined, 1)).got;
+    const settings = { profile: 'NP_NorvPlusHD', quality: 'high' };
+    const answer = post('/api/preview', { files: [long], settings, probe: 'stale' });
+    await events(since, (list) => list.some((e) => e.event === 'probe' && JSON.parse(e.data).preview === 'stale'));
+    assert.equal((await post('/api/preview', { files: [long], settings, probe: 'stale' })).status, 409);
+
+    // A job queued meanwhile waits for the probe; cancelled, it ends at once.
+    const added = await post('/api/jobs', { files: [long], settings });
+    const [{ id }] = JSON.parse(added.body).jobs;
+    assert.equal((await post('/api/queue/start', {})).status, 200);
+    await until(async () => (await queue()).find((j) => j.id === id && j.state === 'running'), { what: 'the job to start' });
+    assert.equal((await post(`/api/jobs/${id}/cancel`, {})).status, 200);
+    const ended = await until(async () => (await queue()).find((j) => j.id === id && j.state !== 'running'),
+      { bound: 400000, what: 'the cancelled job to end' });
+    assert.equal(ended.state, 'cancelled', ended.error);
+    assert.equal((await post('/api/queue/pause', {})).status, 200);
+
+    // The preview was still probing all along.
+    const stop = await post('/api/preview/stop', { probe: 'stale' });
+    assert.deepEqual(JSON.parse(stop.body), { stopped: true });
+    const stopped = await answer;
+    assert.equal(stopped.status, 400, stopped.body);
+    assert.equal(JSON.parse(stopped.body).result, 'Aborted');
+    assert.deepEqual(JSON.parse((await post('/api/preview/stop', { probe: 'stale' })).body), { stopped: false });
+    assert.deepEqual(await readdir(path.join(home, 'cache', 'norv', 'probes')).catch(() => []), probes);
+  });
 });

@@ -24,6 +24,33 @@ struct ApiError {
     std::string what;
 };
 
+// A preview's probe under the name the page gave it, from the preview's
+// start to its end; a name already under way is refused.
+class NamedPreview {
+public:
+    NamedPreview(std::mutex& lock, std::map<std::string, bool>& names, std::string token)
+        : lock_(lock), names_(names), token_(std::move(token)) {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (!token_.empty() && !names_.emplace(token_, false).second) {
+            token_.clear();
+            throw ApiError{409, "probe: a preview under that name is under way"};
+        }
+    }
+    ~NamedPreview() {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (!token_.empty()) {
+            names_.erase(token_);
+        }
+    }
+    NamedPreview(const NamedPreview&) = delete;
+    NamedPreview& operator=(const NamedPreview&) = delete;
+
+private:
+    std::mutex& lock_;
+    std::map<std::string, bool>& names_;
+    std::string token_;
+};
+
 const HeaderList& SafetyHeaders() {
     static const HeaderList kHeaders = {
         {"Cache-Control", "no-store"},
@@ -267,6 +294,14 @@ void PageApi::Post(const HttpRequest& request, const std::shared_ptr<Responder>&
     const Json body = request.body.empty() ? Json::object() : ParseBody(request.body);
     if (parts.size() == 2 && parts[0] == "api" && parts[1] == "preview") {
         Later(responder, [this, body] { return JsonResponse(200, Preview(body)); });
+    } else if (parts.size() == 3 && parts[0] == "api" && parts[1] == "preview" &&
+               parts[2] == "stop") {
+        const Json probe = body.value("probe", Json());
+        if (!probe.is_string()) {
+            throw ApiError{400, "probe: expected a text"};
+        }
+        Answer(responder,
+               JsonResponse(200, Json{{"stopped", StopPreview(probe.get<std::string>())}}));
     } else if (parts.size() == 2 && parts[0] == "api" && parts[1] == "jobs") {
         Later(responder, [this, body] { return JsonResponse(200, AddJobs(body)); });
     } else if (parts.size() == 4 && parts[0] == "api" && parts[1] == "jobs") {
@@ -379,25 +414,44 @@ Json PageApi::Preview(const Json& body) {
     const OutputChoice choice = ChoiceFromJson(settings, context_.presetDir);
     const std::optional<QualityTarget> target = QualityFromJson(settings);
     ProbeListener listener;
+    StopCheck stopWanted;
+    std::string token; // the page's name for the probe
     const Json probe = body.value("probe", Json());
     if (!probe.is_null()) {
-        const std::string token = probe.is_string() ? probe.get<std::string>() : std::string();
+        token = probe.is_string() ? probe.get<std::string>() : std::string();
         if (token.empty() || token.size() > kProbeTokenLength) {
             throw ApiError{400, "probe: expected a short text"};
         }
         listener = [this, token](int percent, const std::string& step) {
             board_.PreviewProbing(token, percent, step);
         };
+        stopWanted = [this, token] {
+            std::lock_guard<std::mutex> hold(previewsLock_);
+            const auto found = previews_.find(token);
+            return found != previews_.end() && found->second;
+        };
     }
+    const NamedPreview named(previewsLock_, previews_, token);
     const Sources sources = SourcesOf(paths);
-    const OutputPreview preview = PlanOutput(sources, choice, target, context_,
-                                             roots_.DisplayName(TextPath(paths.front())), listener)
-                                      .preview;
+    const OutputPreview preview =
+        PlanOutput(sources, choice, target, context_, roots_.DisplayName(TextPath(paths.front())),
+                   listener, stopWanted)
+            .preview;
     const auto profile = static_cast<nvt::NorvProfile>(preview.settings->GetProfile());
     Json j = preview.json;
     j["extension"] = OutputExtension(profile, context_.info.get());
     j["duration_ms"] = TotalDurationMs(sources);
     return j;
+}
+
+bool PageApi::StopPreview(const std::string& token) {
+    std::lock_guard<std::mutex> hold(previewsLock_);
+    const auto found = previews_.find(token);
+    if (found == previews_.end()) {
+        return false;
+    }
+    found->second = true;
+    return true;
 }
 
 Json PageApi::AddJobs(const Json& body) {

@@ -20,7 +20,9 @@
 //   GET  /api/events               the event stream (Server-Sent Events)
 #pragma once
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "serve/access.h"
@@ -55,6 +57,9 @@ private:
     Json Browse(const std::string& query);
     HttpResponse Analysis(const std::string& id, bool thumbnail);
     Json Preview(const Json& body);
+    /// Asks the preview whose probe the page named token to stop; false
+    /// when no such preview is under way.
+    bool StopPreview(const std::string& token);
     Json AddJobs(const Json& body);
     HttpResponse JobCommand(const std::string& id, const std::string& command, const Json& body);
     HttpResponse Download(const std::string& id);
@@ -67,6 +72,8 @@ private:
     JobBoard& board_;
     const ServeContext& context_;
     Json profiles_;
+    std::mutex previewsLock_;
+    std::map<std::string, bool> previews_; ///< probing, by token: stop wanted
     WorkPool pool_;
 };
 

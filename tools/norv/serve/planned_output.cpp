@@ -1,6 +1,8 @@
 #include "serve/planned_output.h"
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "quality/quality_mode.h"
 
@@ -11,6 +13,10 @@ namespace {
 // A probe says where it is on norv serve's standard error this often, as a
 // line of its log.
 constexpr double kProbeLogPeriod = 30.0;
+
+// How often a request waiting for another's probe to end looks whether it
+// is still wanted.
+constexpr std::chrono::milliseconds kStopPoll{100};
 
 // The notes of the lines people read ("note        the target is ..."),
 // without their heading.
@@ -58,7 +64,14 @@ PlannedOutput PlanOutput(const Sources& sources, OutputChoice choice,
     if (!target) {
         return PlannedOutput{PreviewOutput(sources, choice, context.info.get()), Json()};
     }
-    std::unique_lock<std::mutex> probing(context.probing);
+    // One probe at a time; one that waits its turn still hears a stop.
+    std::unique_lock<std::mutex> probing(context.probing, std::defer_lock);
+    while (!probing.try_lock()) {
+        if (StopRequested(stopRequested)) {
+            throw Failure("cancelled while waiting to probe", nvt::Aborted);
+        }
+        std::this_thread::sleep_for(kStopPoll);
+    }
     QualityPlan plan =
         PlanQuality(sources, choice, context.info.get(), *target, ProgressMode::Plain,
                     kProbeLogPeriod, label, Paced(listener), stopRequested);

@@ -333,10 +333,12 @@ function schedulePreview() {
   previewTimer = setTimeout(preview, 250);
 }
 
-// One preview at a time; a change made meanwhile asks for another when it ends.
+// One preview at a time; a change made meanwhile asks for another when it
+// ends, and stops the probe of the one under way, whose answer no one reads.
 async function preview() {
   if (state.previewing) {
     state.previewAgain = true;
+    if (state.probing) api('POST', '/api/preview/stop', { probe: state.probing.token }).catch(() => {});
     return;
   }
   state.previewing = true;
