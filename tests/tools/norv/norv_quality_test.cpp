@@ -121,6 +121,7 @@ TEST(NorvQualityFit, ATitleMakesWhatItsSamplesShowOfTheRateControl) {
         const char* what;
         uint64_t bytes, keyBytes;
         double titleSeconds, kbps, lift;
+        uint64_t bytesAt2000 = 0; ///< a second probe's, asked twice the rate
     } rows[] = {
         // 1100 made: pictures growing harder, in a title as in the samples.
         {"above the asked rate", 352000, 32000, 10, 1100, 1},
@@ -142,10 +143,21 @@ TEST(NorvQualityFit, ATitleMakesWhatItsSamplesShowOfTheRateControl) {
         // between, 0.55 left: 0.15 + 0.3 + 0.55 * 0.32322 = 627.77, less
         // than the samples: no lift.
         {"a keyframe takes most", 288000, 192000, 10, 627.77, 1},
+        // 580 made, 80 the keyframe, the rest 500 of 920 (0.54): starved
+        // alone. Asked twice the rate, the frames between keyframes made
+        // 2^1.3 times as much (1231.1 kbps, 393,952 bytes, and the same
+        // keyframe): the shortfall is the rate control's, and the title
+        // catches up, 1000 (1 - 0.42 * 0.25^0.75) = 851.51. Made 2^0.9
+        // times (933.03 kbps, 298,570 bytes), they cannot take the bits:
+        // 0.02 + 0.5 + 0.48 * 0.32322 = 675.15.
+        {"starved alone, taking more", 185600, 25600, 10, 851.51, 1.46812, 419552},
+        {"starved alone, taking less", 185600, 25600, 10, 675.15, 1.16405, 324170},
     };
     for (const Row& row : rows) {
-        const norv::TitleRate title = TitleRateFrom(
-            SampleOutput{1000, 2.5, row.bytes, row.keyBytes, 1}, row.titleSeconds, 10);
+        const SampleOutput other{2000, 2.5, row.bytesAt2000, 25600, 1};
+        const norv::TitleRate title =
+            TitleRateFrom(SampleOutput{1000, 2.5, row.bytes, row.keyBytes, 1}, row.titleSeconds, 10,
+                          row.bytesAt2000 > 0 ? &other : nullptr);
         EXPECT_NEAR(title.kbps, row.kbps, 0.01) << row.what;
         EXPECT_NEAR(title.lift, row.lift, 1e-5) << row.what;
     }

@@ -22,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 
 // Changes whenever what a probe measures or how it places its samples
 // changes, so that points of another kind are never mixed in.
-constexpr char kProbeFormat[] = "norv-probe-5";
+constexpr char kProbeFormat[] = "norv-probe-6";
 // A point this close to one asked for serves for it.
 constexpr double kSameRate = 0.03;
 // SSIM reads grain rather than picture when, at the first probe, the
@@ -90,6 +90,20 @@ RatePoint PointOf(const Json& j) {
     p.mean = j.at("mean").get<double>();
     p.lift = j.at("lift").get<double>();
     return p;
+}
+
+Json OutputJson(const SampleOutput& o) {
+    return Json{{"asked_kbps", o.askedKbps},
+                {"seconds", o.seconds},
+                {"bytes", o.bytes},
+                {"key_bytes", o.keyBytes},
+                {"keyframes", o.keyframes}};
+}
+
+SampleOutput OutputOf(const Json& j) {
+    return SampleOutput{j.at("asked_kbps").get<double>(), j.at("seconds").get<double>(),
+                        j.at("bytes").get<uint64_t>(), j.at("key_bytes").get<uint64_t>(),
+                        j.at("keyframes").get<unsigned>()};
 }
 
 double TitleSeconds(const std::vector<TitleFile>& title) {
@@ -210,10 +224,12 @@ TitleProbe::TitleProbe(const Sources& sources, const OutputChoice& choice,
         }
         std::vector<ProbePoint> points;
         for (const Json& p : cached.at("points")) {
-            points.push_back(ProbePoint{PointOf(p.at("plain")), PointOf(p.at("under_grain"))});
+            points.push_back(ProbePoint{PointOf(p.at("plain")), PointOf(p.at("under_grain")),
+                                        OutputOf(p.at("output"))});
         }
         samples_ = samples;
         points_ = points;
+        SettleRates();
         fromCache_ = !points_.empty();
     } catch (const Json::exception&) {
         // A damaged entry is probed again and rewritten.
@@ -347,16 +363,37 @@ ProbePoint TitleProbe::EncodeAndMeasure(double kbps, size_t step) {
     std::error_code error;
     fs::remove(output, error);
 
-    const TitleRate made = TitleRateFrom(SampleOutput{static_cast<double>(asked), sampleSeconds,
-                                                      size.bytes, size.keyBytes, size.keyframes},
-                                         TitleSeconds(title_), norv_engine::kKeyframeSeconds);
     ProbePoint point;
+    point.output = SampleOutput{static_cast<double>(asked), sampleSeconds, size.bytes,
+                                size.keyBytes, size.keyframes};
     const PooledQuality plain = Pool(scores.plain), grain = Pool(scores.underGrain);
-    point.plain =
-        RatePoint{static_cast<double>(asked), made.kbps, plain.worst, plain.mean, made.lift};
-    point.underGrain =
-        RatePoint{static_cast<double>(asked), made.kbps, grain.worst, grain.mean, made.lift};
+    point.plain = RatePoint{static_cast<double>(asked), 0, plain.worst, plain.mean, 1};
+    point.underGrain = RatePoint{static_cast<double>(asked), 0, grain.worst, grain.mean, 1};
     return point;
+}
+
+void TitleProbe::SettleRates() {
+    for (ProbePoint& p : points_) {
+        const ProbePoint* nearest = nullptr;
+        for (const ProbePoint& q : points_) {
+            if (p.output.askedKbps <= 0) {
+                break;
+            }
+            const double apart = std::abs(std::log(q.output.askedKbps / p.output.askedKbps));
+            if (&q != &p && q.output.askedKbps > 0 && apart > 0.05 &&
+                (nearest == nullptr ||
+                 apart < std::abs(std::log(nearest->output.askedKbps / p.output.askedKbps)))) {
+                nearest = &q;
+            }
+        }
+        const TitleRate made =
+            TitleRateFrom(p.output, TitleSeconds(title_), norv_engine::kKeyframeSeconds,
+                          nearest != nullptr ? &nearest->output : nullptr);
+        for (RatePoint* r : {&p.plain, &p.underGrain}) {
+            r->madeKbps = made.kbps;
+            r->lift = made.lift;
+        }
+    }
 }
 
 void TitleProbe::EnsurePoint(double kbps) {
@@ -371,6 +408,7 @@ void TitleProbe::EnsurePoint(double kbps) {
     }
     PrepareSources();
     points_.push_back(EncodeAndMeasure(kbps, points_.size() + 1));
+    SettleRates();
     seconds_ += Seconds(start);
     line_.Clear();
     Save();
@@ -407,8 +445,9 @@ void TitleProbe::Save() const {
                                {"at_cut", s.atCut}});
     }
     for (const ProbePoint& p : points_) {
-        points.push_back(
-            Json{{"plain", PointJson(p.plain)}, {"under_grain", PointJson(p.underGrain)}});
+        points.push_back(Json{{"plain", PointJson(p.plain)},
+                              {"under_grain", PointJson(p.underGrain)},
+                              {"output", OutputJson(p.output)}});
     }
     std::error_code error;
     fs::create_directories(fs::path(cacheFile_).parent_path(), error);

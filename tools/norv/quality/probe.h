@@ -28,6 +28,7 @@ namespace norv {
 struct ProbePoint {
     RatePoint plain;      ///< SSIM against the source
     RatePoint underGrain; ///< SSIM of the pictures under the grain (see MeasureEncode)
+    SampleOutput output;  ///< what the samples' encode made
 };
 
 /// Hears where a probe is: its percent (0 to 100) and the step it is at.
@@ -82,6 +83,9 @@ private:
     void PrepareSources();
     ProbePoint EncodeAndMeasure(double kbps, size_t step);
     void Save() const;
+    /// Each point's title rate and lift (TitleRateFrom), from its samples'
+    /// output and the nearest other point's.
+    void SettleRates();
     void Show(double fraction, const std::string& what);
     bool Stopped() const { return StopRequested(display_.stopRequested); }
 

@@ -38,7 +38,20 @@ double DbToSsim(double db) {
     return std::max(0.0, 1.0 - std::pow(10.0, -db / 10.0));
 }
 
-TitleRate TitleRateFrom(const SampleOutput& samples, double titleSeconds, double keyframeSeconds) {
+// How many times faster than the asked rate the bytes between keyframes
+// grew from samples to other; 0 where unknown.
+static double BetweenGrowth(const SampleOutput& samples, const SampleOutput* other) {
+    if (other == nullptr || samples.seconds <= 0 || other->seconds <= 0 || samples.askedKbps <= 0 ||
+        other->askedKbps <= 0 || std::abs(std::log(other->askedKbps / samples.askedKbps)) < 0.05) {
+        return 0;
+    }
+    const double a = (samples.bytes - std::min(samples.bytes, samples.keyBytes)) / samples.seconds;
+    const double b = (other->bytes - std::min(other->bytes, other->keyBytes)) / other->seconds;
+    return a > 0 && b > 0 ? std::log(b / a) / std::log(other->askedKbps / samples.askedKbps) : 0;
+}
+
+TitleRate TitleRateFrom(const SampleOutput& samples, double titleSeconds, double keyframeSeconds,
+                        const SampleOutput* other) {
     const double asked = samples.askedKbps;
     if (asked <= 0 || samples.seconds <= 0 || samples.bytes == 0) {
         return TitleRate{asked, 1.0};
@@ -56,7 +69,8 @@ TitleRate TitleRateFrom(const SampleOutput& samples, double titleSeconds, double
     const auto lifted = [](double title, double samples) {
         return samples > 0 ? std::min(kMostLift, std::max(1.0, title / samples)) : 1.0;
     };
-    if (key < kKeyframeDominated * made && key < 1.0 && between / (1.0 - key) >= kCaughtUp) {
+    if (key < kKeyframeDominated * made && key < 1.0 &&
+        (between / (1.0 - key) >= kCaughtUp || BetweenGrowth(samples, other) >= kTakesMore)) {
         const double title = 1.0 - (1.0 - made) * spread;
         return TitleRate{asked * title, lifted(title, made)};
     }
