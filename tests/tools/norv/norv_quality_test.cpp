@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
 
 #include "norv_process.h"
@@ -160,6 +161,26 @@ TEST(NorvQualityFit, ATitleMakesWhatItsSamplesShowOfTheRateControl) {
                           row.bytesAt2000 > 0 ? &other : nullptr);
         EXPECT_NEAR(title.kbps, row.kbps, 0.01) << row.what;
         EXPECT_NEAR(title.lift, row.lift, 1e-5) << row.what;
+    }
+}
+
+// 0.90 is 10 dB, 0.91 10.4576, 0.912 10.5552, 0.92 10.9691.
+TEST(NorvQualityFit, ClaimsAPlateauOnlyWhereAProbeAboveItBoughtNothing) {
+    const double none = std::numeric_limits<double>::infinity();
+    struct Row {
+        const char* what;
+        std::vector<RatePoint> points;
+        double useful;
+    } rows[] = {
+        {"steep", {Point(1000, 0.90), Point(2000, 0.96)}, none},
+        // Under 1.5 dB a doubling; 4000 bought 0.098 dB on 2000.
+        {"flat", {Point(1000, 0.90), Point(2000, 0.91), Point(4000, 0.912)}, 2000},
+        // 0.97 dB a doubling, but the doubling bought it all the same.
+        {"flat, the top still gaining", {Point(1000, 0.90), Point(2000, 0.92)}, none},
+        {"one probe", {Point(1000, 0.90)}, none},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(RateQualityCurve(row.points).UsefulKbps(), row.useful) << row.what;
     }
 }
 

@@ -230,13 +230,16 @@ double RateQualityCurve::UsefulKbps() const {
     if (!worst_.flat) {
         return std::numeric_limits<double>::infinity();
     }
+    // The highest probe still gaining more than kPlateauDb on the one below
+    // it shows no plateau, however slight the slope below it: the
+    // measuring's noise alone can make two close probes look flat.
     const double best = SsimToDb(points_.back().worst);
-    for (const RatePoint& p : points_) {
-        if (SsimToDb(p.worst) >= best - kPlateauDb) {
-            return p.askedKbps;
+    for (size_t i = 0; i + 1 < points_.size(); ++i) {
+        if (SsimToDb(points_[i].worst) >= best - kPlateauDb) {
+            return points_[i].askedKbps;
         }
     }
-    return points_.back().askedKbps;
+    return std::numeric_limits<double>::infinity();
 }
 
 double RateQualityCurve::DbPerDoubling() const {

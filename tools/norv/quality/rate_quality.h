@@ -115,7 +115,8 @@ public:
 
     /// Where more bits stop buying quality: when the probes show less than
     /// the least slope between them, the lowest probed bitrate within
-    /// kPlateauDb of the best; otherwise unbounded (infinity).
+    /// kPlateauDb of the best, provided a probe above it shows that more
+    /// bought nothing; otherwise unbounded (infinity).
     double UsefulKbps() const;
 
     /// dB gained per doubling of the bitrate (worst-1 %).
