@@ -140,6 +140,10 @@ TEST(NorvQualityFit, ATitleMakesWhatItsSamplesShowOfTheRateControl) {
         // a caught-up title makes up, (1 - 0.25^0.75) / 2 = 0.32322: 0.21818.
         // 0.025 + 0.3 + 0.21818 = 543.18, lift 543.18 / 400.
         {"still pictures", 128000, 32000, 10, 543.18, 1.35794},
+        // Asked twice the rate, the frames between keyframes made 2^0.3
+        // times as much (96,000 bytes then 118,196): none of the shortfall
+        // is made up, 0.025 + 0.3 = 325.
+        {"still pictures, taking no more", 128000, 32000, 10, 325, 1, 143796},
         // 900 made, 600 the keyframe: the title's keyframe 0.15, 0.3
         // between, 0.55 left: 0.15 + 0.3 + 0.55 * 0.32322 = 627.77, less
         // than the samples: no lift.
@@ -181,6 +185,30 @@ TEST(NorvQualityFit, ClaimsAPlateauOnlyWhereAProbeAboveItBoughtNothing) {
     };
     for (const Row& row : rows) {
         EXPECT_EQ(RateQualityCurve(row.points).UsefulKbps(), row.useful) << row.what;
+    }
+}
+
+// 1.5 times or more from the nearest probe is far: 666 (1000 / 1.5015),
+// 2000 (twice 1000, half 4000) and 6100 (4000 * 1.525) are.
+TEST(NorvQualityFit, ProbesAgainWhereTheAnswerLiesFarFromEveryProbe) {
+    const std::vector<RatePoint> steep = {Point(1000, 0.90), Point(4000, 0.97)};
+    const std::vector<RatePoint> flat = {Point(1000, 0.90), Point(2000, 0.91), Point(4000, 0.912)};
+    struct Row {
+        const char* what;
+        const std::vector<RatePoint>& points;
+        double kbps;
+        bool far;
+    } rows[] = {
+        {"near the lower", steep, 1400, false},
+        {"between, far from both", steep, 2000, true},
+        {"below", steep, 666, true},
+        {"just inside", steep, 667, false},
+        {"above", steep, 6100, true},
+        {"above a plateau", flat, 9000, false},
+        {"below a plateau", flat, 500, true},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(RateQualityCurve(row.points).FarFromProbes(row.kbps), row.far) << row.what;
     }
 }
 

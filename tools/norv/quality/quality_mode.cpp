@@ -16,8 +16,9 @@ namespace {
 // The second probe lies at least this factor from the first, so that the
 // two give a slope.
 constexpr double kLeastSpread = 1.5;
-// A bitrate this far beyond the probed ones is probed itself.
-constexpr double kFarBeyond = 1.5;
+// A bitrate far from every probe (RateQualityCurve::FarFromProbes) is
+// probed itself, up to this many times.
+constexpr int kFurtherProbes = 2;
 // A batch's titles are probed this factor below and above the average
 // bitrate of the budget.
 constexpr double kBracket = 1.6;
@@ -67,15 +68,21 @@ double Clamp(double kbps, const Derived& d) {
     return std::min(d.maxKbps, std::max(d.minKbps, kbps));
 }
 
-// The probe's second point: toward the target from the first, at least
-// kLeastSpread away.
+// The probe's second point: toward the target from the first, where the
+// answer would lie were the title's curve as shallow as one that still buys
+// anything (kMinimumSlope), so that the two points bracket it. No further
+// than kFarFromProbes squared (no bitrate between two points so far apart
+// lies far from both), nor nearer than kLeastSpread; where even a typical
+// curve reaches the target further off, there.
 double SecondRate(const RateQualityCurve& curve, double target, const Derived& d) {
     const double first = curve.points().front().askedKbps;
-    double wanted = Clamp(curve.KbpsFor(target), d);
-    if (std::abs(std::log(wanted / first)) < std::log(kLeastSpread)) {
-        wanted =
-            curve.points().front().worst < target ? first * kLeastSpread : first / kLeastSpread;
-    }
+    const double at = curve.WorstAt(first);
+    const double typical = std::abs(std::log(Clamp(curve.KbpsFor(target), d) / first));
+    const double shallowest =
+        std::abs(SsimToDb(target) - SsimToDb(at)) / RateQualityCurve::kMinimumSlope;
+    const double widest = 2 * std::log(RateQualityCurve::kFarFromProbes);
+    const double spread = std::max({std::min(shallowest, widest), typical, std::log(kLeastSpread)});
+    double wanted = first * std::exp(at < target ? spread : -spread);
     wanted = Clamp(wanted, d);
     if (std::abs(std::log(wanted / first)) < std::log(1.1)) {
         // Held at an end of the range: the other way.
@@ -133,11 +140,7 @@ QualityPlan PlanQuality(const Sources& sources, OutputChoice& choice,
     }
     RateQualityCurve curve = probe.Curve();
     double wanted = Clamp(curve.KbpsFor(target0), table);
-    // Far above probes that already show a plateau, a further probe would
-    // change nothing: the bitrate is held at the plateau's start among them.
-    const bool plateau = std::isfinite(curve.UsefulKbps()) && wanted > curve.HighestKbps();
-    if (wanted < curve.LowestKbps() / kFarBeyond ||
-        (wanted > curve.HighestKbps() * kFarBeyond && !plateau)) {
+    for (int further = 0; further < kFurtherProbes && curve.FarFromProbes(wanted); ++further) {
         probe.EnsurePoint(wanted);
         curve = probe.Curve();
         wanted = Clamp(curve.KbpsFor(target0), table);
@@ -369,13 +372,12 @@ std::vector<QualityPlan> PlanBudget(const std::vector<BatchTitle>& titles,
                       share.bytes);
         throw Failure(text, nvt::InvalidArgument);
     }
-    // A file whose share lies far beyond its probes is probed there too,
+    // A file whose share lies far from its probes is probed there too,
     // and the budget shared again.
     bool probedMore = false;
     for (size_t i = 0; i < titles.size(); ++i) {
         const RateQualityCurve& c = files[i].curve;
-        if (titles[i].usable && (share.kbps[i] < c.LowestKbps() / kFarBeyond ||
-                                 share.kbps[i] > c.HighestKbps() * kFarBeyond)) {
+        if (titles[i].usable && c.FarFromProbes(share.kbps[i])) {
             TitleProbe probe(titles[i].sources, choice, info, derived[i].width, derived[i].height,
                              ProbeDisplay{mode, period, titles[i].label, nullptr, nullptr});
             probe.EnsurePoint(share.kbps[i]);

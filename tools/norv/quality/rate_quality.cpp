@@ -39,15 +39,17 @@ double DbToSsim(double db) {
 }
 
 // How many times faster than the asked rate the bytes between keyframes
-// grew from samples to other; 0 where unknown.
+// grew from samples to other (in logs); NaN where unknown.
 static double BetweenGrowth(const SampleOutput& samples, const SampleOutput* other) {
+    const double unknown = std::numeric_limits<double>::quiet_NaN();
     if (other == nullptr || samples.seconds <= 0 || other->seconds <= 0 || samples.askedKbps <= 0 ||
         other->askedKbps <= 0 || std::abs(std::log(other->askedKbps / samples.askedKbps)) < 0.05) {
-        return 0;
+        return unknown;
     }
     const double a = (samples.bytes - std::min(samples.bytes, samples.keyBytes)) / samples.seconds;
     const double b = (other->bytes - std::min(other->bytes, other->keyBytes)) / other->seconds;
-    return a > 0 && b > 0 ? std::log(b / a) / std::log(other->askedKbps / samples.askedKbps) : 0;
+    return a > 0 && b > 0 ? std::log(b / a) / std::log(other->askedKbps / samples.askedKbps)
+                          : unknown;
 }
 
 TitleRate TitleRateFrom(const SampleOutput& samples, double titleSeconds, double keyframeSeconds,
@@ -69,8 +71,9 @@ TitleRate TitleRateFrom(const SampleOutput& samples, double titleSeconds, double
     const auto lifted = [](double title, double samples) {
         return samples > 0 ? std::min(kMostLift, std::max(1.0, title / samples)) : 1.0;
     };
+    const double growth = BetweenGrowth(samples, other);
     if (key < kKeyframeDominated * made && key < 1.0 &&
-        (between / (1.0 - key) >= kCaughtUp || BetweenGrowth(samples, other) >= kTakesMore)) {
+        (between / (1.0 - key) >= kCaughtUp || growth >= kTakesMore)) {
         const double title = 1.0 - (1.0 - made) * spread;
         return TitleRate{asked * title, lifted(title, made)};
     }
@@ -81,7 +84,8 @@ TitleRate TitleRateFrom(const SampleOutput& samples, double titleSeconds, double
     const double titleKey = static_cast<double>(samples.keyBytes) / samples.keyframes * keyframes *
                             8.0 / 1024.0 / titleSeconds / asked;
     const double left = std::max(0.0, 1.0 - titleKey - between);
-    const double title = std::min(1.0, titleKey + between + left * (1.0 - spread) / 2);
+    const double makeUp = growth < kTakesNoMore ? 0.0 : (1.0 - spread) / 2;
+    const double title = std::min(1.0, titleKey + between + left * makeUp);
     return TitleRate{asked * title, lifted(title, made)};
 }
 
@@ -240,6 +244,17 @@ double RateQualityCurve::UsefulKbps() const {
         }
     }
     return std::numeric_limits<double>::infinity();
+}
+
+bool RateQualityCurve::FarFromProbes(double kbps) const {
+    if (points_.empty() || (kbps > HighestKbps() && std::isfinite(UsefulKbps()))) {
+        return false;
+    }
+    double nearest = std::numeric_limits<double>::infinity();
+    for (const RatePoint& p : points_) {
+        nearest = std::min(nearest, std::abs(LogKbps(kbps) - LogKbps(p.askedKbps)));
+    }
+    return nearest >= std::log(kFarFromProbes);
 }
 
 double RateQualityCurve::DbPerDoubling() const {

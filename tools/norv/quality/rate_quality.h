@@ -62,7 +62,9 @@ struct TitleRate {
 ///   most of them): the title's own keyframes (one per keyframe interval,
 ///   each as large as the samples' were) and the frames between them at
 ///   the samples' rate, raised by half the share of the shortfall that a
-///   caught-up title would make up.
+///   caught-up title would make up; by none where, asked for more, they
+///   took hardly more (under kTakesNoMore in logs: the pictures cannot
+///   take the bits, over a longer title no more than in the samples).
 /// Never more than the asked rate when the samples made less.
 TitleRate TitleRateFrom(const SampleOutput& samples, double titleSeconds, double keyframeSeconds,
                         const SampleOutput* other = nullptr);
@@ -71,10 +73,13 @@ constexpr double kMostLift = 4.0;
 /// bench: camera footage and busy pictures lie above 0.7 and below 0.35;
 /// still or flat pictures below 0.6 or above 0.65. The frames between
 /// keyframes of a ball game starved at low rates grew 1.28-1.31 times as
-/// fast as the rate asked; a screen recording's 0.92, still bars' 0.2.
+/// fast as the rate asked; a screen recording's 0.92, still bars' 0.2 or
+/// less (counting half their shortfall as made up said their titles up to
+/// 31 times their size, counting none at most twice).
 constexpr double kCaughtUp = 0.65;
 constexpr double kKeyframeDominated = 0.5;
 constexpr double kTakesMore = 1.2;
+constexpr double kTakesNoMore = 0.5;
 
 /// One probe encode: the bitrate asked for, what a whole title makes of it
 /// (video only) and the lift of its pictures' bits over the samples'
@@ -118,6 +123,13 @@ public:
     /// kPlateauDb of the best, provided a probe above it shows that more
     /// bought nothing; otherwise unbounded (infinity).
     double UsefulKbps() const;
+
+    /// Whether kbps lies kFarFromProbes or more from the nearest probe
+    /// (beyond them, or between two far apart), where a curve that bends
+    /// (pictures under grain, still ones) is better measured than drawn.
+    /// Not above probes that show a plateau: the bitrate is held at its start.
+    bool FarFromProbes(double kbps) const;
+    static constexpr double kFarFromProbes = 1.5;
 
     /// dB gained per doubling of the bitrate (worst-1 %).
     double DbPerDoubling() const;
