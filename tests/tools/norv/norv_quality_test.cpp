@@ -148,6 +148,9 @@ TEST(NorvQualityFit, ATitleMakesWhatItsSamplesShowOfTheRateControl) {
         // between, 0.55 left: 0.15 + 0.3 + 0.55 * 0.32322 = 627.77, less
         // than the samples: no lift.
         {"a keyframe takes most", 288000, 192000, 10, 627.77, 1},
+        // The frames between growing as little as the still pictures': the
+        // same, as a keyframe that takes most of the bytes hides them.
+        {"a keyframe takes most, taking no more", 288000, 192000, 10, 627.77, 1, 143796},
         // 580 made, 80 the keyframe, the rest 500 of 920 (0.54): starved
         // alone. Asked twice the rate, the frames between keyframes made
         // 2^1.3 times as much (1231.1 kbps, 393,952 bytes, and the same

@@ -84,7 +84,8 @@ TitleRate TitleRateFrom(const SampleOutput& samples, double titleSeconds, double
     const double titleKey = static_cast<double>(samples.keyBytes) / samples.keyframes * keyframes *
                             8.0 / 1024.0 / titleSeconds / asked;
     const double left = std::max(0.0, 1.0 - titleKey - between);
-    const double makeUp = growth < kTakesNoMore ? 0.0 : (1.0 - spread) / 2;
+    const bool takesNoMore = key < kKeyframeDominated * made && growth < kTakesNoMore;
+    const double makeUp = takesNoMore ? 0.0 : (1.0 - spread) / 2;
     const double title = std::min(1.0, titleKey + between + left * makeUp);
     return TitleRate{asked * title, lifted(title, made)};
 }

@@ -62,9 +62,10 @@ struct TitleRate {
 ///   most of them): the title's own keyframes (one per keyframe interval,
 ///   each as large as the samples' were) and the frames between them at
 ///   the samples' rate, raised by half the share of the shortfall that a
-///   caught-up title would make up; by none where, asked for more, they
-///   took hardly more (under kTakesNoMore in logs: the pictures cannot
-///   take the bits, over a longer title no more than in the samples).
+///   caught-up title would make up; by none where no keyframe took most
+///   of the bytes and, asked for more, the frames between keyframes took
+///   hardly more (under kTakesNoMore in logs: the pictures cannot take the
+///   bits, over a longer title no more than in the samples).
 /// Never more than the asked rate when the samples made less.
 TitleRate TitleRateFrom(const SampleOutput& samples, double titleSeconds, double keyframeSeconds,
                         const SampleOutput* other = nullptr);
@@ -75,7 +76,9 @@ constexpr double kMostLift = 4.0;
 /// keyframes of a ball game starved at low rates grew 1.28-1.31 times as
 /// fast as the rate asked; a screen recording's 0.92, still bars' 0.2 or
 /// less (counting half their shortfall as made up said their titles up to
-/// 31 times their size, counting none at most twice).
+/// 31 times their size, counting none at most twice); a moving carpet's,
+/// whose keyframe takes most, grow as little, yet its titles make up their
+/// half of the shortfall.
 constexpr double kCaughtUp = 0.65;
 constexpr double kKeyframeDominated = 0.5;
 constexpr double kTakesMore = 1.2;
