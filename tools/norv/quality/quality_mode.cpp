@@ -376,8 +376,7 @@ std::vector<QualityPlan> PlanBudget(const std::vector<BatchTitle>& titles,
     // and the budget shared again.
     bool probedMore = false;
     for (size_t i = 0; i < titles.size(); ++i) {
-        const RateQualityCurve& c = files[i].curve;
-        if (titles[i].usable && c.FarFromProbes(share.kbps[i])) {
+        if (titles[i].usable && files[i].curve.FarFromProbes(share.kbps[i])) {
             TitleProbe probe(titles[i].sources, choice, info, derived[i].width, derived[i].height,
                              ProbeDisplay{mode, period, titles[i].label, nullptr, nullptr});
             probe.EnsurePoint(share.kbps[i]);

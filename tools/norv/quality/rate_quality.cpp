@@ -72,7 +72,8 @@ TitleRate TitleRateFrom(const SampleOutput& samples, double titleSeconds, double
         return samples > 0 ? std::min(kMostLift, std::max(1.0, title / samples)) : 1.0;
     };
     const double growth = BetweenGrowth(samples, other);
-    if (key < kKeyframeDominated * made && key < 1.0 &&
+    const bool keyframeLight = key < kKeyframeDominated * made;
+    if (keyframeLight && key < 1.0 &&
         (between / (1.0 - key) >= kCaughtUp || growth >= kTakesMore)) {
         const double title = 1.0 - (1.0 - made) * spread;
         return TitleRate{asked * title, lifted(title, made)};
@@ -84,7 +85,7 @@ TitleRate TitleRateFrom(const SampleOutput& samples, double titleSeconds, double
     const double titleKey = static_cast<double>(samples.keyBytes) / samples.keyframes * keyframes *
                             8.0 / 1024.0 / titleSeconds / asked;
     const double left = std::max(0.0, 1.0 - titleKey - between);
-    const bool takesNoMore = key < kKeyframeDominated * made && growth < kTakesNoMore;
+    const bool takesNoMore = keyframeLight && growth < kTakesNoMore;
     const double makeUp = takesNoMore ? 0.0 : (1.0 - spread) / 2;
     const double title = std::min(1.0, titleKey + between + left * makeUp);
     return TitleRate{asked * title, lifted(title, made)};
