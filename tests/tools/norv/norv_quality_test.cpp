@@ -228,6 +228,45 @@ TEST(NorvQualityFit, PoolsTheWorstOnePercentOfFrames) {
     EXPECT_NEAR(norv::Pool({0.8}).worst, 0.8, 1e-12); // never fewer than one frame
 }
 
+TEST(NorvQualityFit, LeavesOutSamplesTheEncoderJoinedFromAnUnrelatedPicture) {
+    // Two frames a sample; 0.99 is 20 dB, 0.98 16.99 dB, 0.96 13.98 dB,
+    // 0.961 14.09 dB, 0.9 10 dB. A sample is left out when its first frame
+    // is not an I picture and lies 3 dB or more below the last frame kept.
+    struct Row {
+        const char* what;
+        std::vector<double> scores;
+        std::vector<bool> intra;
+        std::vector<bool> out;
+    };
+    const std::vector<size_t> sample{0, 0, 1, 1, 2, 2};
+    const std::vector<Row> rows{
+        {"carried on, 10 dB down",
+         {0.99, 0.99, 0.9, 0.92, 0.99, 0.99},
+         {true, false, false, false, false, false},
+         {false, false, true, true, false, false}},
+        {"a cut coded whole",
+         {0.99, 0.99, 0.9, 0.92, 0.99, 0.99},
+         {true, false, true, false, false, false},
+         {false, false, false, false, false, false}},
+        {"3.01 dB down, then 2.9",
+         {0.98, 0.98, 0.96, 0.96, 0.961, 0.97},
+         {true, false, false, false, false, false},
+         {false, false, true, true, false, false}},
+        // Against the last frame kept (20 dB), not the left-out 0.92 (11 dB).
+        {"after a left-out sample",
+         {0.99, 0.99, 0.9, 0.92, 0.91, 0.95},
+         {true, false, false, false, false, false},
+         {false, false, true, true, true, true}},
+        {"the first sample stays",
+         {0.5, 0.5, 0.99, 0.99, 0.99, 0.99},
+         {false, false, false, false, false, false},
+         {false, false, false, false, false, false}},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(norv::BrokenJoins(r.scores, sample, r.intra), r.out) << r.what;
+    }
+}
+
 TEST(NorvQualityFit, ReadsLevelsAndNumbers) {
     EXPECT_NEAR(norv::ParseQualityTarget("high")->worst, 0.97, 1e-12);
     EXPECT_NEAR(norv::ParseQualityTarget("standard")->worst, 0.95, 1e-12);

@@ -22,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 
 // Changes whenever what a probe measures or how it places its samples
 // changes, so that points of another kind are never mixed in.
-constexpr char kProbeFormat[] = "norv-probe-6";
+constexpr char kProbeFormat[] = "norv-probe-7";
 // A point this close to one asked for serves for it.
 constexpr double kSameRate = 0.03;
 // SSIM reads grain rather than picture when, at the first probe, the
@@ -366,7 +366,17 @@ ProbePoint TitleProbe::EncodeAndMeasure(double kbps, size_t step) {
     ProbePoint point;
     point.output = SampleOutput{static_cast<double>(asked), sampleSeconds, size.bytes,
                                 size.keyBytes, size.keyframes};
-    const PooledQuality plain = Pool(scores.plain), grain = Pool(scores.underGrain);
+    const std::vector<bool> out = BrokenJoins(scores.plain, scores.sample, scores.intra);
+    auto kept = [&](const std::vector<double>& values) {
+        std::vector<double> in;
+        for (size_t i = 0; i < values.size(); ++i) {
+            if (i >= out.size() || !out[i]) {
+                in.push_back(values[i]);
+            }
+        }
+        return in;
+    };
+    const PooledQuality plain = Pool(kept(scores.plain)), grain = Pool(kept(scores.underGrain));
     point.plain = RatePoint{static_cast<double>(asked), 0, plain.worst, plain.mean, 1};
     point.underGrain = RatePoint{static_cast<double>(asked), 0, grain.worst, grain.mean, 1};
     return point;

@@ -91,6 +91,26 @@ TitleRate TitleRateFrom(const SampleOutput& samples, double titleSeconds, double
     return TitleRate{asked * title, lifted(title, made)};
 }
 
+std::vector<bool> BrokenJoins(const std::vector<double>& scores, const std::vector<size_t>& sample,
+                              const std::vector<bool>& intra) {
+    std::vector<bool> out(scores.size(), false);
+    if (sample.size() != scores.size() || intra.size() != scores.size()) {
+        return out;
+    }
+    double lastKept = 0;
+    bool leaving = false;
+    for (size_t i = 0; i < scores.size(); ++i) {
+        if (i > 0 && sample[i] != sample[i - 1]) {
+            leaving = !intra[i] && SsimToDb(scores[i]) <= SsimToDb(lastKept) - kBrokenJoinDb;
+        }
+        out[i] = leaving;
+        if (!leaving) {
+            lastKept = scores[i];
+        }
+    }
+    return out;
+}
+
 PooledQuality Pool(std::vector<double> scores) {
     PooledQuality pooled;
     pooled.frames = scores.size();

@@ -28,6 +28,18 @@ struct PooledQuality {
 };
 PooledQuality Pool(std::vector<double> scores);
 
+/// The frames of a joined encode of samples that a title does not have
+/// (true: left out), given each compared frame's score, sample and whether
+/// it was coded whole (an I picture). A sample after the first that the
+/// encoder carried on from the one before (no I picture: it saw no cut)
+/// while its first picture came out kBrokenJoinDb or more below the last
+/// frame kept was coded from an unrelated picture with the bits of one
+/// that changes little, and the rest of the sample inherits it; a title
+/// never joins those pictures. The first sample is always kept.
+std::vector<bool> BrokenJoins(const std::vector<double>& scores, const std::vector<size_t>& sample,
+                              const std::vector<bool>& intra);
+constexpr double kBrokenJoinDb = 3.0;
+
 /// What a probe's encode of the samples made of an asked rate (video only).
 struct SampleOutput {
     double askedKbps = 0;

@@ -267,6 +267,8 @@ FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector
                 distAt = haveDist ? placeOf(dist.get()) : Place();
             }
             if (haveDist && distAt == refAt) {
+                scores.sample.push_back(k);
+                scores.intra.push_back(dist->pict_type == AV_PICTURE_TYPE_I);
                 dist->pts = ref->pts = static_cast<int64_t>(k) * kSampleStride + index;
                 compare.Push(0, dist.get());
                 compare.Push(1, ref.get());

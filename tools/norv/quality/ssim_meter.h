@@ -28,6 +28,8 @@ struct PictureSetup {
 struct FrameScores {
     std::vector<double> plain;      ///< per compared frame
     std::vector<double> underGrain; ///< the same frames, both halved and blurred
+    std::vector<size_t> sample;     ///< the same frames' samples
+    std::vector<bool> intra;        ///< the same frames: coded whole (an I picture)
 };
 
 /// The reference pictures of a probe's samples (the source made into the
