@@ -124,8 +124,10 @@ TEST(NorvQualityFit, ATitleMakesWhatItsSamplesShowOfTheRateControl) {
         double titleSeconds, kbps, lift;
         uint64_t bytesAt2000 = 0; ///< a second probe's, asked twice the rate
     } rows[] = {
-        // 1100 made: pictures growing harder, in a title as in the samples.
-        {"above the asked rate", 352000, 32000, 10, 1100, 1},
+        // 1100 made: the excess spreads over four times the length,
+        // 1000 (1 + 0.1 * 0.25^0.75) = 1035.36; over the samples' own, 1100.
+        {"above the asked rate", 352000, 32000, 10, 1035.36, 1},
+        {"above the asked rate, as long", 352000, 32000, 2.5, 1100, 1},
         // 800 made, 100 of it the keyframe: under half, and the rest 700 of
         // the 900 left (0.78). The 20 % short spreads over four times the
         // length: 1000 (1 - 0.2 * 0.25^0.75) = 929.29, 929.29 / 800 the

@@ -60,14 +60,14 @@ TitleRate TitleRateFrom(const SampleOutput& samples, double titleSeconds, double
     }
     const double toKbps = 8.0 / 1024.0 / samples.seconds;
     const double made = samples.bytes * toKbps / asked; // shares of the asked rate
+    // The share of a shortfall or an excess a title of this length keeps.
+    const double spread =
+        std::pow(std::min(1.0, samples.seconds / std::max(titleSeconds, 1e-3)), 0.75);
     if (made >= 1.0) {
-        return TitleRate{made * asked, 1.0};
+        return TitleRate{asked * (1.0 + (made - 1.0) * spread), 1.0};
     }
     const double key = samples.keyBytes * toKbps / asked;
     const double between = made - key;
-    // The share of a shortfall a title of this length makes up.
-    const double spread =
-        std::pow(std::min(1.0, samples.seconds / std::max(titleSeconds, 1e-3)), 0.75);
     const auto lifted = [](double title, double samples) {
         return samples > 0 ? std::min(kMostLift, std::max(1.0, title / samples)) : 1.0;
     };
