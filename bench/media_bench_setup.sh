@@ -58,7 +58,7 @@ need_handbrake() {
     echo "installing handbrake-cli" >&2
     local sudo=""
     if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get update -qq
+    "$(dirname "${BASH_SOURCE[0]}")/../scripts/apt-update"
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
         handbrake-cli >/dev/null
 }
