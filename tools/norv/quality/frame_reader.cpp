@@ -112,6 +112,41 @@ std::vector<double> FrameReader::IndexedKeyframes() const {
     return keys;
 }
 
+std::vector<CodedPicture> FrameReader::CodedPictures() {
+    AVStream* s = format_->streams[index_];
+    std::vector<CodedPicture> pictures;
+    bool betweenKeys = false;
+    const int count = avformat_index_get_entries_count(s);
+    for (int i = 0; i < count; ++i) {
+        const AVIndexEntry* e = avformat_index_get_entry(s, i);
+        if (e == nullptr || e->size <= 0) {
+            pictures.clear();
+            break;
+        }
+        const bool key = (e->flags & AVINDEX_KEYFRAME) != 0;
+        betweenKeys = betweenKeys || !key;
+        pictures.push_back(
+            CodedPicture{Seconds(e->timestamp), static_cast<uint32_t>(e->size), key});
+    }
+    if (!betweenKeys) { // an index of keyframes alone (Matroska's cues), or none
+        pictures.clear();
+        avformat_seek_file(format_.get(), -1, INT64_MIN, 0, 0, 0);
+        while (av_read_frame(format_.get(), packet_.get()) >= 0) {
+            if (packet_->stream_index == index_) {
+                const int64_t at = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
+                pictures.push_back(CodedPicture{Seconds(at), static_cast<uint32_t>(packet_->size),
+                                                (packet_->flags & AV_PKT_FLAG_KEY) != 0});
+            }
+            av_packet_unref(packet_.get());
+        }
+        draining_ = false;
+    }
+    std::stable_sort(
+        pictures.begin(), pictures.end(),
+        [](const CodedPicture& a, const CodedPicture& b) { return a.seconds < b.seconds; });
+    return pictures;
+}
+
 AVRational FrameReader::frameRate() const {
     const AVStream& s = stream();
     if (s.avg_frame_rate.num > 0 && s.avg_frame_rate.den > 0) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ffmpeg.h"
+#include "quality/samples.h"
 
 namespace norv {
 
@@ -42,6 +43,10 @@ public:
     /// The keyframes the demuxer's index lists (seconds, the file's own
     /// timestamps, in order); empty where the format keeps no index.
     std::vector<double> IndexedKeyframes() const;
+    /// Every coded picture of the stream, in time order: from the demuxer's
+    /// index where it lists each one (MP4 and its kin), else by reading the
+    /// packets (no decoding). Seek before reading frames after it.
+    std::vector<CodedPicture> CodedPictures();
     /// Bytes of the stream's packets read so far.
     uint64_t packetBytes() const { return packetBytes_; }
 

@@ -31,7 +31,49 @@ namespace {
 // its own default threshold.
 constexpr double kCutScore = 10.0;
 
+// Timestamps this close count as the same time.
+constexpr double kSameTime = 1e-3;
+
 } // namespace
+
+bool SparseKeyframes(const std::vector<double>& keys, double length) {
+    return keys.size() >= 2 && (keys.back() - keys.front()) / (keys.size() - 1) > length;
+}
+
+std::optional<double> HardestStretch(const std::vector<CodedFile>& files, double length) {
+    std::optional<double> hardest;
+    double most = -1;
+    for (const CodedFile& f : files) {
+        std::vector<double> times, keys;
+        std::vector<double> sums{0}; // of the bytes of the pictures between keyframes before each
+        for (const CodedPicture& p : f.pictures) {
+            if (p.key) {
+                keys.push_back(p.seconds);
+            } else {
+                times.push_back(p.seconds);
+                sums.push_back(sums.back() + p.bytes);
+            }
+        }
+        const std::vector<double>& starts = SparseKeyframes(keys, length) ? keys : times;
+        const double end = f.origin + std::max(f.seconds, length);
+        for (double from : starts) {
+            if (from + length > end + kSameTime) {
+                break;
+            }
+            const auto at = [&](double t) {
+                return static_cast<size_t>(std::lower_bound(times.begin(), times.end(), t) -
+                                           times.begin());
+            };
+            const size_t first = at(from - kSameTime), last = at(from + length - kSameTime);
+            const size_t count = last - first;
+            if (count >= 2 && (sums[last] - sums[first]) / count > most) {
+                most = (sums[last] - sums[first]) / count;
+                hardest = f.before + from - f.origin;
+            }
+        }
+    }
+    return hardest;
+}
 
 size_t ChooseStart(const std::vector<SeenFrame>& seen, size_t lastStart, unsigned frames,
                    const std::function<Reach(size_t)>& reach,

@@ -17,6 +17,9 @@ namespace {
 // long, at least two seconds.
 constexpr double kWindowSamples = 2.0;
 constexpr double kWindowLeast = 2.0;
+// Samples covering less of the title than this take one at its hardest
+// stretch.
+constexpr double kSparseCover = 0.1;
 // Timestamps this close count as the same time.
 constexpr double kSameTime = 1e-3;
 
@@ -78,7 +81,7 @@ std::vector<SeenFrame> ScanWindow(FrameReader& reader, double from, double to) {
 std::optional<int64_t> SparseKeyframe(FrameReader& reader, double lowest, double latest,
                                       double wanted, double length) {
     const std::vector<double> keys = reader.IndexedKeyframes();
-    if (keys.size() < 2 || (keys.back() - keys.front()) / (keys.size() - 1) <= length) {
+    if (!SparseKeyframes(keys, length)) {
         return std::nullopt;
     }
     // An index may list a keyframe by its decoding time, a little before
@@ -94,7 +97,9 @@ std::optional<int64_t> SparseKeyframe(FrameReader& reader, double lowest, double
     if (!nearest) {
         return std::nullopt;
     }
-    reader.SeekTo(*nearest, true);
+    // Sought by the index's own time, a picture timed a little after it
+    // would leave the seek at the keyframe before.
+    reader.SeekTo(*nearest + kEarly, true);
     const FramePtr frame(av_frame_alloc());
     if (!frame || !reader.Next(frame.get()) || frame->key_frame == 0 ||
         frame->pts == AV_NOPTS_VALUE) {
@@ -105,6 +110,28 @@ std::optional<int64_t> SparseKeyframe(FrameReader& reader, double lowest, double
         return std::nullopt;
     }
     return frame->pts;
+}
+
+// The title's files as their containers code them.
+std::vector<CodedFile> ReadCodedFiles(const std::vector<TitleFile>& title, const StopCheck& stop) {
+    std::vector<CodedFile> files;
+    double before = 0;
+    for (const TitleFile& f : title) {
+        if (StopRequested(stop)) {
+            throw Failure("cancelled while probing", nvt::Aborted);
+        }
+        FrameReader reader(f.path);
+        CodedFile coded;
+        coded.pictures = reader.CodedPictures();
+        coded.origin = reader.stream().start_time != AV_NOPTS_VALUE
+                           ? reader.Seconds(reader.stream().start_time)
+                           : 0.0;
+        coded.before = before;
+        coded.seconds = f.seconds;
+        files.push_back(std::move(coded));
+        before += f.seconds;
+    }
+    return files;
 }
 
 } // namespace
@@ -122,13 +149,27 @@ std::vector<Sample> PlaceSamples(const std::vector<TitleFile>& title,
         return samples;
     }
     const double stratum = total / schedule.count;
+    // Samples that cover a quarter of a title see its range; a few seconds
+    // of a long one may miss its hardest stretch, which its worst frames
+    // come from, and one sample is taken there. (Taken on short titles too,
+    // it judged the worst frames by the worst of all and overshot their
+    // targets.)
+    std::optional<double> hardest;
+    if (schedule.count * schedule.seconds < kSparseCover * total) {
+        hardest = HardestStretch(ReadCodedFiles(title, stop), std::min(schedule.seconds, total));
+    }
+    const double hardAt = hardest.value_or(0);
+    const unsigned hardStratum =
+        hardest ? std::min(schedule.count - 1, static_cast<unsigned>(hardAt / stratum))
+                : schedule.count;
     for (unsigned k = 0; k < schedule.count; ++k) {
         if (StopRequested(stop)) {
             throw Failure("cancelled while probing", nvt::Aborted);
         }
         progress(static_cast<double>(k) / schedule.count);
-        // The file holding the stratum's middle, and the stratum in it.
-        const double middle = (k + 0.5) * stratum;
+        // The file holding the sample's middle, and the stratum in it.
+        const bool hard = k == hardStratum;
+        const double middle = hard ? hardAt + schedule.seconds / 2 : (k + 0.5) * stratum;
         size_t file = 0;
         double before = 0;
         while (file + 1 < title.size() && before + title[file].seconds <= middle) {
@@ -143,8 +184,11 @@ std::vector<Sample> PlaceSamples(const std::vector<TitleFile>& title,
         const double length = std::min(schedule.seconds, title[file].seconds);
         const double lowest = std::max(k * stratum, before) - before;
         const double highest = std::min((k + 1) * stratum, before + title[file].seconds) - before;
-        const double window = std::max(kWindowLeast, kWindowSamples * length);
-        const double from = std::max(lowest, middle - before - window / 2);
+        // Where the start is looked for: around the stratum's middle, or no
+        // further than half a sample from the hardest stretch's start.
+        const double window = hard ? length : std::max(kWindowLeast, kWindowSamples * length);
+        const double around = (hard ? hardAt : middle) - before;
+        const double from = std::max(lowest, around - window / 2);
         const double to = std::min(highest, from + window);
         const AVRational rate = reader.frameRate();
         const unsigned frames =
@@ -152,8 +196,9 @@ std::vector<Sample> PlaceSamples(const std::vector<TitleFile>& title,
         const double wanted = origin + middle - before - length / 2;
         Sample sample;
         sample.file = file;
-        if (const std::optional<int64_t> key = SparseKeyframe(
-                reader, origin + lowest, origin + highest - length, wanted, length)) {
+        if (const std::optional<int64_t> key =
+                SparseKeyframe(reader, origin + (hard ? from : lowest),
+                               origin + (hard ? to : highest - length), wanted, length)) {
             sample.startUs = av_rescale_q(*key, reader.stream().time_base, AV_TIME_BASE_Q);
             sample.frames = frames;
             sample.seconds = frames / av_q2d(rate);
@@ -171,7 +216,9 @@ std::vector<Sample> PlaceSamples(const std::vector<TitleFile>& title,
             seen, lastStart, frames,
             [&](size_t i) {
                 const double at = reader.Seconds(seen[i].pts) - origin;
-                return at < lowest - kSameTime ? Reach::Before : at > to ? Reach::After : Reach::In;
+                return at < (hard ? from : lowest) - kSameTime ? Reach::Before
+                       : at > to                               ? Reach::After
+                                                               : Reach::In;
             },
             [&](size_t i) { return std::abs(reader.Seconds(seen[i].pts) - wanted); }, atCut);
         sample.startUs = av_rescale_q(seen[chosen].pts, reader.stream().time_base, AV_TIME_BASE_Q);

@@ -1,12 +1,16 @@
 // The short stretches of a title that the probe encodes: how many and how
-// long for a title's length, and where: spread evenly over the title, each
-// started at a scene cut near its place where there is one (FFmpeg's scdet
-// on a small copy of the pictures around it), so that the samples come
-// from different shots.
+// long for a title's length, and where: one in each even share of the
+// title, at its middle, save (where the samples cover little of a long
+// title) in the share holding the title's hardest stretch, whose sample is
+// taken there (a title's worst frames are what its target is judged by);
+// each started at a scene cut near its place where
+// there is one (FFmpeg's scdet on a small copy of the pictures around it),
+// so that the samples come from different shots.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +64,35 @@ enum class Reach { Before, In, After };
 size_t ChooseStart(const std::vector<SeenFrame>& seen, size_t lastStart, unsigned frames,
                    const std::function<Reach(size_t)>& reach,
                    const std::function<double(size_t)>& distance, bool& atCut);
+
+/// One coded picture of a stream, as its container holds it.
+struct CodedPicture {
+    double seconds = 0; ///< its timestamp (the file's own)
+    uint32_t bytes = 0;
+    bool key = false;
+};
+
+/// A file of a title as its container codes it: its pictures, the time
+/// its own timestamps start at, and where it lies in the title (seconds).
+struct CodedFile {
+    std::vector<CodedPicture> pictures; ///< in time order
+    double origin = 0;
+    double before = 0;
+    double seconds = 0;
+};
+
+/// Whether keyframes (seconds, in order) lie further apart than a sample of
+/// length seconds on average: a sample then starts at one, since every
+/// encode and measurement of it decodes from the keyframe before its start.
+bool SparseKeyframes(const std::vector<double>& keys, double length);
+
+/// Where a title is hardest to code, as its source's own encoding shows it:
+/// the start (title seconds) of the stretch of length seconds, inside one
+/// file, whose pictures between keyframes take the most bytes on average
+/// (keyframes stand for where the source's encoder put them, not for what
+/// the pictures hold); in a file of sparse keyframes, of the stretches that
+/// start at one. None where no stretch holds two such pictures.
+std::optional<double> HardestStretch(const std::vector<CodedFile>& files, double length);
 
 /// Places the schedule's samples on the title. progress(fraction) is called
 /// as the search goes. Throws Failure when a file cannot be read, and
