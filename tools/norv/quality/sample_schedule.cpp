@@ -31,9 +31,6 @@ namespace {
 // its own default threshold.
 constexpr double kCutScore = 10.0;
 
-// Timestamps this close count as the same time.
-constexpr double kSameTime = 1e-3;
-
 } // namespace
 
 bool SparseKeyframes(const std::vector<double>& keys, double length) {

@@ -20,8 +20,6 @@ constexpr double kWindowLeast = 2.0;
 // Samples covering less of the title than this take one at its hardest
 // stretch.
 constexpr double kSparseCover = 0.1;
-// Timestamps this close count as the same time.
-constexpr double kSameTime = 1e-3;
 
 // The frames from the keyframe at or before from up to to seconds of a
 // file, with their scene-change scores.

@@ -18,6 +18,9 @@
 
 namespace norv {
 
+/// Timestamps this close (seconds) count as the same time.
+constexpr double kSameTime = 1e-3;
+
 /// How much of a title the probe encodes.
 struct SampleSchedule {
     unsigned count = 0;
