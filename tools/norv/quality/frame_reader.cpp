@@ -98,6 +98,10 @@ double FrameReader::Seconds(int64_t pts) const {
     return pts == AV_NOPTS_VALUE ? 0.0 : pts * av_q2d(stream().time_base);
 }
 
+double FrameReader::StartSeconds() const {
+    return stream().start_time != AV_NOPTS_VALUE ? Seconds(stream().start_time) : 0.0;
+}
+
 std::vector<double> FrameReader::IndexedKeyframes() const {
     AVStream* s = format_->streams[index_];
     std::vector<double> keys;

@@ -37,6 +37,8 @@ public:
     const AVStream& stream() const { return *format_->streams[index_]; }
     /// Seconds of a timestamp in the stream's time base.
     double Seconds(int64_t pts) const;
+    /// Seconds of the stream's first timestamp (0 where it gives none).
+    double StartSeconds() const;
     /// The stream's frame rate (its average, else its base rate; 25 when
     /// it says neither).
     AVRational frameRate() const;

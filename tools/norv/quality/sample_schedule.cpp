@@ -53,14 +53,14 @@ std::optional<double> HardestStretch(const std::vector<CodedFile>& files, double
         }
         const std::vector<double>& starts = SparseKeyframes(keys, length) ? keys : times;
         const double end = f.origin + std::max(f.seconds, length);
+        const auto at = [&](double t) {
+            return static_cast<size_t>(std::lower_bound(times.begin(), times.end(), t) -
+                                       times.begin());
+        };
         for (double from : starts) {
             if (from + length > end + kSameTime) {
                 break;
             }
-            const auto at = [&](double t) {
-                return static_cast<size_t>(std::lower_bound(times.begin(), times.end(), t) -
-                                           times.begin());
-            };
             const size_t first = at(from - kSameTime), last = at(from + length - kSameTime);
             const size_t count = last - first;
             if (count >= 2 && (sums[last] - sums[first]) / count > most) {

@@ -121,9 +121,7 @@ std::vector<CodedFile> ReadCodedFiles(const std::vector<TitleFile>& title, const
         FrameReader reader(f.path);
         CodedFile coded;
         coded.pictures = reader.CodedPictures();
-        coded.origin = reader.stream().start_time != AV_NOPTS_VALUE
-                           ? reader.Seconds(reader.stream().start_time)
-                           : 0.0;
+        coded.origin = reader.StartSeconds();
         coded.before = before;
         coded.seconds = f.seconds;
         files.push_back(std::move(coded));
@@ -176,9 +174,7 @@ std::vector<Sample> PlaceSamples(const std::vector<TitleFile>& title,
         }
         FrameReader reader(title[file].path);
         reader.Rough();
-        const double origin = reader.stream().start_time != AV_NOPTS_VALUE
-                                  ? reader.Seconds(reader.stream().start_time)
-                                  : 0.0;
+        const double origin = reader.StartSeconds();
         const double length = std::min(schedule.seconds, title[file].seconds);
         const double lowest = std::max(k * stratum, before) - before;
         const double highest = std::min((k + 1) * stratum, before + title[file].seconds) - before;

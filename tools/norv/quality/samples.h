@@ -3,9 +3,9 @@
 // title, at its middle, save (where the samples cover little of a long
 // title) in the share holding the title's hardest stretch, whose sample is
 // taken there (a title's worst frames are what its target is judged by);
-// each started at a scene cut near its place where
-// there is one (FFmpeg's scdet on a small copy of the pictures around it),
-// so that the samples come from different shots.
+// each started at a scene cut near its place where there is one (FFmpeg's
+// scdet on a small copy of the pictures around it), so that the samples
+// come from different shots.
 #pragma once
 
 #include <cstdint>

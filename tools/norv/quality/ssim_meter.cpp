@@ -169,7 +169,7 @@ FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector
     const AVStream& out = distorted.stream();
     const AVRational rate = distorted.frameRate();
     const int width = out.codecpar->width, height = out.codecpar->height;
-    const double origin = out.start_time != AV_NOPTS_VALUE ? distorted.Seconds(out.start_time) : 0;
+    const double origin = distorted.StartSeconds();
     std::vector<double> offsets;
     double expected = 0, at = 0;
     for (const Sample& s : samples) {
