@@ -22,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 
 // Changes whenever what a probe measures or how it places its samples
 // changes, so that points of another kind are never mixed in.
-constexpr char kProbeFormat[] = "norv-probe-8";
+constexpr char kProbeFormat[] = "norv-probe-9";
 // A point this close to one asked for serves for it.
 constexpr double kSameRate = 0.03;
 // SSIM reads grain rather than picture when, at the first probe, the
@@ -217,6 +217,7 @@ TitleProbe::TitleProbe(const Sources& sources, const OutputChoice& choice,
             sample.frames = s.at("frames").get<unsigned>();
             sample.seconds = s.at("seconds").get<double>();
             sample.atCut = s.at("at_cut").get<bool>();
+            sample.stands = s.at("stands").get<double>();
             if (sample.file >= title_.size()) {
                 return;
             }
@@ -367,6 +368,12 @@ ProbePoint TitleProbe::EncodeAndMeasure(double kbps, size_t step) {
     point.output = SampleOutput{static_cast<double>(asked), sampleSeconds, size.bytes,
                                 size.keyBytes, size.keyframes};
     const std::vector<bool> out = BrokenJoins(scores.plain, scores.sample, scores.intra);
+    // Each frame counts for the title's frames its sample stands for.
+    std::vector<double> weights;
+    for (size_t k : scores.sample) {
+        const bool known = k < samples_.size() && samples_[k].stands > 0 && samples_[k].seconds > 0;
+        weights.push_back(known ? samples_[k].stands / samples_[k].seconds : 1.0);
+    }
     auto kept = [&](const std::vector<double>& values) {
         std::vector<double> in;
         for (size_t i = 0; i < values.size(); ++i) {
@@ -376,7 +383,8 @@ ProbePoint TitleProbe::EncodeAndMeasure(double kbps, size_t step) {
         }
         return in;
     };
-    const PooledQuality plain = Pool(kept(scores.plain)), grain = Pool(kept(scores.underGrain));
+    const PooledQuality plain = Pool(kept(scores.plain), kept(weights)),
+                        grain = Pool(kept(scores.underGrain), kept(weights));
     point.plain = RatePoint{static_cast<double>(asked), 0, plain.worst, plain.mean, 1};
     point.underGrain = RatePoint{static_cast<double>(asked), 0, grain.worst, grain.mean, 1};
     return point;
@@ -452,7 +460,8 @@ void TitleProbe::Save() const {
                                {"start_us", s.startUs},
                                {"frames", s.frames},
                                {"seconds", s.seconds},
-                               {"at_cut", s.atCut}});
+                               {"at_cut", s.atCut},
+                               {"stands", s.stands}});
     }
     for (const ProbePoint& p : points_) {
         points.push_back(Json{{"plain", PointJson(p.plain)},

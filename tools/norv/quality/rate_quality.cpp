@@ -111,16 +111,35 @@ std::vector<bool> BrokenJoins(const std::vector<double>& scores, const std::vect
     return out;
 }
 
-PooledQuality Pool(std::vector<double> scores) {
+PooledQuality Pool(std::vector<double> scores, std::vector<double> weights) {
     PooledQuality pooled;
     pooled.frames = scores.size();
     if (scores.empty()) {
         return pooled;
     }
-    pooled.mean = std::accumulate(scores.begin(), scores.end(), 0.0) / scores.size();
-    const size_t worst = (scores.size() + 99) / 100;
-    std::partial_sort(scores.begin(), scores.begin() + worst, scores.end());
-    pooled.worst = std::accumulate(scores.begin(), scores.begin() + worst, 0.0) / worst;
+    weights.resize(scores.size(), 1.0);
+    std::vector<size_t> order(scores.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return scores[a] < scores[b]; });
+    double total = 0, sum = 0;
+    for (size_t i = 0; i < scores.size(); ++i) {
+        total += weights[i];
+        sum += weights[i] * scores[i];
+    }
+    pooled.mean = total > 0 ? sum / total : 0;
+    // Whole title frames: a hundred and one frames' worst 1 % is two.
+    const double wanted = std::max(1.0, std::ceil(total / 100 - 1e-9));
+    double taken = 0, worst = 0;
+    for (size_t i : order) {
+        const double part = std::min(weights[i], wanted - taken);
+        taken += part;
+        worst += part * scores[i];
+        if (taken >= wanted - 1e-9) {
+            break;
+        }
+    }
+    pooled.worst = taken > 0 ? worst / taken : scores[order.front()];
     return pooled;
 }
 

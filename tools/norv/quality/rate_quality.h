@@ -26,7 +26,11 @@ struct PooledQuality {
     double mean = 0;
     size_t frames = 0;
 };
-PooledQuality Pool(std::vector<double> scores);
+/// Where a frame stands for several of a title's (weights, one per score, in
+/// title frames; none: one each), the worst 1 % is of the frames they stand
+/// for, rounded up: the worst frames in turn, each for as many as it stands
+/// for or as are still wanted; the mean is weighted alike.
+PooledQuality Pool(std::vector<double> scores, std::vector<double> weights = {});
 
 /// The frames of a joined encode of samples that a title does not have
 /// (true: left out), given each compared frame's score, sample and whether

@@ -37,6 +37,18 @@ bool SparseKeyframes(const std::vector<double>& keys, double length) {
     return keys.size() >= 2 && (keys.back() - keys.front()) / (keys.size() - 1) > length;
 }
 
+SampleSchedule SpreadOverKeyframes(const SampleSchedule& schedule,
+                                   const std::vector<double>& keys) {
+    if (!SparseKeyframes(keys, schedule.seconds) || keys.size() <= schedule.count ||
+        keys.size() > 2 * static_cast<size_t>(schedule.count)) {
+        return schedule;
+    }
+    SampleSchedule spread;
+    spread.count = static_cast<unsigned>(keys.size());
+    spread.seconds = schedule.count * schedule.seconds / spread.count;
+    return spread;
+}
+
 std::optional<double> HardestStretch(const std::vector<CodedFile>& files, double length) {
     std::optional<double> hardest;
     double most = -1;

@@ -45,6 +45,9 @@ struct Sample {
     unsigned frames = 0; ///< frames of the source it spans
     double seconds = 0;  ///< frames over the source's frame rate
     bool atCut = false;  ///< starts at a scene cut
+    /// Seconds of the title it stands for: its share, or, taken at the
+    /// hardest stretch, its own length (the rest share the remainder).
+    double stands = 0;
 };
 
 /// A frame looked at for a sample's start.
@@ -88,6 +91,13 @@ struct CodedFile {
 /// length seconds on average: a sample then starts at one, since every
 /// encode and measurement of it decodes from the keyframe before its start.
 bool SparseKeyframes(const std::vector<double>& keys, double length);
+
+/// Where keyframes (seconds, in order) are sparse for the schedule's samples
+/// and more than them, but at most twice as many: one sample a keyframe,
+/// sharing the schedule's seconds. Samples then start at keyframes, and with
+/// fewer of them the pictures between two keyframes would go unseen (a
+/// title's hardest second among them). Otherwise the schedule as it is.
+SampleSchedule SpreadOverKeyframes(const SampleSchedule& schedule, const std::vector<double>& keys);
 
 /// Where a title is hardest to code, as its source's own encoding shows it:
 /// the start (title seconds) of the stretch of length seconds, inside one
