@@ -14,6 +14,9 @@
 #include "quality/budget.h"
 #include "quality/rate_quality.h"
 #include "quality/samples.h"
+#if defined(NORV_MEASURES)
+#include "quality/ssim_meter.h"
+#endif
 #include "support/temp_dir.h"
 
 namespace {
@@ -238,6 +241,30 @@ TEST(NorvQualityFit, PoolsTheWorstOnePercentOfFrames) {
     EXPECT_NEAR(rare.worst, 0.83, 1e-12);
     EXPECT_NEAR(rare.mean, 0.919333333333, 1e-9);
     EXPECT_NEAR(norv::Pool({0.70, 0.80, 0.99, 0.84}, {149, 1, 149, 1}).worst, 0.70, 1e-12);
+}
+
+TEST(NorvQualityFit, ReadsGrainOnlyWhereEveryPictureReadsIt) {
+    struct Row {
+        const char* what;
+        double worst, mean, underWorst, underMean;
+        bool grain;
+    };
+    // First probes of a one-minute title at 640x360, 300 kb/s.
+    const Row rows[] = {
+        {"heavy grain", 0.3923, 0.4068, 0.9282, 0.9353, true},
+        {"gradient under light grain", 0.7789, 0.7840, 0.9841, 0.9858, true},
+        {"a zoom losing its detail at the end", 0.7442, 0.9342, 0.9420, 0.9867, false},
+        {"detailed footage, worst frames low", 0.8809, 0.9521, 0.9568, 0.9874, false},
+        {"clean test card", 0.9695, 0.9769, 0.9941, 0.9967, false},
+    };
+    for (const Row& row : rows) {
+        norv::PooledQuality plain, under;
+        plain.worst = row.worst;
+        plain.mean = row.mean;
+        under.worst = row.underWorst;
+        under.mean = row.underMean;
+        EXPECT_EQ(norv::ReadsGrain(plain, under), row.grain) << row.what;
+    }
 }
 
 TEST(NorvQualityFit, LeavesOutSamplesTheEncoderJoinedFromAnUnrelatedPicture) {
@@ -664,6 +691,58 @@ TEST_F(NorvQualityRun, BatchSharesOneBudgetAndReportsWhatItChoseAndMeasured) {
         }
     }
 }
+
+#if defined(NORV_MEASURES)
+
+// References made from source pictures decoded ahead, read again past the
+// cap, or kept from the measurement before: the same scores as reading the
+// source there and then.
+TEST_F(NorvQualityRun, MeasuresTheSameHoweverTheSourceIsRead) {
+    const std::string encoded = At("joined.mkv");
+    const std::string command =
+        "ffmpeg -nostdin -loglevel error -y -i '" + At("card.mp4") +
+        "' -vf \"select='lt(n,25)+between(n,50,74)',setpts=N/25/TB\" -c:v libx264 -crf 40 '" +
+        encoded + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const std::vector<norv::TitleFile> title = {{At("card.mp4"), 3.0}};
+    std::vector<norv::Sample> samples(2);
+    for (size_t k = 0; k < samples.size(); ++k) {
+        samples[k].startUs = static_cast<int64_t>(k) * 2000000;
+        samples[k].frames = 25;
+        samples[k].seconds = 1.0;
+    }
+    const auto measure = [&](norv::ReferenceFrames* keep) {
+        return norv::MeasureEncode(
+            title, samples, encoded, norv::PictureSetup(), [](double) {}, true, keep);
+    };
+    const norv::FrameScores read = measure(nullptr);
+    ASSERT_EQ(read.plain.size(), 50u); // every frame of each sample, its last too
+    struct Row {
+        const char* what;
+        size_t cap;
+        bool ahead;
+    };
+    const Row rows[] = {
+        {"decoded ahead", norv::ReferenceFrames::kCap, true},
+        {"decoded ahead past the cap", 200000, true},
+        {"read there", norv::ReferenceFrames::kCap, false},
+    };
+    for (const Row& row : rows) {
+        norv::ReferenceFrames references(row.cap);
+        if (row.ahead) {
+            references.DecodeAhead(title, samples);
+        }
+        for (const char* pass : {"first", "kept"}) {
+            const norv::FrameScores scores = measure(&references);
+            EXPECT_EQ(scores.plain, read.plain) << row.what << ", " << pass;
+            EXPECT_EQ(scores.underGrain, read.underGrain) << row.what << ", " << pass;
+        }
+    }
+    norv::ReferenceFrames abandoned;
+    abandoned.DecodeAhead(title, samples); // never measured: its end waits and frees
+}
+
+#endif
 
 #endif
 

@@ -85,6 +85,13 @@ void FilterGraph::Push(int source, AVFrame* frame) {
     }
 }
 
+void FilterGraph::End(int source, int64_t pts) {
+    const int closed = av_buffersrc_close(sources_[static_cast<size_t>(source)], pts, 0);
+    if (closed < 0 && closed != AVERROR_EOF) {
+        Fail("a picture stream would not end", closed);
+    }
+}
+
 bool FilterGraph::Pull(int sink, AVFrame* frame) {
     return av_buffersink_get_frame(sinks_[static_cast<size_t>(sink)], frame) >= 0;
 }

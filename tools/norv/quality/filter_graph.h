@@ -27,6 +27,10 @@ public:
 
     /// Hands a frame to source (nullptr: its end). Throws Failure.
     void Push(int source, AVFrame* frame);
+    /// Ends source at pts (its time base), where its last frame ends: a
+    /// filter that holds the last frame until it knows how long it lasts
+    /// (fps) then gives it too. Throws Failure.
+    void End(int source, int64_t pts);
     /// The next frame of sink, if one is ready.
     bool Pull(int sink, AVFrame* frame);
 

@@ -22,14 +22,9 @@ using Clock = std::chrono::steady_clock;
 
 // Changes whenever what a probe measures or how it places its samples
 // changes, so that points of another kind are never mixed in.
-constexpr char kProbeFormat[] = "norv-probe-9";
+constexpr char kProbeFormat[] = "norv-probe-10";
 // A point this close to one asked for serves for it.
 constexpr double kSameRate = 0.03;
-// SSIM reads grain rather than picture when, at the first probe, the
-// worst frames score below this against the source...
-constexpr double kGrainCeiling = 0.90;
-// ...while their picture under the grain scores at least this much more.
-constexpr double kGrainGap = 0.20;
 // The shares of a probe step's time its encode and its measuring take.
 constexpr double kEncodeShare = 0.8;
 
@@ -339,6 +334,7 @@ ProbePoint TitleProbe::EncodeAndMeasure(double kbps, size_t step) {
     std::snprintf(what, sizeof what, "encoding the samples at %llu kb/s (%zu)",
                   static_cast<unsigned long long>(asked), step);
     ProbeObserver observer([&](double f) { Show(f * kEncodeShare, what); }, display_.stopRequested);
+    references_.DecodeAhead(title_, samples_);
     const RunOutcome outcome = RunTranscode(std::move(session), sampleSources_, output, observer);
     if (outcome.cancelled || Stopped()) {
         throw Failure("cancelled while probing", nvt::Aborted);
@@ -446,8 +442,13 @@ bool TitleProbe::NoiseDominated() const {
         return false;
     }
     const ProbePoint& first = points_.front();
-    return first.plain.worst < kGrainCeiling &&
-           first.underGrain.worst - first.plain.worst >= kGrainGap;
+    const auto pooled = [](const RatePoint& p) {
+        PooledQuality q;
+        q.worst = p.worst;
+        q.mean = p.mean;
+        return q;
+    };
+    return ReadsGrain(pooled(first.plain), pooled(first.underGrain));
 }
 
 void TitleProbe::Save() const {

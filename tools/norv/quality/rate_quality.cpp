@@ -91,6 +91,11 @@ TitleRate TitleRateFrom(const SampleOutput& samples, double titleSeconds, double
     return TitleRate{asked * title, lifted(title, made)};
 }
 
+bool ReadsGrain(const PooledQuality& plain, const PooledQuality& underGrain) {
+    return plain.worst < kGrainCeiling && underGrain.worst - plain.worst >= kGrainGap &&
+           plain.mean < kGrainCeiling;
+}
+
 std::vector<bool> BrokenJoins(const std::vector<double>& scores, const std::vector<size_t>& sample,
                               const std::vector<bool>& intra) {
     std::vector<bool> out(scores.size(), false);

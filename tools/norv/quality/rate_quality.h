@@ -32,6 +32,18 @@ struct PooledQuality {
 /// for or as are still wanted; the mean is weighted alike.
 PooledQuality Pool(std::vector<double> scores, std::vector<double> weights = {});
 
+/// Whether SSIM reads grain rather than picture, from a probe's pooled
+/// scores against the source (plain) and with both pictures halved and
+/// blurred (underGrain): its worst frames score below kGrainCeiling while
+/// the picture under the grain scores kGrainGap or more above them, and the
+/// mean of all frames scores below kGrainCeiling too. Grain covers every
+/// picture; fine detail the bitrate cannot keep (a deep zoom's last
+/// seconds) lowers the frames that hold it, and the blur hides that loss
+/// as well.
+bool ReadsGrain(const PooledQuality& plain, const PooledQuality& underGrain);
+constexpr double kGrainCeiling = 0.90;
+constexpr double kGrainGap = 0.20;
+
 /// The frames of a joined encode of samples that a title does not have
 /// (true: left out), given each compared frame's score, sample and whether
 /// it was coded whole (an I picture). A sample after the first that the

@@ -43,13 +43,21 @@ const char* RangeName(AVColorRange range) {
 // The source's pictures of one sample, made into the output's picture.
 class ReferenceSample {
 public:
+    /// decoded: the sample's source pictures where they were decoded ahead
+    /// (taken over), else empty.
     ReferenceSample(const TitleFile& file, const Sample& sample, const PictureSetup& setup,
-                    int width, int height, AVRational rate, const AVCodecParameters& output)
+                    int width, int height, AVRational rate, const AVCodecParameters& output,
+                    std::vector<AVFrame*> decoded)
         : reader_(file.path), sample_(sample), setup_(setup), width_(width), height_(height),
-          rate_(rate), output_(output), frame_(av_frame_alloc()) {
-        reader_.SeekTo(sample.startUs / 1e6);
+          rate_(rate), output_(output), frame_(av_frame_alloc()), decoded_(std::move(decoded)) {
+        if (decoded_.empty()) {
+            reader_.SeekTo(sample.startUs / 1e6);
+        }
         start_ = av_rescale_q(sample.startUs, AV_TIME_BASE_Q, reader_.stream().time_base);
     }
+    ~ReferenceSample() { FreeFrames(decoded_); }
+    ReferenceSample(const ReferenceSample&) = delete;
+    ReferenceSample& operator=(const ReferenceSample&) = delete;
 
     /// The next reference picture and its frame number in the sample.
     bool Next(AVFrame* out, int64_t& index) {
@@ -61,10 +69,10 @@ public:
             if (ended_) {
                 return false;
             }
-            if (pushed_ >= sample_.frames || !reader_.Next(frame_.get())) {
+            if (pushed_ >= sample_.frames || !NextSource(frame_.get())) {
                 ended_ = true;
                 if (graph_) {
-                    graph_->Push(0, nullptr);
+                    graph_->End(0, end_);
                 }
                 continue;
             }
@@ -72,6 +80,13 @@ public:
                 Build(frame_.get());
             }
             frame_->pts -= start_;
+            // Where this frame ends: its own duration, else one frame at the
+            // stream's rate.
+            const int64_t lasts =
+                frame_->pkt_duration > 0
+                    ? frame_->pkt_duration
+                    : av_rescale_q(1, av_inv_q(reader_.frameRate()), reader_.stream().time_base);
+            end_ = std::max(end_, frame_->pts + std::max<int64_t>(1, lasts));
             graph_->Push(0, frame_.get());
             av_frame_unref(frame_.get());
             ++pushed_;
@@ -79,6 +94,18 @@ public:
     }
 
 private:
+    bool NextSource(AVFrame* frame) {
+        if (decoded_.empty()) {
+            return reader_.Next(frame);
+        }
+        if (next_ >= decoded_.size()) {
+            return false;
+        }
+        av_frame_move_ref(frame, decoded_[next_]);
+        av_frame_free(&decoded_[next_++]);
+        return true;
+    }
+
     void Build(const AVFrame* first) {
         const AVStream& s = reader_.stream();
         const norv_engine::PictureColour source = norv_engine::SourceColour(
@@ -146,18 +173,111 @@ private:
     FramePtr frame_;
     std::unique_ptr<FilterGraph> graph_;
     int64_t start_ = 0;
+    int64_t end_ = 0; ///< where the last frame pushed ends
     unsigned pushed_ = 0;
     bool ended_ = false;
+    std::vector<AVFrame*> decoded_; ///< from next_ on: not yet read
+    size_t next_ = 0;
 };
+
+// Frees the pictures a list of samples' pictures still holds.
+struct SamplesPictures {
+    std::vector<std::vector<AVFrame*>> samples;
+    ~SamplesPictures() {
+        for (std::vector<AVFrame*>& frames : samples) {
+            FreeFrames(frames);
+        }
+    }
+    std::vector<AVFrame*> Take(size_t k) {
+        return k < samples.size() ? std::move(samples[k]) : std::vector<AVFrame*>();
+    }
+};
+
+size_t PictureBytes(const AVFrame& f) {
+    return static_cast<size_t>(std::max(
+        0, av_image_get_buffer_size(static_cast<AVPixelFormat>(f.format), f.width, f.height, 1)));
+}
 
 } // namespace
 
-ReferenceFrames::~ReferenceFrames() {
-    for (std::vector<AVFrame*>& sample : kept_) {
-        for (AVFrame*& f : sample) {
-            av_frame_free(&f);
-        }
+void FreeFrames(std::vector<AVFrame*>& frames) {
+    for (AVFrame*& f : frames) {
+        av_frame_free(&f);
     }
+    frames.clear();
+}
+
+ReferenceFrames::~ReferenceFrames() {
+    abandon_ = true;
+    if (ahead_.joinable()) {
+        ahead_.join();
+    }
+    for (std::vector<AVFrame*>& sample : decoded_) {
+        FreeFrames(sample);
+    }
+    for (std::vector<AVFrame*>& sample : kept_) {
+        FreeFrames(sample);
+    }
+}
+
+void ReferenceFrames::DecodeAhead(const std::vector<TitleFile>& title,
+                                  const std::vector<Sample>& samples) {
+    if (ahead_.joinable() || !decoded_.empty()) {
+        return;
+    }
+    std::vector<bool> wanted(samples.size(), true);
+    for (size_t k = 0; k < samples.size() && k < kept_.size(); ++k) {
+        wanted[k] = kept_[k].empty();
+    }
+    if (std::find(wanted.begin(), wanted.end(), true) == wanted.end()) {
+        return;
+    }
+    const size_t room = cap_ > bytes_ ? cap_ - bytes_ : 0;
+    abandon_ = false;
+    ahead_ = std::thread([this, title, samples, wanted, room] {
+        SamplesPictures decoded;
+        decoded.samples.resize(samples.size());
+        size_t bytes = 0;
+        for (size_t k = 0; k < samples.size() && !abandon_; ++k) {
+            if (!wanted[k] || samples[k].file >= title.size()) {
+                continue;
+            }
+            std::vector<AVFrame*>& frames = decoded.samples[k];
+            bool whole = true;
+            try {
+                FrameReader reader(title[samples[k].file].path);
+                reader.SeekTo(samples[k].startUs / 1e6);
+                while (whole && frames.size() < samples[k].frames) {
+                    FramePtr frame(av_frame_alloc());
+                    if (!frame || abandon_) {
+                        whole = false;
+                    } else if (!reader.Next(frame.get())) {
+                        break; // the file ends inside the sample: it is whole
+                    } else if (bytes + PictureBytes(*frame) > room) {
+                        whole = false;
+                    } else {
+                        bytes += PictureBytes(*frame);
+                        frames.push_back(frame.release());
+                    }
+                }
+            } catch (...) {
+                whole = false; // the measurement reads it again, and says why
+            }
+            if (!whole) {
+                FreeFrames(frames);
+                break;
+            }
+        }
+        decoded_ = std::move(decoded.samples);
+        decoded.samples.clear();
+    });
+}
+
+std::vector<std::vector<AVFrame*>> ReferenceFrames::TakeDecoded() {
+    if (ahead_.joinable()) {
+        ahead_.join();
+    }
+    return std::move(decoded_);
 }
 
 FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector<Sample>& samples,
@@ -201,8 +321,13 @@ FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector
             av_frame_unref(result.get());
         }
     };
-    if (keep != nullptr && keep->kept_.size() != samples.size()) {
-        keep->kept_.resize(samples.size());
+    SamplesPictures decoded;
+    if (keep != nullptr) {
+        decoded.samples = keep->TakeDecoded();
+        keep->decoded_.clear();
+        if (keep->kept_.size() != samples.size()) {
+            keep->kept_.resize(samples.size());
+        }
     }
     const size_t frameBytes = static_cast<size_t>(
         std::max(0, av_image_get_buffer_size(AV_PIX_FMT_YUV420P, width, height, 1)));
@@ -231,8 +356,9 @@ FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector
         std::vector<AVFrame*> keeps;
         std::unique_ptr<ReferenceSample> source;
         if (!fromKept) {
-            source = std::make_unique<ReferenceSample>(title[samples[k].file], samples[k], setup,
-                                                       width, height, rate, *out.codecpar);
+            source =
+                std::make_unique<ReferenceSample>(title[samples[k].file], samples[k], setup, width,
+                                                  height, rate, *out.codecpar, decoded.Take(k));
         }
         size_t next = 0;
         auto nextReference = [&](AVFrame* frame, int64_t& index) {

@@ -6,9 +6,11 @@
 // leaves the picture under any grain.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "quality/samples.h"
@@ -45,14 +47,30 @@ public:
     ReferenceFrames(const ReferenceFrames&) = delete;
     ReferenceFrames& operator=(const ReferenceFrames&) = delete;
 
+    /// Starts decoding the samples' source pictures on a thread of its own
+    /// (whole samples, while they fit into the cap), for the next
+    /// measurement to make its references from: run beside the first
+    /// probe encode, the decoding costs little of the time it would take
+    /// afterwards. A sample it cannot read is left to the measurement,
+    /// which says why. Nothing where references are kept or decoding is
+    /// under way. title and samples must outlive the decoding (the next
+    /// measurement, or this object's end, waits for it).
+    void DecodeAhead(const std::vector<TitleFile>& title, const std::vector<Sample>& samples);
+
 private:
     friend FrameScores MeasureEncode(const std::vector<TitleFile>&, const std::vector<Sample>&,
                                      const std::string&, const PictureSetup&,
                                      const std::function<void(double)>&, bool, ReferenceFrames*,
                                      const StopCheck&);
+    /// Waits for the decoding ahead, and takes its pictures.
+    std::vector<std::vector<AVFrame*>> TakeDecoded();
+
     size_t cap_;
     size_t bytes_ = 0;
     std::vector<std::vector<AVFrame*>> kept_; ///< by sample; empty: not kept
+    std::thread ahead_;
+    std::atomic<bool> abandon_{false};
+    std::vector<std::vector<AVFrame*>> decoded_; ///< by sample, the source's own pictures
 };
 
 /// Compares encoded, made of samples joined in order, with the source
@@ -65,6 +83,9 @@ FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector
                           const std::string& encoded, const PictureSetup& setup,
                           const std::function<void(double)>& progress, bool underGrain = true,
                           ReferenceFrames* keep = nullptr, const StopCheck& stop = StopCheck());
+
+/// Frees the pictures and empties the list.
+void FreeFrames(std::vector<AVFrame*>& frames);
 
 /// Samples covering every file of a title whole.
 std::vector<Sample> WholeTitle(const std::vector<TitleFile>& title);
