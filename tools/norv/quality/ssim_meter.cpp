@@ -8,6 +8,7 @@
 #include "common/library.h"
 #include "picture_colour.h"
 #include "picture_place.h"
+#include "platform/thread_priority.h"
 #include "quality/filter_graph.h"
 #include "quality/frame_reader.h"
 
@@ -28,6 +29,9 @@ struct Place {
     }
     bool operator==(const Place& o) const { return sample == o.sample && frame == o.frame; }
 };
+
+// The priority index of the thread that decodes ahead: the lowest.
+constexpr int32_t kLowestPriority = 0;
 
 // Frames of a sample apart in the comparing graph's timeline.
 constexpr int64_t kSampleStride = 100000000;
@@ -235,6 +239,8 @@ void ReferenceFrames::DecodeAhead(const std::vector<TitleFile>& title,
     const size_t room = cap_ > bytes_ ? cap_ - bytes_ : 0;
     abandon_ = false;
     ahead_ = std::thread([this, title, samples, wanted, room] {
+        // The encode beside it comes first: this takes what it leaves.
+        NorvOS::ApplyCurrentThreadPriority(kLowestPriority);
         SamplesPictures decoded;
         decoded.samples.resize(samples.size());
         size_t bytes = 0;
