@@ -60,10 +60,13 @@ TEST(RealEngineLifetime, EndsWhenTheLibrarySideIsKilledMidAnalysis) {
     norv_test::KillProcess(static_cast<uint32_t>(library));
     EXPECT_TRUE(norv_test::WaitChild(library).killedBySignal);
     EXPECT_TRUE(norv_test::WaitUntil([&] { return !norv_test::ProcessRunning(engine); }));
-    // The analysis was stopped half-way, or the engine ended without it.
+    // The analysis was stopped half-way, or the engine ended without it;
+    // on a machine that ran the library side late, the analysis may have
+    // finished first, and its answer found no one to take it.
     const std::string text = norv_test::ReadFile(log);
     EXPECT_TRUE(text.find("analysis of " + list + " failed: Aborted") != std::string::npos ||
-                text.find("ending without the running job") != std::string::npos)
+                text.find("ending without the running job") != std::string::npos ||
+                text.find("could not send struct TBS::AnalyzeResponse") != std::string::npos)
         << text;
 }
 
