@@ -306,6 +306,14 @@ TEST(NorvQualityFit, LeavesOutSamplesTheEncoderJoinedFromAnUnrelatedPicture) {
     }
 }
 
+TEST(NorvQualityFit, LeavesOutTheFrameBeforeEachJoin) {
+    using Marks = std::vector<bool>;
+    EXPECT_EQ(norv::SampleEnds({0, 0, 0, 1, 1, 2}),
+              (Marks{false, false, true, false, true, false}));
+    EXPECT_EQ(norv::SampleEnds({0}), (Marks{false})); // a sample of one frame keeps it
+    EXPECT_EQ(norv::SampleEnds({}), Marks{});
+}
+
 TEST(NorvQualityFit, ReadsLevelsAndNumbers) {
     EXPECT_NEAR(norv::ParseQualityTarget("high")->worst, 0.97, 1e-12);
     EXPECT_NEAR(norv::ParseQualityTarget("standard")->worst, 0.95, 1e-12);

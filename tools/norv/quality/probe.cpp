@@ -109,6 +109,18 @@ double TitleSeconds(const std::vector<TitleFile>& title) {
     return seconds;
 }
 
+// values without those out marks (true).
+template <typename T>
+std::vector<T> Without(const std::vector<T>& values, const std::vector<bool>& out) {
+    std::vector<T> in;
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i >= out.size() || !out[i]) {
+            in.push_back(values[i]);
+        }
+    }
+    return in;
+}
+
 // Hears of a probe encode's progress, and stops it when stop asks.
 class ProbeObserver : public RunObserver {
 public:
@@ -348,10 +360,16 @@ ProbePoint TitleProbe::EncodeAndMeasure(double kbps, size_t step) {
     // the title is judged: at the first probe, and after it on a title that
     // is judged by them.
     const bool underGrain = points_.empty() || NoiseDominated();
-    const FrameScores scores = MeasureEncode(
+    const FrameScores measured = MeasureEncode(
         title_, samples_, output, picture_,
         [&](double f) { Show(kEncodeShare + f * (1 - kEncodeShare), what); }, underGrain,
         &references_, display_.stopRequested);
+    const std::vector<bool> ends = SampleEnds(measured.sample);
+    FrameScores scores;
+    scores.plain = Without(measured.plain, ends);
+    scores.underGrain = Without(measured.underGrain, ends);
+    scores.sample = Without(measured.sample, ends);
+    scores.intra = Without(measured.intra, ends);
     double sampleSeconds = 0;
     for (const Sample& s : samples_) {
         sampleSeconds += s.seconds;
@@ -370,17 +388,8 @@ ProbePoint TitleProbe::EncodeAndMeasure(double kbps, size_t step) {
         const bool known = k < samples_.size() && samples_[k].stands > 0 && samples_[k].seconds > 0;
         weights.push_back(known ? samples_[k].stands / samples_[k].seconds : 1.0);
     }
-    auto kept = [&](const std::vector<double>& values) {
-        std::vector<double> in;
-        for (size_t i = 0; i < values.size(); ++i) {
-            if (i >= out.size() || !out[i]) {
-                in.push_back(values[i]);
-            }
-        }
-        return in;
-    };
-    const PooledQuality plain = Pool(kept(scores.plain), kept(weights)),
-                        grain = Pool(kept(scores.underGrain), kept(weights));
+    const PooledQuality plain = Pool(Without(scores.plain, out), Without(weights, out)),
+                        grain = Pool(Without(scores.underGrain, out), Without(weights, out));
     point.plain = RatePoint{static_cast<double>(asked), 0, plain.worst, plain.mean, 1};
     point.underGrain = RatePoint{static_cast<double>(asked), 0, grain.worst, grain.mean, 1};
     return point;

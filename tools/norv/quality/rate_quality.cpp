@@ -96,6 +96,15 @@ bool ReadsGrain(const PooledQuality& plain, const PooledQuality& underGrain) {
            plain.mean < kGrainCeiling;
 }
 
+std::vector<bool> SampleEnds(const std::vector<size_t>& sample) {
+    std::vector<bool> ends(sample.size(), false);
+    for (size_t i = 1; i < sample.size(); ++i) {
+        ends[i] =
+            sample[i] == sample[i - 1] && (i + 1 == sample.size() || sample[i + 1] != sample[i]);
+    }
+    return ends;
+}
+
 std::vector<bool> BrokenJoins(const std::vector<double>& scores, const std::vector<size_t>& sample,
                               const std::vector<bool>& intra) {
     std::vector<bool> out(scores.size(), false);

@@ -44,6 +44,13 @@ bool ReadsGrain(const PooledQuality& plain, const PooledQuality& underGrain);
 constexpr double kGrainCeiling = 0.90;
 constexpr double kGrainGap = 0.20;
 
+/// The last compared frame of each sample of two or more (true), given each
+/// frame's sample: the encoder met the next sample's cut, or the end, right
+/// after it, so no later picture refers to it and x264's macroblock tree
+/// spends little on it, where the title carries on through it and refers
+/// to it. It is left out of the probe's measure.
+std::vector<bool> SampleEnds(const std::vector<size_t>& sample);
+
 /// The frames of a joined encode of samples that a title does not have
 /// (true: left out), given each compared frame's score, sample and whether
 /// it was coded whole (an I picture). A sample after the first that the
