@@ -283,7 +283,9 @@ std::vector<std::vector<AVFrame*>> ReferenceFrames::TakeDecoded() {
     if (ahead_.joinable()) {
         ahead_.join();
     }
-    return std::move(decoded_);
+    std::vector<std::vector<AVFrame*>> taken = std::move(decoded_);
+    decoded_.clear();
+    return taken;
 }
 
 FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector<Sample>& samples,
@@ -330,7 +332,6 @@ FrameScores MeasureEncode(const std::vector<TitleFile>& title, const std::vector
     SamplesPictures decoded;
     if (keep != nullptr) {
         decoded.samples = keep->TakeDecoded();
-        keep->decoded_.clear();
         if (keep->kept_.size() != samples.size()) {
             keep->kept_.resize(samples.size());
         }
