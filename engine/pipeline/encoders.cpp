@@ -134,6 +134,9 @@ CodecContextPtr OpenVideoEncoder(const VideoEncoderSetup& setup, std::string& wh
         // Headers that do not depend on the pictures: streams encoded in
         // parts with these settings join as one.
         options.Set("x264-params", "stitchable=1");
+        if (setup.warmUpFrames > 0) {
+            options.Set("forced-idr", "1");
+        }
         if (setup.pass != EncodePass::Single) {
             options.Set("stats", setup.statsPath.c_str());
         }

@@ -42,6 +42,9 @@ struct VideoEncoderSetup {
     /// The speed/quality level of the HEVC encoder (a HevcQualityLevel).
     int hevcQuality = 1;
     bool globalHeader = false;
+    /// Frames encoded twice at the start (RateWarmUp): a forced keyframe
+    /// then starts the stream anew.
+    int warmUpFrames = 0;
 };
 
 /// The least bitrate (bits per second) FFmpeg's own encoders take for a

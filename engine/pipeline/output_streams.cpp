@@ -71,6 +71,9 @@ Status EncodedOutput::Drain() {
     }
     Status written;
     const auto sink = [&](AVPacket* packet) {
+        if (!Keep(packet)) {
+            return true;
+        }
         Encoded(packet);
         written = writer_.Write(packet, stream_, encoder_->time_base);
         return written.ok();
@@ -89,14 +92,14 @@ Status EncodedOutput::Drain() {
             return {};
         }
         if (pulled == AVERROR_EOF) {
-            return encode(nullptr);
+            return Send(nullptr, encode);
         }
         if (pulled < 0) {
             return {nvt::ENG_ERR, "the filters failed: " + ErrorText(pulled)};
         }
         Status done = Filtered(filtered_.get());
         if (done.ok()) {
-            done = encode(filtered_.get());
+            done = Send(filtered_.get(), encode);
         }
         av_frame_unref(filtered_.get());
         if (!done.ok()) {

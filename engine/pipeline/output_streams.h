@@ -14,6 +14,7 @@
 #include "ffmpeg.h"
 #include "input_lane.h"
 #include "muxer.h"
+#include "rate_warm_up.h"
 #include "status.h"
 #include "stop_token.h"
 #include "subtitle_track.h"
@@ -72,6 +73,14 @@ protected:
     virtual Status Filtered(AVFrame* /*frame*/) { return {}; }
     /// Each packet, before it is written.
     virtual void Encoded(const AVPacket* /*packet*/) {}
+    /// Hands a frame (null: the end) to the encoder through encode; an
+    /// output may hold frames back or send more.
+    virtual Status Send(AVFrame* frame, const std::function<Status(const AVFrame*)>& encode) {
+        return encode(frame);
+    }
+    /// Whether a packet the encoder gave out is written (in the time it
+    /// may change).
+    virtual bool Keep(AVPacket* /*packet*/) const { return true; }
     FilterChain& chain() { return *chain_; }
 
 private:
@@ -98,6 +107,9 @@ public:
     void BlendSubtitles(BitmapBurn* burn) { burn_ = burn; }
     /// Called after each packet the encoder gives out.
     void OnPacket(std::function<void()> heard) { heard_ = std::move(heard); }
+    /// Encodes the first frames twice (RateWarmUp); the encoder was opened
+    /// for it.
+    void WarmUp(int frames) { warmUp_ = RateWarmUp(frames); }
 
     uint64_t frames() const { return frames_; }   ///< handed to the encoder
     uint64_t packets() const { return packets_; } ///< given out by it
@@ -105,8 +117,13 @@ public:
 private:
     Status Filtered(AVFrame* frame) override;
     void Encoded(const AVPacket* packet) override;
+    Status Send(AVFrame* frame, const std::function<Status(const AVFrame*)>& encode) override {
+        return warmUp_.Take(frame, encode);
+    }
+    bool Keep(AVPacket* packet) const override { return warmUp_.Keep(packet); }
 
     AVRational timeBase_{1, 25}; ///< of the chain's frames
+    RateWarmUp warmUp_{0};
     std::string* stats_ = nullptr;
     BitmapBurn* burn_ = nullptr;
     std::function<void()> heard_;

@@ -8,6 +8,7 @@
 #include "lane_decoder.h"
 #include "muxer.h"
 #include "output_streams.h"
+#include "rate_warm_up.h"
 #include "stream_router.h"
 
 namespace norv_engine {
@@ -131,6 +132,8 @@ Status Pass::OpenVideo(bool global) {
         e.statsPath = setup_.statsPath;
         e.statsIn = setup_.statsIn;
         e.hevcQuality = v.hevcQuality;
+        e.warmUpFrames = WarmUpFrames(e.encoder, e.pass, e.frameRate,
+                                      plan_.durationKnown ? plan_.durationSeconds : 0.0);
         CodecContextPtr encoder = OpenVideoEncoder(e, why);
         if (!encoder) {
             return {nvt::ENG_NO_ENCODER_VID, why};
@@ -139,6 +142,7 @@ Status Pass::OpenVideo(bool global) {
         VideoChainSetup chain = v.chain;
         chain.burn = plan_.burn.get();
         main_ = std::make_unique<VideoOutput>(std::move(encoder), chain, stream, *writer_);
+        main_->WarmUp(e.warmUpFrames);
         if (setup_.videoPass == EncodePass::First) {
             main_->CollectStatistics(setup_.statsOut);
         }

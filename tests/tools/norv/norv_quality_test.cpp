@@ -128,43 +128,43 @@ TEST(NorvQualityFit, ATitleMakesWhatItsSamplesShowOfTheRateControl) {
         uint64_t bytesAt2000 = 0; ///< a second probe's, asked twice the rate
     } rows[] = {
         // 1100 made: the excess spreads over four times the length,
-        // 1000 (1 + 0.1 * 0.25^0.75) = 1035.36; over the samples' own, 1100.
-        {"above the asked rate", 352000, 32000, 10, 1035.36, 1},
+        // 1000 (1 + 0.1 * 0.25^0.5) = 1050; over the samples' own, 1100.
+        {"above the asked rate", 352000, 32000, 10, 1050, 1},
         {"above the asked rate, as long", 352000, 32000, 2.5, 1100, 1},
         // 800 made, 100 of it the keyframe: under half, and the rest 700 of
         // the 900 left (0.78). The 20 % short spreads over four times the
-        // length: 1000 (1 - 0.2 * 0.25^0.75) = 929.29, 929.29 / 800 the
-        // lift; over sixteen times, 1000 (1 - 0.2 * 0.125) = 975; over the
-        // samples' own length, 800.
-        {"caught up, 4 times as long", 256000, 32000, 10, 929.29, 1.16161},
-        {"caught up, 16 times as long", 256000, 32000, 40, 975, 1.21875},
+        // length: 1000 (1 - 0.2 * 0.25^0.5) = 900, 900 / 800 the lift; over
+        // sixteen times, 1000 (1 - 0.2 * 0.25) = 950; over the samples' own
+        // length, 800.
+        {"caught up, 4 times as long", 256000, 32000, 10, 900, 1.125},
+        {"caught up, 16 times as long", 256000, 32000, 40, 950, 1.1875},
         {"caught up, as long", 256000, 32000, 2.5, 800, 1},
         // 400 made, 100 the keyframe, the rest 300 of 900 (0.33): too easy
         // to take the bits. The title's one keyframe, 250 kbit over 10 s, is
         // 0.025 of the rate; 0.3 between; of the 0.675 left, half the share
-        // a caught-up title makes up, (1 - 0.25^0.75) / 2 = 0.32322: 0.21818.
-        // 0.025 + 0.3 + 0.21818 = 543.18, lift 543.18 / 400.
-        {"still pictures", 128000, 32000, 10, 543.18, 1.35794},
+        // a caught-up title makes up, (1 - 0.25^0.5) / 2 = 0.25: 0.16875.
+        // 0.025 + 0.3 + 0.16875 = 493.75, lift 493.75 / 400.
+        {"still pictures", 128000, 32000, 10, 493.75, 1.234375},
         // Asked twice the rate, the frames between keyframes made 2^0.3
         // times as much (96,000 bytes then 118,196): none of the shortfall
         // is made up, 0.025 + 0.3 = 325.
         {"still pictures, taking no more", 128000, 32000, 10, 325, 1, 143796},
         // 900 made, 600 the keyframe: the title's keyframe 0.15, 0.3
-        // between, 0.55 left: 0.15 + 0.3 + 0.55 * 0.32322 = 627.77, less
-        // than the samples: no lift.
-        {"a keyframe takes most", 288000, 192000, 10, 627.77, 1},
+        // between, 0.55 left: 0.15 + 0.3 + 0.55 * 0.25 = 587.5, less than
+        // the samples: no lift.
+        {"a keyframe takes most", 288000, 192000, 10, 587.5, 1},
         // The frames between growing as little as the still pictures': the
         // same, as a keyframe that takes most of the bytes hides them.
-        {"a keyframe takes most, taking no more", 288000, 192000, 10, 627.77, 1, 143796},
+        {"a keyframe takes most, taking no more", 288000, 192000, 10, 587.5, 1, 143796},
         // 580 made, 80 the keyframe, the rest 500 of 920 (0.54): starved
         // alone. Asked twice the rate, the frames between keyframes made
         // 2^1.3 times as much (1231.1 kbps, 393,952 bytes, and the same
         // keyframe): the shortfall is the rate control's, and the title
-        // catches up, 1000 (1 - 0.42 * 0.25^0.75) = 851.51. Made 2^0.9
-        // times (933.03 kbps, 298,570 bytes), they cannot take the bits:
-        // 0.02 + 0.5 + 0.48 * 0.32322 = 675.15.
-        {"starved alone, taking more", 185600, 25600, 10, 851.51, 1.46812, 419552},
-        {"starved alone, taking less", 185600, 25600, 10, 675.15, 1.16405, 324170},
+        // catches up, 1000 (1 - 0.42 * 0.25^0.5) = 790. Made 2^0.9 times
+        // (933.03 kbps, 298,570 bytes), they cannot take the bits:
+        // 0.02 + 0.5 + 0.48 * 0.25 = 640.
+        {"starved alone, taking more", 185600, 25600, 10, 790, 1.36207, 419552},
+        {"starved alone, taking less", 185600, 25600, 10, 640, 1.10345, 324170},
     };
     for (const Row& row : rows) {
         const SampleOutput other{2000, 2.5, row.bytesAt2000, 25600, 1};
@@ -185,8 +185,16 @@ TEST(NorvQualityFit, ClaimsAPlateauOnlyWhereAProbeAboveItBoughtNothing) {
         double useful;
     } rows[] = {
         {"steep", {Point(1000, 0.90), Point(2000, 0.96)}, none},
-        // Under 1.5 dB a doubling; 4000 bought 0.098 dB on 2000.
-        {"flat", {Point(1000, 0.90), Point(2000, 0.91), Point(4000, 0.912)}, 2000},
+        // Under 1.5 dB a doubling; 4000 bought 0.098 dB on 2000, and 2000
+        // 0.458 on 1000 (4000 0.555 over two doublings): under 0.75 dB a
+        // doubling.
+        {"flat", {Point(1000, 0.90), Point(2000, 0.91), Point(4000, 0.912)}, 1000},
+        // Heavy grain over a minute: 11.94, 12.29 and 12.80 dB, never within
+        // 0.25 dB of the top but under 0.75 dB a doubling all the way.
+        {"flat, slowly gaining",
+         {Point(300, 0.93599), Point(675, 0.94082), Point(2521, 0.94736)},
+         300},
+
         // 0.97 dB a doubling, but the doubling bought it all the same.
         {"flat, the top still gaining", {Point(1000, 0.90), Point(2000, 0.92)}, none},
         {"one probe", {Point(1000, 0.90)}, none},

@@ -22,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 
 // Changes whenever what a probe measures or how it places its samples
 // changes, so that points of another kind are never mixed in.
-constexpr char kProbeFormat[] = "norv-probe-10";
+constexpr char kProbeFormat[] = "norv-probe-11";
 // A point this close to one asked for serves for it.
 constexpr double kSameRate = 0.03;
 // The shares of a probe step's time its encode and its measuring take.

@@ -62,7 +62,7 @@ TitleRate TitleRateFrom(const SampleOutput& samples, double titleSeconds, double
     const double made = samples.bytes * toKbps / asked; // shares of the asked rate
     // The share of a shortfall or an excess a title of this length keeps.
     const double spread =
-        std::pow(std::min(1.0, samples.seconds / std::max(titleSeconds, 1e-3)), 0.75);
+        std::pow(std::min(1.0, samples.seconds / std::max(titleSeconds, 1e-3)), kSpread);
     if (made >= 1.0) {
         return TitleRate{asked * (1.0 + (made - 1.0) * spread), 1.0};
     }
@@ -293,8 +293,22 @@ double RateQualityCurve::UsefulKbps() const {
     // it shows no plateau, however slight the slope below it: the
     // measuring's noise alone can make two close probes look flat.
     const double best = SsimToDb(points_.back().worst);
+    const auto gainsLittleAbove = [this](size_t i) {
+        bool above = false;
+        for (size_t j = i + 1; j < points_.size(); ++j) {
+            const double span = LogKbps(points_[j].askedKbps) - LogKbps(points_[i].askedKbps);
+            if (span < std::log(2.0)) {
+                continue;
+            }
+            above = true;
+            if (SsimToDb(points_[j].worst) - SsimToDb(points_[i].worst) >= kPlateauSlope * span) {
+                return false;
+            }
+        }
+        return above;
+    };
     for (size_t i = 0; i + 1 < points_.size(); ++i) {
-        if (SsimToDb(points_[i].worst) >= best - kPlateauDb) {
+        if (SsimToDb(points_[i].worst) >= best - kPlateauDb || gainsLittleAbove(i)) {
             return points_[i].askedKbps;
         }
     }
