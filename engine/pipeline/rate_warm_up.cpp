@@ -18,10 +18,7 @@ int WarmUpFrames(const char* encoder, EncodePass pass, AVRational frameRate, dou
 
 Status RateWarmUp::Take(AVFrame* frame, const Send& send) {
     if (done_ || frames_ <= 0) {
-        if (frame != nullptr && frame->pts != AV_NOPTS_VALUE) {
-            frame->pts += shift_;
-        }
-        return send(frame);
+        return SendOwn(frame, send);
     }
     if (frame == nullptr) { // a title shorter than the warm-up
         Status released = Release(send);
@@ -47,36 +44,35 @@ bool RateWarmUp::Keep(AVPacket* packet) const {
     return true;
 }
 
+Status RateWarmUp::SendOwn(AVFrame* frame, const Send& send) const {
+    if (frame != nullptr && frame->pts != AV_NOPTS_VALUE) {
+        frame->pts += shift_;
+    }
+    return send(frame);
+}
+
 Status RateWarmUp::Release(const Send& send) {
     done_ = true;
-    if (held_.empty() || held_.front()->pts == AV_NOPTS_VALUE) {
+    if (!held_.empty() && held_.front()->pts != AV_NOPTS_VALUE) {
+        // Known before the copies go: their packets are left out as they come.
+        const int64_t first = held_.front()->pts;
+        shift_ = held_.back()->pts + 1 - first;
+        start_ = first + shift_;
         for (const FramePtr& f : held_) {
-            Status sent = send(f.get());
+            FramePtr copy(av_frame_clone(f.get()));
+            if (!copy) {
+                return {nvt::ENG_ERR, "out of memory"};
+            }
+            Status sent = send(copy.get());
             if (!sent.ok()) {
                 return sent;
             }
         }
-        held_.clear();
-        return {};
+        // Nothing after the keyframe refers to the warm-up's pictures.
+        held_.front()->pict_type = AV_PICTURE_TYPE_I;
     }
-    const int64_t first = held_.front()->pts;
-    shift_ = held_.back()->pts + 1 - first;
-    start_ = first + shift_;
     for (const FramePtr& f : held_) {
-        FramePtr copy(av_frame_clone(f.get()));
-        if (!copy) {
-            return {nvt::ENG_ERR, "out of memory"};
-        }
-        Status sent = send(copy.get());
-        if (!sent.ok()) {
-            return sent;
-        }
-    }
-    // Nothing after the keyframe refers to the warm-up's pictures.
-    held_.front()->pict_type = AV_PICTURE_TYPE_I;
-    for (const FramePtr& f : held_) {
-        f->pts += shift_;
-        Status sent = send(f.get());
+        Status sent = SendOwn(f.get(), send);
         if (!sent.ok()) {
             return sent;
         }

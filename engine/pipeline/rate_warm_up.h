@@ -54,6 +54,8 @@ public:
 
 private:
     Status Release(const Send& send);
+    /// Sends a frame on in the encoder's time: later by the warm-up's length.
+    Status SendOwn(AVFrame* frame, const Send& send) const;
 
     int frames_;
     std::vector<FramePtr> held_;
